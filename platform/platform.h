@@ -1,0 +1,98 @@
+// The operating-system layer. Everything the runtime asks of the OS passes
+// through here; nothing above this header includes an OS header. The calls are
+// shaped after the Win32 functions the runtime was designed around: one
+// backend maps them onto Win32 (platform/win32), one onto POSIX
+// (platform/posix). Error values reported by osLastError() are always the
+// Windows numbers (2 file not found, 3 path not found, 5 access denied, 32
+// sharing violation, 33 lock violation, 80 file exists, 112 disk full ...).
+#pragma once
+#include <cstdint>
+
+namespace xb::os {
+
+using Handle = intptr_t;  // -1 is the invalid handle
+constexpr Handle INVALID = -1;
+
+// ---- process-private heap (HeapCreate/HeapAlloc/HeapReAlloc/HeapFree/HeapDestroy)
+bool heapCreate();
+void* heapAlloc(uint32_t size);
+void* heapRealloc(void* p, uint32_t size);
+void heapFree(void* p);
+void heapDestroy();
+
+// ---- process
+[[noreturn]] void exitProcess(uint32_t code);
+const char* commandLine();               // GetCommandLineA: the whole command line
+// POSIX has no GetCommandLineA: the entry point hands its arguments over and
+// the backend joins them into one Windows-shaped line, wrapping arguments that
+// are empty or hold blanks or tabs in double quotes, so that the runtime's own
+// splitter sees the same shape on both targets. Without this call the POSIX
+// backend builds the line from the process's own arguments. No-op on Win32.
+void setCommandLine(int argc, char** argv);
+int moduleFileName(char* buf, int size);  // GetModuleFileNameA: full path of the executable
+void installCrashHandler(void (*report)(const char* what, uint32_t code, uintptr_t address));
+uint32_t lastError();  // GetLastError (Windows numbering)
+void setLastError(uint32_t code);
+
+// ---- standard handles and console-less output
+Handle stdOutput();  // GetStdHandle(STD_OUTPUT_HANDLE)
+Handle stdError();
+void messageBox(const char* text, const char* caption);  // MessageBoxA; POSIX: standard error
+void messageBox(const char* text, const char* caption, uint32_t style);  // MB_* style bits
+
+// ---- files (CreateFileA and friends)
+enum Access : uint32_t { ACCESS_READ = 1, ACCESS_WRITE = 2 };
+enum Share : uint32_t { SHARE_READ = 1, SHARE_WRITE = 2 };
+enum Disposition : uint32_t {
+    CREATE_NEW = 1, CREATE_ALWAYS = 2, OPEN_EXISTING = 3, OPEN_ALWAYS = 4, TRUNCATE_EXISTING = 5
+};
+Handle createFile(const char* name, uint32_t access, uint32_t share, uint32_t disposition,
+                  uint32_t attributes);
+bool readFile(Handle h, void* buf, uint32_t n, uint32_t* done);
+bool writeFile(Handle h, const void* buf, uint32_t n, uint32_t* done);
+enum Origin : uint32_t { FROM_BEGIN = 0, FROM_CURRENT = 1, FROM_END = 2 };
+// SetFilePointer: returns the new position, or 0xFFFFFFFF with lastError() set.
+uint32_t setFilePointer(Handle h, int32_t distance, uint32_t origin);
+bool setEndOfFile(Handle h);
+bool lockFile(Handle h, uint32_t offset, uint32_t length);
+bool unlockFile(Handle h, uint32_t offset, uint32_t length);
+bool flushFileBuffers(Handle h);
+bool closeHandle(Handle h);
+bool deleteFile(const char* name);
+bool moveFile(const char* from, const char* to);
+bool createDirectory(const char* name);
+bool removeDirectory(const char* name);
+bool setCurrentDirectory(const char* name);
+int currentDirectory(char* buf, int size);  // length written, 0 on failure
+// Bytes available to the caller on the volume of root (null or empty: the
+// current directory), with critical-error boxes off during the query.
+bool diskFreeSpace(const char* root, uint64_t* freeBytes);
+bool fileExists(const char* name);  // FindFirstFileA/FindClose
+uint32_t setErrorMode(uint32_t mode);  // returns the previous mode (no effect on POSIX)
+
+// ---- serial line (GetCommState/SetCommState), reduced to what the runtime uses
+struct CommState {
+    uint32_t baudRate;
+    uint8_t byteSize;  // 5..8
+    uint8_t parity;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint8_t stopBits;  // 0 one, 1 one and a half, 2 two
+};
+bool getCommState(Handle h, CommState* state);
+bool setCommState(Handle h, const CommState* state);
+// Maps a device name such as "COM1" to another path (the /COMn= switch).
+void mapComDevice(int number, const char* path);
+
+// ---- time, names, sleeping
+struct LocalTime {
+    uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+void localTime(LocalTime* t);  // GetLocalTime
+void sleepMs(uint32_t ms);
+bool computerName(char* buf, uint32_t size);
+bool userName(char* buf, uint32_t size);
+
+// ---- external libraries (GetModuleHandleA/GetProcAddress)
+void* moduleHandle(const char* name);
+void* procAddress(void* module, const char* name);
+
+}  // namespace xb::os

@@ -1,0 +1,138 @@
+// Raising errors and deciding on the error block's answer. The launcher that
+// builds the error object and evaluates the error block is installed by the
+// error system; before that a provisional one reports on standard error.
+#include <cstdio>
+#include <cstring>
+
+#include "image/symbols.h"
+#include "platform/platform.h"
+#include "runtime/error.h"
+#include "vm/stack.h"
+
+namespace xb {
+
+namespace {
+
+uint16_t lastOs;
+
+void stdErrorWrite(const char* text, uint32_t n) {
+    uint32_t done;
+    os::writeFile(os::stdError(), text, n, &done);
+}
+
+uint16_t provisionalLauncher(ErrorDescriptor* d, const Item*, uint16_t) {
+    char text[256];
+    int n = std::snprintf(text, sizeof text, "Error %s/%u  %s: %s\n", d->subsystem ? d->subsystem : "",
+                          unsigned(d->subCode), d->description ? d->description : errorDescription(d->genCode),
+                          d->operation ? d->operation : "");
+    errorOutputWrite(text, uint32_t(n));
+    exitAfterFailure(1);
+}
+
+void defaultExitAfterFailure(uint32_t code) { os::exitProcess(code); }
+
+bool isTrue(const Item* it) { return it->type == T_LOGICAL && it->v.l; }
+
+// The answer to an error that cannot substitute: retry, default or stop.
+uint16_t decide(const ErrorDescriptor* d) {
+    const Item* answer = returnItem();
+    if (answer->type != T_LOGICAL) unrecoverableErrorStop();
+    if (isTrue(answer) && (d->flags & EF_RETRY)) return 1;
+    if (!(d->flags & EF_DEFAULT) || isTrue(answer)) unrecoverableErrorStop();
+    return 0;
+}
+
+}  // namespace
+
+ErrorLauncher errorLauncher = provisionalLauncher;
+void (*errorOutputWrite)(const char* text, uint32_t n) = stdErrorWrite;
+void (*exitAfterFailureHook)(uint32_t code) = defaultExitAfterFailure;
+
+void exitAfterFailure(uint32_t code) {
+    exitAfterFailureHook(code);
+    os::exitProcess(code);
+}
+
+uint16_t lastOsCode() { return lastOs; }
+void setLastOsCode(uint16_t code) { lastOs = code; }
+
+uint16_t raiseError(ErrorDescriptor* d, const Item* operands, uint16_t count) {
+    lastOs = d->osCode;
+    return errorLauncher(d, operands, count);
+}
+
+uint16_t raiseAndDecide(ErrorDescriptor* d) {
+    d->flags = uint16_t(d->flags & ~EF_SUBSTITUTE);
+    if (raiseError(d, nullptr, 0) == ST_UNWIND) return ST_UNWIND;
+    return decide(d);
+}
+
+uint16_t raiseOperatorError(ErrorDescriptor* d, uint16_t count) {
+    if (raiseError(d, vm.top - count + 1, count) == ST_UNWIND) return ST_UNWIND;
+    if (!(d->flags & EF_SUBSTITUTE)) return decide(d);
+    if (count == 0) pushSlot();
+    else vm.top -= count - 1;
+    *vm.top = *returnItem();
+    itemClear(returnItem());
+    return 0;
+}
+
+uint16_t raiseFunctionError(uint16_t genCode, const char* subsystem, uint16_t subCode, uint16_t flags) {
+    ErrorDescriptor d{};
+    d.severity = 2;
+    d.genCode = genCode;
+    d.subsystem = subsystem;
+    d.subCode = subCode;
+    d.flags = uint16_t(flags & ~EF_RETRY);
+    d.operation = symbolName(frameSlot(vm.frame)->procSymbol);
+    if (raiseError(&d, vm.frame + 2, vm.paramCount) == ST_UNWIND) return ST_UNWIND;
+    if (d.flags & EF_SUBSTITUTE) return 0;
+    if (!(d.flags & EF_DEFAULT)) unrecoverableErrorStop();
+    return 0;
+}
+
+uint16_t argumentError(const char* subsystem, uint16_t subCode, uint16_t flags) {
+    return raiseFunctionError(EG_ARG, subsystem, subCode, flags);
+}
+
+uint16_t noAreaError(const char* subsystem, uint16_t subCode) {
+    ErrorDescriptor d{};
+    d.severity = 2;
+    d.genCode = EG_NOTABLE;
+    d.subsystem = subsystem;
+    d.subCode = subCode;
+    d.flags = EF_DEFAULT;
+    d.operation = symbolName(frameSlot(vm.frame)->procSymbol);
+    uint16_t r = raiseAndDecide(&d);
+    if (r == 0 || r == ST_UNWIND) return r;
+    unrecoverableErrorStop();
+}
+
+static void writeText(const char* s) { errorOutputWrite(s, uint32_t(std::strlen(s))); }
+
+void unrecoverableErrorStop() {
+    writeText("\r\n");
+    writeText(errorDescription(9997));
+    char where[160];
+    if (currentProcedureLocation(where, sizeof where)) {
+        writeText(", ");
+        writeText(where);
+    }
+    exitAfterFailure(1);
+}
+
+void fatalError(uint32_t code) {
+    char where[160];
+    if (currentProcedureLocation(where, sizeof where)) {
+        writeText("\r\n");
+        writeText(where);
+    }
+    char line[96];
+    std::snprintf(line, sizeof line, "  Error no recuperable %lu: ", static_cast<unsigned long>(code));
+    writeText(line);
+    writeText(errorDescription(code));
+    writeText("\r\n");
+    exitAfterFailure(1);
+}
+
+}  // namespace xb

@@ -1,0 +1,241 @@
+// The call sequence shared by DO, FUNC, SEND, EVALSEND and the native entry
+// points callProc and evalSend, and the FRAME opcode that fits a call's
+// arguments to the callee's parameters.
+#include <cstring>
+
+#include "image/function.h"
+#include "image/symbols.h"
+#include "runtime/error.h"
+#include "vm/interp.h"
+#include "vm/object.h"
+#include "vm/stack.h"
+
+namespace xb {
+
+const Function blockEvalFunction = {blockEvalRoutine, nullptr, nullptr};
+const Function undefinedFunction = {undefinedFunctionRoutine, nullptr, nullptr};
+const Function noMethodFunction = {noMethodRoutine, nullptr, nullptr};
+GlobalSymbol* evalSymbol;
+void (*releasePrivatesHook)() = nullptr;
+
+namespace {
+
+const Function* defaultSendResolver(GlobalSymbol* message, Item* receiver) {
+    if ((receiver->type & T_BLOCK) && message == evalSymbol) return &blockEvalFunction;
+    return &noMethodFunction;
+}
+
+// The returning frame's locals were captured by codeblocks: copy them into
+// the shared array, which from now on holds them.
+void detachLocals(Item* frame) {
+    ObjectBody* a = static_cast<ObjectBody*>(frameSlot(frame)->symbolOrLocals);
+    a->flags |= ARRAY_DETACHED;
+    Item* e = static_cast<Item*>(a->data);
+    for (uint32_t i = 1; i <= a->length; ++i) {
+        Item* local = frame + 1 + i;
+        if (local->type & M_REF) *local = *derefItem(local);
+        e[i - 1] = *local;
+    }
+}
+
+}  // namespace
+
+const Function* (*sendResolver)(GlobalSymbol* message, Item* receiver) = defaultSendResolver;
+
+uint16_t callFunction(const Function* f) {
+    return f->native ? f->native() : execute(f->pcode, f->module);
+}
+
+uint16_t callSequence(uint16_t n, CallKind kind) {
+    itemClear(returnItem());
+    vm.callResult = 0;  // describes the call that is about to run, nothing older
+
+    Item* caller = vm.frame;
+    FrameSlot* cs = frameSlot(caller);
+    FrameExtra& cx = vm.frameExtra[slotOf(caller)];
+    cx.savedParamCount = uint8_t(vm.paramCount);
+    cx.savedLocalCount = vm.localCount;
+    cx.savedLine = vm.lineNumber;
+    cs->savedFlags = vm.frameFlags;
+    uint32_t savedBlockFrame = vm.blockFrame;
+    Item* savedStatics = vm.staticsBase;
+
+    Item* frame = vm.top - n - 1;
+    FrameSlot* fs = frameSlot(frame);
+    GlobalSymbol* sym = static_cast<GlobalSymbol*>(fs->symbolOrLocals);
+    fs->callerFrame = slotOf(caller);
+    fs->procSymbol = sym;
+    fs->savedFlags = 0;
+    vm.frameFlags = 0;
+    vm.lineNumber = 0;
+    vm.paramCount = n;
+    vm.frame = frame;
+
+    const Function* f;
+    switch (kind) {
+    case CALL_DO:
+    case CALL_FUNC:
+        vm.callerModule = vm.moduleSymbols;
+        f = sym->function;
+        if (!f) f = sym->function = &undefinedFunction;
+        break;
+    case CALL_SEND:
+        vm.callerModule = vm.moduleSymbols;
+        f = sendResolver(sym, frame + 1);
+        break;
+    default:
+        f = &blockEvalFunction;
+        break;
+    }
+    if (callFunction(f) == ST_UNWIND) vm.callResult = ST_UNWIND;
+
+    vm.top = frame;
+    if (kind <= CALL_SEND && (fs->type & T_ARRAY) && !(frame[1].type & T_BLOCK)) detachLocals(frame);
+    if ((vm.frameFlags & FF_PRIVATES) && releasePrivatesHook) releasePrivatesHook();
+
+    vm.frame = caller;
+    vm.lineNumber = cx.savedLine;
+    vm.frameFlags = cs->savedFlags;
+    vm.paramCount = cx.savedParamCount;
+    vm.localCount = cx.savedLocalCount;
+    vm.blockFrame = savedBlockFrame;
+    vm.staticsBase = savedStatics;
+
+    if (kind == CALL_DO || kind == CALL_EVALNATIVE) {
+        --vm.top;
+    } else if (vm.callResult != ST_UNWIND) {
+        *frame = *returnItem();
+        itemClear(returnItem());
+    }
+    return vm.callResult;
+}
+
+uint16_t callProc(uint16_t n) { return callSequence(n, CALL_DO); }
+
+uint16_t evalSend(uint16_t n) { return callSequence(n, CALL_EVALNATIVE); }
+
+uint16_t evalBlock(const Item* block) {
+    pushSymbol(evalSymbol);
+    push(block);
+    return evalSend(0);
+}
+
+uint16_t evalBlock1(const Item* block, const Item* arg) {
+    pushSymbol(evalSymbol);
+    push(block);
+    push(arg);
+    return evalSend(1);
+}
+
+uint16_t blockEvalRoutine() {
+    Item* frame = vm.frame;
+    Item* self = frame + 1;
+    if (!(self->type & T_BLOCK)) return noMethodRoutine();
+    auto* cb = static_cast<Codeblock*>(bodyOf(self)->data);
+    FrameSlot* fs = frameSlot(frame);
+    fs->procSymbol = cb->procSymbol;
+    vm.staticsBase = cb->staticsBase;
+    vm.blockFrame = cb->definingFrame;
+    vm.localCount = cb->localCount;
+    uint16_t r;
+    if (cb->flags & CB_OWNED) {
+        uint16_t flags = vm.frameFlags;
+        vm.frameFlags |= FF_MACRO;
+        r = execute(cb->code, emptyModuleTable());
+        vm.frameFlags = uint16_t((vm.frameFlags & ~FF_MACRO) | (flags & FF_MACRO));
+    } else {
+        bool hasLocals = (cb->detachedLocals.type & T_ARRAY) != 0;
+        if (vm.blockFrame != DETACHED && hasLocals && (bodyOf(&cb->detachedLocals)->flags & ARRAY_DETACHED)) {
+            cb->definingFrame = DETACHED;
+            vm.blockFrame = DETACHED;
+        }
+        if (vm.blockFrame == DETACHED && hasLocals) {
+            fs->type = T_ARRAY;
+            fs->symbolOrLocals = bodyOf(&cb->detachedLocals);
+        }
+        if (!(cb->flags & CB_INPLACE)) return noMethodRoutine();
+        r = execute(cb->code, cb->moduleSymbols);
+    }
+    if (r == 0) {
+        *returnItem() = *vm.top;
+        --vm.top;
+    }
+    return r;
+}
+
+namespace {
+
+// Inside TYPE the caller traps errors: report an unwinding instead of raising.
+bool callerIsQuiet() {
+    Item* caller = vm.stack + frameSlot(vm.frame)->callerFrame;
+    return (frameSlot(caller)->savedFlags & FF_QUIET) != 0;
+}
+
+uint16_t raiseCallError(uint16_t genCode, uint16_t subCode, const char* operation, const Item* operands,
+                        uint16_t count) {
+    if (callerIsQuiet()) {
+        vm.callResult = ST_UNWIND;
+        return ST_UNWIND;
+    }
+    ErrorDescriptor d{};
+    d.severity = 2;
+    d.genCode = genCode;
+    d.subCode = subCode;
+    d.flags = EF_SUBSTITUTE;
+    d.subsystem = "BASE";
+    d.operation = operation;
+    return raiseError(&d, operands, count) == ST_UNWIND ? ST_UNWIND : 0;
+}
+
+}  // namespace
+
+uint16_t undefinedFunctionRoutine() {
+    GlobalSymbol* sym = frameSlot(vm.frame)->procSymbol;
+    return raiseCallError(EG_NOFUNC, 1001, symbolName(sym), vm.frame + 2, vm.paramCount);
+}
+
+uint16_t noMethodRoutine() {
+    const char* name = symbolName(frameSlot(vm.frame)->procSymbol);
+    if (name[0] == '_') return raiseCallError(EG_NOVARMETHOD, 1005, name + 1, vm.frame + 1, uint16_t(vm.paramCount + 1));
+    return raiseCallError(EG_NOMETHOD, 1004, name, vm.frame + 1, uint16_t(vm.paramCount + 1));
+}
+
+XB_OPCODE(DO) {
+    uint16_t n = readU16(vm.pc);
+    vm.pc += 2;
+    return callSequence(n, CALL_DO);
+}
+
+XB_OPCODE(FUNC) {
+    uint16_t n = readU16(vm.pc);
+    vm.pc += 2;
+    return callSequence(n, CALL_FUNC);
+}
+
+XB_OPCODE(SEND) {
+    uint16_t n = readU16(vm.pc);
+    vm.pc += 2;
+    return callSequence(n, CALL_SEND);
+}
+
+XB_OPCODE(EVALSEND) {
+    uint16_t n = readU16(vm.pc);
+    vm.pc += 2;
+    return callSequence(n, CALL_EVALSEND);
+}
+
+XB_OPCODE(FRAME) {
+    uint8_t params = vm.pc[0];
+    uint8_t locals = vm.pc[1];
+    vm.pc += 2;
+    vm.localCount = uint8_t(params + locals);
+    if (vm.paramCount > params) {
+        vm.top -= vm.paramCount - params;
+    } else {
+        for (uint32_t i = vm.paramCount; i < params; ++i) pushNil();
+    }
+    for (uint32_t i = 0; i < locals; ++i) pushNil();
+    return 0;
+}
+
+}  // namespace xb

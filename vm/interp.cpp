@@ -1,0 +1,104 @@
+// The dispatch loop and the handling of a handler's non-zero result.
+#include "vm/interp.h"
+
+#include <cstdio>
+
+#include "runtime/error.h"
+#include "vm/stack.h"
+
+namespace xb {
+
+OpHandler opTable[256];
+
+OpRegistration::OpRegistration(uint8_t op, OpHandler h) { opTable[op] = h; }
+
+void initDispatch() {
+    for (auto& h : opTable)
+        if (!h) h = invalidOpcode;
+}
+
+void installOpHandler(uint8_t op, OpHandler h) { opTable[op] = h ? h : invalidOpcode; }
+
+bool hasOpHandler(uint8_t op) { return opTable[op] && opTable[op] != invalidOpcode; }
+
+uint16_t invalidOpcode() {
+    char text[32];
+    int n = std::snprintf(text, sizeof text, "_0ERR() %lX", static_cast<unsigned long>(vm.pc[-1]));
+    if (errorOutputWrite) errorOutputWrite(text, uint32_t(n));
+    fatalError(999);
+}
+
+namespace {
+
+// A handler returned r; 0 means carry on, anything else ends the activation.
+uint16_t handleResult(uint16_t r, const uint8_t* instruction) {
+    if (vm.frameFlags & FF_QUIET) return ST_UNWIND;
+    if (r != ST_UNWIND) {
+        ErrorDescriptor d{};
+        d.severity = 2;
+        d.genCode = uint16_t((r >> 6) & 0x1F);
+        d.subCode = uint16_t(1000 + (r & 0x7FF));
+        d.subsystem = "BASE";
+        d.operation = operatorName(r & 0x3F);
+        d.flags = uint16_t(((r & 0x4000) ? EF_RETRY : 0) | ((r & 0x8000) ? EF_SUBSTITUTE : 0));
+        uint16_t outcome = raiseOperatorError(&d, uint16_t((r >> 11) & 7));
+        if (outcome == 0) return 0;
+        if (outcome == 1) {
+            // retry from the first byte of the failed instruction
+            vm.pc = instruction;
+            return 0;
+        }
+        r = ST_UNWIND;
+    }
+    vm.callResult = r;
+    const uint8_t* address;
+    if (findRecoveryPoint(vm.execDepth, &address)) {
+        vm.pc = address;
+        vm.callResult = 0;
+        return 0;
+    }
+    return ST_UNWIND;
+}
+
+}  // namespace
+
+uint16_t execute(const uint8_t* pcode, ModuleSymbol* moduleSymbols) {
+    const uint8_t* savedPc = vm.pc;
+    ModuleSymbol* savedModule = vm.moduleSymbols;
+    uint8_t savedRunning = vm.running;
+    vm.pc = pcode;
+    vm.moduleSymbols = moduleSymbols;
+    ++vm.execDepth;
+    if (vm.top > vm.stackEnd) stackOverflow();
+    vm.frameFlags |= FF_RUNNING;
+    vm.running = 1;
+    uint16_t result = 0;
+    while (vm.running) {
+        const uint8_t* instruction = vm.pc;
+        uint16_t r = opTable[*vm.pc++]();
+        if (r) [[unlikely]] {
+            r = handleResult(r, instruction);
+            if (r) {
+                result = r;
+                break;
+            }
+        }
+    }
+    vm.moduleSymbols = savedModule;
+    vm.pc = savedPc;
+    vm.running = savedRunning;
+    --vm.execDepth;
+    return result;
+}
+
+const char* operatorName(uint32_t index) {
+    static const char* const names[61] = {
+        "", "&", "conditional", "array dimension", "array access", "array assign", "==", "=", "<>", "<", "<=",
+        ">", ">=", ".NOT.", ".AND.", ".OR.", "-", "+", "-", "*", "/", "%", "++", "--", "^", "ABS", "INT", "WORD",
+        "MIN", "MAX", "ROUND", "LOG", "EXP", "SQRT", "VAL", "STR", "TRIM", "LTRIM", "UPPER", "LOWER", "CHR",
+        "SPACE", "REPLICATE", "ASC", "AT", "$", "SUBSTR", "LEN", "YEAR", "MONTH", "DAY", "DOW", "CMONTH", "CDOW",
+        "DTOC", "CTOD", "DTOS", "TYPE", "TRANSFORM", "AADD", "LEFT"};
+    return index <= 60 ? names[index] : "";
+}
+
+}  // namespace xb

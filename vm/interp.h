@@ -1,0 +1,95 @@
+// The pcode interpreter: the dispatch loop, the call sequence, codeblock
+// evaluation, sequences (BEGIN SEQUENCE / BREAK / RECOVER) and the entry
+// points native code uses to call back into pcode.
+#pragma once
+#include <cstdint>
+
+#include "vm/opcodes.h"
+#include "vm/vm.h"
+
+namespace xb {
+
+struct Function;
+
+using OpHandler = uint16_t (*)();
+
+// One contiguous dispatch array: entries 0..125 are the base table, 126..255
+// the extended table (126..207, plus 209 which the class system installs).
+// Undefined numbers hold the invalid-opcode handler.
+extern OpHandler opTable[256];
+inline OpHandler* extTable() { return opTable + 126; }
+void installOpHandler(uint8_t op, OpHandler h);
+// Fills every number without a handler with the invalid-opcode handler (start-up).
+void initDispatch();
+
+// Handler files attach their handlers at static-initialisation time:
+//   XB_OPCODE(PUSHNIL) { pushNil(); return 0; }
+struct OpRegistration {
+    OpRegistration(uint8_t op, OpHandler h);
+};
+#define XB_OPCODE(NAME)                                               \
+    static uint16_t op_##NAME();                                      \
+    static ::xb::OpRegistration op_##NAME##_registration(::xb::OP_##NAME, op_##NAME); \
+    static uint16_t op_##NAME()
+bool hasOpHandler(uint8_t op);
+uint16_t invalidOpcode();  // "_0ERR() %lX", then fatal error 999
+
+uint16_t execute(const uint8_t* pcode, ModuleSymbol* moduleSymbols);
+
+enum CallKind : uint8_t { CALL_DO, CALL_FUNC, CALL_SEND, CALL_EVALSEND, CALL_EVALNATIVE };
+// The call sequence; the Symbol, the self and n arguments are on the stack.
+uint16_t callSequence(uint16_t n, CallKind kind);
+uint16_t callProc(uint16_t n);
+uint16_t evalSend(uint16_t n);
+uint16_t evalBlock(const Item* block);
+uint16_t evalBlock1(const Item* block, const Item* arg);
+uint16_t callFunction(const Function* f);
+
+// The codeblock evaluation routine (EVALSEND, SEND of EVAL) and the routines
+// for symbols without code and messages without methods.
+uint16_t blockEvalRoutine();
+uint16_t undefinedFunctionRoutine();
+uint16_t noMethodRoutine();
+extern const Function blockEvalFunction;
+extern const Function undefinedFunction;
+extern const Function noMethodFunction;
+
+// SEND asks the class layer for the routine; the default knows only EVAL on
+// codeblocks.
+extern const Function* (*sendResolver)(GlobalSymbol* message, Item* receiver);
+// Set at start-up: the well-known symbol EVAL.
+extern GlobalSymbol* evalSymbol;
+
+// Sequences.
+using SequenceHandler = void (*)(int event, void* state);
+int registerSequenceHandler(SequenceHandler h);
+void stackSequenceHandler(int event, void* state);
+uint16_t opSeqBegin();
+uint16_t opSeqEnd();
+uint16_t opBreak();
+// Finds the recovery point for depth e; true with *address set when one exists.
+bool findRecoveryPoint(uint16_t depth, const uint8_t** address);
+void resetSequences();
+uint32_t sequenceDepth();
+// How an unwinding that meets a finished activation ends the program (QUIT).
+extern void (*quitHook)();
+// Variables layer: releases the privates of the returning frame.
+extern void (*releasePrivatesHook)();
+
+// The operator-name table (1..60) used as the operation of handler errors.
+const char* operatorName(uint32_t index);
+
+// Reads little-endian operands in place.
+inline uint16_t readU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline int16_t readI16(const uint8_t* p) { return int16_t(readU16(p)); }
+inline uint32_t readU32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// Packs a handler error word. The subcode's low eleven bits carry the
+// operation (bits 0..5) and the general code (bits 6..10).
+constexpr uint16_t errorWord(uint16_t subcode, uint16_t nargs, bool subst, bool retry = false) {
+    return uint16_t((subcode - 1000) | (nargs << 11) | (retry ? 0x4000 : 0) | (subst ? 0x8000 : 0));
+}
+
+}  // namespace xb

@@ -1,0 +1,50 @@
+// Heap objects (strings, arrays, codeblocks) and the mark-and-sweep collector
+// that reclaims them.
+#pragma once
+#include <cstdint>
+
+#include "vm/item.h"
+
+namespace xb {
+
+struct ModuleSymbol;
+
+// The record behind a Codeblock Item.
+struct Codeblock {
+    uint32_t flags;  // CB_INPLACE or CB_OWNED
+    const uint8_t* code;
+    ModuleSymbol* moduleSymbols;
+    uint32_t definingFrame;  // EvalStack slot, or DETACHED
+    uint8_t localCount;
+    uint8_t pad[3];
+    Item* staticsBase;
+    GlobalSymbol* procSymbol;
+    Item detachedLocals;  // NIL or an Array Item
+};
+constexpr uint32_t CB_INPLACE = 1;
+constexpr uint32_t CB_OWNED = 4;
+constexpr uint32_t ARRAY_DETACHED = 2;  // array flags: the owning frame returned
+
+// Allocates one heap object after the collector's threshold check. The new
+// object is not reachable from any root: store it in a rooted Item at once.
+ObjectBody* newObject(ObjectKind kind, uint32_t extra = 0);
+
+// Builders that leave the new value in *out (which must be a rooted Item).
+void makeString(Item* out, const char* bytes, uint32_t n);   // kind 1 copy
+char* makeStringBuffer(Item* out, uint32_t n);               // kind 1, n bytes + NUL, caller fills
+void makeConstString(Item* out, const char* bytes, uint32_t n);  // kind 2, bytes not owned
+void makeArray(Item* out, uint32_t n);                       // n NILs, capacity n + 64
+Codeblock* makeCodeblock(Item* out);                         // zero-filled record
+void arrayResize(Item* array, int32_t delta);
+void arrayGrowTo(ObjectBody* array, uint32_t count);
+
+// Collector.
+void collectGarbage(bool force);  // threshold check, then collect
+void requestCollection();         // the next check collects regardless of growth
+void markItem(Item* it);          // used by root walkers
+extern void (*gcMarkMemvarRoots)();  // marks the memory-variable table (set by the variables layer)
+void gcIdleTask();
+void freeAllObjects();  // teardown helper for tests: frees every live object
+uint32_t liveObjectCount();
+
+}  // namespace xb

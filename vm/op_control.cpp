@@ -1,0 +1,140 @@
+// Control opcodes: lines, ends, returns, jumps, call set-up and idle.
+#include "image/symbols.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "vm/interp.h"
+#include "vm/stack.h"
+
+namespace xb {
+
+namespace {
+
+inline GlobalSymbol* operandSymbol() {
+    GlobalSymbol* s = moduleGlobal(vm.moduleSymbols, readU16(vm.pc));
+    vm.pc += 2;
+    return s;
+}
+inline GlobalSymbol* operandSymbolX() {
+    auto* s = reinterpret_cast<GlobalSymbol*>(uintptr_t(readU32(vm.pc)));
+    vm.pc += 4;
+    return s;
+}
+
+// All four conditional jumps need a Logical on top.
+constexpr uint16_t NOT_LOGICAL = errorWord(1066, 1, false);
+
+inline void jumpBy() { vm.pc += 2 + readI16(vm.pc); }
+
+}  // namespace
+
+void (*idleServices)() = nullptr;
+
+XB_OPCODE(NOP) { return 0; }
+
+XB_OPCODE(LINE) {
+    vm.lineNumber = readU16(vm.pc);
+    vm.pc += 2;
+    return 0;
+}
+
+XB_OPCODE(DEBUGINFO) {
+    vm.frameFlags |= FF_DEBUG;
+    jumpBy();
+    return 0;
+}
+
+XB_OPCODE(ENDPROC) {
+    vm.running = 0;
+    return 0;
+}
+
+XB_OPCODE(ENDBLOCK) {
+    vm.running = 0;
+    return 0;
+}
+
+XB_OPCODE(POPRET) {
+    storeTop(returnItem());
+    return 0;
+}
+
+XB_OPCODE(PUSHRET) {
+    push(returnItem());
+    itemClear(returnItem());
+    return 0;
+}
+
+XB_OPCODE(PUSHSYM) {
+    pushSymbol(operandSymbol());
+    return 0;
+}
+
+XB_OPCODE(PUSHSYMNIL) {
+    pushSymbol(operandSymbol());
+    pushNil();
+    return 0;
+}
+
+XB_OPCODE(PUSHSYMX) {
+    pushSymbol(operandSymbolX());
+    return 0;
+}
+
+XB_OPCODE(PUSHSYMNILX) {
+    pushSymbol(operandSymbolX());
+    pushNil();
+    return 0;
+}
+
+XB_OPCODE(JUMP) {
+    jumpBy();
+    return 0;
+}
+
+XB_OPCODE(JUMPFALSE) {
+    if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
+    bool b = vm.top->v.l != 0;
+    --vm.top;
+    if (!b) jumpBy();
+    else vm.pc += 2;
+    return 0;
+}
+
+XB_OPCODE(JUMPTRUE) {
+    if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
+    bool b = vm.top->v.l != 0;
+    --vm.top;
+    if (b) jumpBy();
+    else vm.pc += 2;
+    return 0;
+}
+
+XB_OPCODE(JUMPFALSEKEEP) {
+    if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
+    if (vm.top->v.l) {
+        --vm.top;
+        vm.pc += 2;
+    } else {
+        jumpBy();
+    }
+    return 0;
+}
+
+XB_OPCODE(JUMPTRUEKEEP) {
+    if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
+    if (!vm.top->v.l) {
+        --vm.top;
+        vm.pc += 2;
+    } else {
+        jumpBy();
+    }
+    return 0;
+}
+
+XB_OPCODE(IDLE) {
+    if (idleServices) idleServices();
+    dispatchIdleTasks(0x2000);
+    return 0;
+}
+
+}  // namespace xb

@@ -1,0 +1,109 @@
+// Constants, locals and plain stack manipulation.
+#include <cstring>
+
+#include "vm/interp.h"
+#include "vm/object.h"
+#include "vm/stack.h"
+
+namespace xb {
+
+XB_OPCODE(PUSHNIL) {
+    pushNil();
+    return 0;
+}
+
+XB_OPCODE(PUSHINT) {
+    pushLong(readI16(vm.pc));
+    vm.pc += 2;
+    return 0;
+}
+
+XB_OPCODE(PUSHWORD) {
+    pushLong(readU16(vm.pc));
+    vm.pc += 2;
+    return 0;
+}
+
+XB_OPCODE(ZERO) {
+    pushLong(0);
+    return 0;
+}
+
+XB_OPCODE(ONE) {
+    pushLong(1);
+    return 0;
+}
+
+XB_OPCODE(TRUE) {
+    pushLogical(true);
+    return 0;
+}
+
+XB_OPCODE(FALSE) {
+    pushLogical(false);
+    return 0;
+}
+
+XB_OPCODE(PUSHDOUBLE) {
+    double d;
+    std::memcpy(&d, vm.pc + 2, sizeof d);
+    pushDouble(d, vm.pc[0], vm.pc[1]);
+    vm.pc += 10;
+    return 0;
+}
+
+XB_OPCODE(PUSHSTR) {
+    uint8_t n = vm.pc[0];
+    const char* bytes = reinterpret_cast<const char*>(vm.pc + 1);
+    vm.pc += 2 + n;
+    Item* t = pushSlot();
+    itemClear(t);
+    // macro code is freed with its block, so its literals must be copied
+    if (vm.frameFlags & FF_MACRO) makeString(t, bytes, n);
+    else makeConstString(t, bytes, n);
+    return 0;
+}
+
+XB_OPCODE(PUSHEMPTYSTR) {
+    Item* t = pushSlot();
+    itemClear(t);
+    makeConstString(t, "", 0);
+    return 0;
+}
+
+XB_OPCODE(PUSHLOCAL) {
+    pushDeref(localItem(readU16(vm.pc)));
+    vm.pc += 2;
+    return 0;
+}
+
+XB_OPCODE(POPLOCAL) {
+    Item* local = localItem(readU16(vm.pc));
+    vm.pc += 2;
+    if (local->type & M_REF) {
+        storeTop(local);
+    } else {
+        Item* v = vm.top;
+        if ((v->type & T_MEMO) == T_MEMO) v->type = T_STRING;
+        *local = *v;
+        --vm.top;
+    }
+    return 0;
+}
+
+XB_OPCODE(POP) {
+    --vm.top;
+    return 0;
+}
+
+XB_OPCODE(PCOUNT) {
+    pushLong(vm.paramCount);
+    return 0;
+}
+
+XB_OPCODE(DUP) {
+    pushDeref(vm.top);
+    return 0;
+}
+
+}  // namespace xb

@@ -1,0 +1,57 @@
+#include "vm/procname.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "image/symbols.h"
+#include "runtime/error.h"
+#include "vm/vm.h"
+
+namespace xb {
+
+const char* (*receiverClassName)(const Item* self) = nullptr;
+
+Item* frameAbove(Item* from, uint32_t level) {
+    Item* f = from;
+    while (level--) {
+        if (f == vm.stack) return nullptr;
+        f = vm.stack + frameSlot(f)->callerFrame;
+    }
+    return f == vm.stack ? nullptr : f;
+}
+
+uint32_t frameDisplayName(Item* frame, char* buf, uint32_t size) {
+    if (!size) return 0;
+    buf[0] = 0;
+    if (!frame || frame == vm.stack) return 0;
+    GlobalSymbol* sym = frameSlot(frame)->procSymbol;
+    const char* name = sym ? symbolName(sym) : "";
+    const Item* self = frame + 1;
+    int n;
+    if (self->type & T_BLOCK) {
+        n = std::snprintf(buf, size, "(b)%s", name);
+    } else if (self->type != T_NIL) {
+        const char* cls = receiverClassName ? receiverClassName(self) : nullptr;
+        n = std::snprintf(buf, size, "%s:%s", cls && *cls ? cls : "obj", name);
+    } else {
+        n = std::snprintf(buf, size, "%s", name);
+    }
+    if (n < 0) return 0;
+    return uint32_t(n) < size ? uint32_t(n) : size - 1;
+}
+
+uint16_t frameLine(Item* frame) {
+    if (!frame || frame == vm.stack) return 0;
+    if (frame == vm.frame) return vm.lineNumber;
+    return vm.frameExtra[frame - vm.stack].savedLine;
+}
+
+bool currentProcedureLocation(char* buf, uint32_t size) {
+    if (!vm.stack || vm.frame == vm.stack) return false;
+    char name[96];
+    frameDisplayName(vm.frame, name, sizeof name);
+    std::snprintf(buf, size, "%s (%u)", name, unsigned(frameLine(vm.frame)));
+    return true;
+}
+
+}  // namespace xb

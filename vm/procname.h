@@ -1,0 +1,20 @@
+// Names and lines of the active procedures, walking the caller-frame chain.
+#pragma once
+#include <cstdint>
+
+#include "vm/item.h"
+
+namespace xb {
+
+// The frame `level` calls above `from` (0 = from itself); null past the
+// outermost procedure.
+Item* frameAbove(Item* from, uint32_t level);
+// Display name of the frame: "(b)" + creator for codeblocks, "Class:MESSAGE"
+// for methods, else the procedure's name. Returns the length written.
+uint32_t frameDisplayName(Item* frame, char* buf, uint32_t size);
+// The line last recorded by the frame (the running one reads the register).
+uint16_t frameLine(Item* frame);
+// The class name of a receiver, for method frames (set by the class layer).
+extern const char* (*receiverClassName)(const Item* self);
+
+}  // namespace xb

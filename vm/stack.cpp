@@ -1,0 +1,120 @@
+#include "vm/stack.h"
+
+#include <cstring>
+
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "runtime/settings.h"
+#include "vm/object.h"
+
+namespace xb {
+
+VmState vm;
+Item* (*memvarSlotItem)(uint16_t slot) = nullptr;
+
+void stackOverflow() { fatalError(667); }
+
+void pushDouble(double d, uint16_t width, uint16_t decimals) {
+    Item* t = pushSlot();
+    itemClear(t);
+    t->type = T_DOUBLE;
+    t->width = width;
+    t->decimals = decimals;
+    t->v.d = d;
+}
+
+void pushString(const char* bytes, uint32_t n) {
+    Item* t = pushSlot();
+    itemClear(t);  // rooted as NIL while the string is built
+    makeString(t, bytes, n);
+}
+
+void pushCString(const char* text) { pushString(text ? text : "", text ? uint32_t(std::strlen(text)) : 0); }
+
+void pushSymbol(GlobalSymbol* sym) {
+    Item* t = pushSlot();
+    itemClear(t);
+    t->type = T_SYMBOL;
+    t->v.o.ptr = sym;
+}
+
+Item* derefItem(Item* it) {
+    while (it->type & M_REF) {
+        if (it->type & T_ITEMREF) it = static_cast<Item*>(it->v.o.ptr);
+        else it = memvarSlotItem(it->v.area);
+    }
+    return it;
+}
+
+void pushDeref(const Item* it) {
+    if (it->type & M_REF) it = derefItem(const_cast<Item*>(it));
+    push(it);
+}
+
+void storeTop(Item* target) {
+    Item* v = vm.top;
+    if (target->type & M_REF) target = derefItem(target);
+    if ((v->type & T_MEMO) == T_MEMO) v->type = T_STRING;
+    if (v->type == T_DOUBLE && settingFixedFormat()) {
+        v->width = 0;
+        v->decimals = settingDecimals();
+    }
+    *target = *v;
+    --vm.top;
+}
+
+Item* tempAlloc() {
+    Item* it;
+    if (vm.tempFree) {
+        it = vm.tempFree;
+        vm.tempFree = static_cast<Item*>(it->v.o.ptr);
+    } else {
+        if (vm.staticsLow <= vm.statics) fatalError(667);
+        it = --vm.staticsLow;
+    }
+    itemClear(it);
+    return it;
+}
+
+void tempRelease(Item* it) {
+    itemClear(it);
+    if (it == vm.staticsLow) {
+        ++vm.staticsLow;
+        return;
+    }
+    it->v.o.ptr = vm.tempFree;
+    vm.tempFree = it;
+}
+
+Item* staticsReserve(uint32_t n) {
+    if (uint32_t(vm.staticsLow - vm.statics) < n) fatalError(667);
+    vm.staticsLow -= n;
+    std::memset(vm.staticsLow, 0, n * sizeof(Item));
+    return vm.staticsLow;
+}
+
+void stackInit() {
+    vm.stack = static_cast<Item*>(memAllocZero(STACK_SLOTS * sizeof(Item)));
+    vm.statics = static_cast<Item*>(memAllocZero(STACK_SLOTS * sizeof(Item)));
+    vm.frameExtra = static_cast<FrameExtra*>(memAllocZero(STACK_SLOTS * sizeof(FrameExtra)));
+    vm.top = vm.stack;
+    vm.stackEnd = vm.stack + STACK_LIMIT;
+    vm.staticsLow = vm.statics + STACK_SLOTS;
+    vm.tempFree = nullptr;
+    vm.frame = vm.stack;
+    vm.execDepth = 0;
+    vm.callResult = 0;
+    vm.frameFlags = 0;
+    itemClear(vm.stack);
+}
+
+void stackFree() {
+    memFree(vm.stack);
+    memFree(vm.statics);
+    memFree(vm.frameExtra);
+    vm.stack = vm.statics = vm.top = vm.stackEnd = vm.staticsLow = nullptr;
+    vm.frameExtra = nullptr;
+    vm.tempFree = nullptr;
+}
+
+}  // namespace xb

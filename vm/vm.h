@@ -1,0 +1,79 @@
+// The interpreter's registers, the evaluation stack and the static area: one
+// set per process (the runtime is single-threaded).
+#pragma once
+#include <cstdint>
+
+#include "vm/item.h"
+
+namespace xb {
+
+struct ModuleSymbol;
+struct GlobalSymbol;
+
+constexpr uint32_t STACK_SLOTS = 131170;
+constexpr uint32_t STACK_LIMIT = STACK_SLOTS - 1;  // index of the last slot
+
+// frameFlags bits
+constexpr uint16_t FF_RUNNING = 0x0001;
+constexpr uint16_t FF_MACRO = 0x0004;
+constexpr uint16_t FF_PRIVATES = 0x0008;
+constexpr uint16_t FF_DEBUG = 0x0010;
+constexpr uint16_t FF_QUIET = 0x0040;
+
+constexpr uint16_t ST_UNWIND = 0xFFFF;
+// blockFrame / a codeblock's defining frame once the locals are detached.
+// Slot numbers are 32-bit: the stack has more slots than 16 bits can name.
+constexpr uint32_t DETACHED = 0xFFFFFFFFu;
+
+// The procedure slot of a call, seen as a frame.
+struct FrameSlot {
+    uint16_t type;         // Symbol, or Array once the locals were detached
+    uint16_t savedFlags;   // frameFlags, saved while this frame calls another
+    uint32_t callerFrame;  // slot number of the caller's procedure slot
+    void* symbolOrLocals;  // GlobalSymbol*, or the detached-locals array body
+    GlobalSymbol* procSymbol;
+};
+static_assert(sizeof(FrameSlot) == 16, "a frame lives in one Item");
+
+// The rest of what a frame saves, beside the stack (one entry per slot).
+struct FrameExtra {
+    uint16_t savedLine;
+    uint8_t savedParamCount;
+    uint8_t savedLocalCount;
+};
+
+struct VmState {
+    const uint8_t* pc;
+    ModuleSymbol* moduleSymbols;
+    Item* frame;  // procedure slot of the running call
+    uint16_t paramCount;
+    uint8_t localCount;
+    Item* staticsBase;
+    uint32_t blockFrame;
+    uint16_t lineNumber;
+    uint16_t frameFlags;
+    uint16_t callResult;
+    uint16_t execDepth;
+    uint8_t running;
+    ModuleSymbol* callerModule;
+
+    Item* stack;   // STACK_SLOTS Items; slot 0 is the return Item
+    Item* top;     // topmost occupied slot
+    Item* stackEnd;  // &stack[STACK_LIMIT]
+
+    Item* statics;     // static area, STACK_SLOTS Items, filled from the end down
+    Item* staticsLow;  // lowest Item in use (== statics + STACK_SLOTS when empty)
+    Item* tempFree;    // free list of returned temporaries (linked through v.o.ptr)
+
+    FrameExtra* frameExtra;  // per stack slot: what a frame there saved while calling
+};
+
+extern VmState vm;
+
+inline Item* returnItem() { return vm.stack; }
+inline uint32_t slotOf(const Item* it) { return uint32_t(it - vm.stack); }
+inline FrameSlot* frameSlot(Item* it) { return reinterpret_cast<FrameSlot*>(it); }
+inline Item* selfSlot() { return vm.frame + 1; }
+inline Item* localItem(uint32_t i) { return vm.frame + 1 + i; }
+
+}  // namespace xb

@@ -1,0 +1,16 @@
+// Bringing the virtual machine up and down (the start-up and shutdown
+// sequences call these at their places).
+#pragma once
+
+namespace xb {
+
+// Allocates the evaluation stack and the static area, fills the dispatch
+// table and registers the stack's sequence handler.
+void vmStart();
+// Finds the well-known symbols once the module tables are registered.
+void vmBindSymbols();
+// Resets the public count, the static area and the return Item, runs the
+// forced collection and frees the item areas.
+void vmStop();
+
+}  // namespace xb
