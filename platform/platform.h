@@ -43,9 +43,26 @@ void messageBox(const char* text, const char* caption, uint32_t style);  // MB_*
 // ---- files (CreateFileA and friends)
 enum Access : uint32_t { ACCESS_READ = 1, ACCESS_WRITE = 2 };
 enum Share : uint32_t { SHARE_READ = 1, SHARE_WRITE = 2 };
+// <windows.h> defines these names as macros (with the same values); keep
+// them out of the way here so that the header reads the same after it.
+#pragma push_macro("CREATE_NEW")
+#pragma push_macro("CREATE_ALWAYS")
+#pragma push_macro("OPEN_EXISTING")
+#pragma push_macro("OPEN_ALWAYS")
+#pragma push_macro("TRUNCATE_EXISTING")
+#undef CREATE_NEW
+#undef CREATE_ALWAYS
+#undef OPEN_EXISTING
+#undef OPEN_ALWAYS
+#undef TRUNCATE_EXISTING
 enum Disposition : uint32_t {
     CREATE_NEW = 1, CREATE_ALWAYS = 2, OPEN_EXISTING = 3, OPEN_ALWAYS = 4, TRUNCATE_EXISTING = 5
 };
+#pragma pop_macro("CREATE_NEW")
+#pragma pop_macro("CREATE_ALWAYS")
+#pragma pop_macro("OPEN_EXISTING")
+#pragma pop_macro("OPEN_ALWAYS")
+#pragma pop_macro("TRUNCATE_EXISTING")
 Handle createFile(const char* name, uint32_t access, uint32_t share, uint32_t disposition,
                   uint32_t attributes);
 bool readFile(Handle h, void* buf, uint32_t n, uint32_t* done);

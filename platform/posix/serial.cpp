@@ -1,0 +1,70 @@
+// Serial ports on POSIX: the COMn device table and GetCommState/SetCommState
+// over tcgetattr/tcsetattr.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <termios.h>
+
+#include "platform/com_name.h"
+#include "platform/platform.h"
+#include "platform/posix/internal.h"
+#include "platform/posix/termios_map.h"
+
+namespace xb::os {
+
+using namespace posix;
+
+namespace {
+
+char mappedPaths[COM_PORTS][PATH_BUFFER];
+
+// What must read back after a change for it to count as applied.
+constexpr tcflag_t LINE_BITS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+
+}  // namespace
+
+void mapComDevice(int number, const char* path) {
+    if (number < 1 || number > COM_PORTS) return;
+    char* slot = mappedPaths[number - 1];
+    if (!path) {
+        slot[0] = 0;
+        return;
+    }
+    strncpy(slot, path, PATH_BUFFER - 1);
+    slot[PATH_BUFFER - 1] = 0;
+}
+
+const char* posix::comDevicePath(int number) {
+    static char standard[32];
+    if (mappedPaths[number - 1][0]) return mappedPaths[number - 1];
+    snprintf(standard, sizeof standard, "/dev/ttyS%d", number - 1);
+    return standard;
+}
+
+bool getCommState(Handle h, CommState* state) {
+    termios t;
+    if (!state) return failWith(EINVAL);
+    if (tcgetattr(int(h), &t) != 0) return failWith(errno);
+    if (!commStateFromTermios(t, state)) return failWith(EINVAL);
+    return true;
+}
+
+bool setCommState(Handle h, const CommState* state) {
+    termios before;
+    if (!state) return failWith(EINVAL);
+    if (tcgetattr(int(h), &before) != 0) return failWith(errno);
+    termios wanted = before;
+    if (!commStateToTermios(*state, &wanted)) return failWith(EINVAL);
+    if (tcsetattr(int(h), TCSANOW, &wanted) != 0) return failWith(errno);
+    // tcsetattr succeeds when any part was taken: make sure all of it was,
+    // or put the port back as it was, like a refused SetCommState.
+    termios now;
+    if (tcgetattr(int(h), &now) != 0 || cfgetospeed(&now) != cfgetospeed(&wanted) ||
+        (now.c_cflag & LINE_BITS) != (wanted.c_cflag & LINE_BITS)) {
+        tcsetattr(int(h), TCSANOW, &before);
+        return failWith(EINVAL);
+    }
+    return true;
+}
+
+}  // namespace xb::os
