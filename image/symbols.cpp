@@ -112,9 +112,9 @@ void appendList(SymbolList& list, GlobalSymbol* s) {
     list.items[list.count++] = s;
 }
 
-// Upper-cases at most NAME_MAX bytes of [s, s+n) into out (NUL-terminated).
+// Upper-cases at most SYMBOL_NAME_MAX bytes of [s, s+n) into out (NUL-terminated).
 void upperName(char* out, const char* s, uint32_t n) {
-    if (n > NAME_MAX) n = NAME_MAX;
+    if (n > SYMBOL_NAME_MAX) n = SYMBOL_NAME_MAX;
     for (uint32_t i = 0; i < n; ++i) out[i] = char(toUpper(uint8_t(s[i])));
     out[n] = 0;
 }
@@ -200,18 +200,18 @@ void registerModuleSymbols() {
 }
 
 GlobalSymbol* findSymbol(const char* name) {
-    char upper[NAME_MAX + 1];
+    char upper[SYMBOL_NAME_MAX + 1];
     upperName(upper, name, uint32_t(std::strlen(name)));
     return searchIndex(upper, nullptr);
 }
 
 GlobalSymbol* findSymbolTrimmed(const char* name) {
     uint32_t n = uint32_t(std::strlen(name));
-    if (n > NAME_MAX) n = NAME_MAX;
+    if (n > SYMBOL_NAME_MAX) n = SYMBOL_NAME_MAX;
     uint32_t b = 0;
     while (b < n && name[b] == ' ') ++b;
     while (n > b && name[n - 1] == ' ') --n;
-    char upper[NAME_MAX + 1];
+    char upper[SYMBOL_NAME_MAX + 1];
     upperName(upper, name + b, n - b);
     return searchIndex(upper, nullptr);
 }
@@ -219,8 +219,8 @@ GlobalSymbol* findSymbolTrimmed(const char* name) {
 GlobalSymbol* findOrCreateSymbol(const char* name) {
     while (*name == ' ' || *name == '\t' || *name == '\n') ++name;
     uint32_t n = 0;
-    while (name[n] && name[n] != ' ' && n < NAME_MAX) ++n;
-    char upper[NAME_MAX + 1];
+    while (name[n] && name[n] != ' ' && n < SYMBOL_NAME_MAX) ++n;
+    char upper[SYMBOL_NAME_MAX + 1];
     upperName(upper, name, n);
     uint32_t at = 0;
     if (GlobalSymbol* s = searchIndex(upper, &at)) return s;

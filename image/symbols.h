@@ -14,7 +14,7 @@ struct FieldDescriptor;
 struct Function;
 
 enum SymbolScope : uint8_t { SC_PUBLIC = 0, SC_STATIC = 1, SC_INIT = 2, SC_EXIT = 4 };
-constexpr int NAME_MAX = 58;
+constexpr int SYMBOL_NAME_MAX = 58;
 
 struct ModuleSymbol {
     char name[59];
