@@ -1,0 +1,96 @@
+// Module statics and the temporary values kept in the static area.
+#include "image/symbols.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "vm/interp.h"
+#include "vm/statics.h"
+#include "vm/stack.h"
+#include "vm/var_access.h"
+
+namespace xb {
+
+namespace {
+
+inline Item* staticItem(uint16_t i) { return vm.staticsBase + i - 1; }
+
+// The open temporary values, innermost last.
+Item** temps;
+uint32_t tempCount;
+uint32_t tempCapacity;
+
+}  // namespace
+
+// count → : reserves count NIL statics at the low end of the static area and
+// records, in the statics symbol's alias-area word, the number of Items in
+// use after the reservation minus 1.
+XB_OPCODE(STATICSALLOC) {
+    GlobalSymbol* s = readSymbolOperand();
+    uint16_t n = vm.top->v.area;
+    staticsReserve(n);  // NIL-filled; crossing the start is fatal 667
+    uint32_t position = uint32_t(vm.statics + STACK_SLOTS - vm.staticsLow) - 1;
+    // the word is 16 bits: a block it cannot locate would alias another module's
+    if (position > 0xFFFF) fatalError(667);
+    s->aliasArea = uint16_t(position);
+    --vm.top;
+    return 0;
+}
+
+XB_OPCODE(STATICSBASE) {
+    GlobalSymbol* s = readSymbolOperand();
+    vm.staticsBase = vm.statics + STACK_SLOTS - 1 - s->aliasArea;
+    return 0;
+}
+
+XB_OPCODE(PUSHSTATIC) {
+    pushDeref(staticItem(readU16(vm.pc)));
+    vm.pc += 2;
+    return 0;
+}
+
+XB_OPCODE(POPSTATIC) {
+    Item* var = staticItem(readU16(vm.pc));
+    vm.pc += 2;
+    popIntoVariable(var);
+    return 0;
+}
+
+XB_OPCODE(PUSHSTATICREF) {
+    pushVariableRef(staticItem(readU16(vm.pc)));
+    vm.pc += 2;
+    return 0;
+}
+
+// 1 opens a temporary value (a NIL Item of the static area), 2 pops the top
+// into the innermost one, anything else closes the innermost one.
+XB_OPCODE(TEMPVALUE) {
+    uint8_t b = vm.pc[0];
+    vm.pc += 1;
+    if (b == 1) {
+        if (tempCount == tempCapacity) {
+            tempCapacity += 16;
+            temps = static_cast<Item**>(memRealloc(temps, tempCapacity * sizeof(Item*)));
+        }
+        temps[tempCount++] = tempAlloc();
+    } else if (b == 2) {
+        if (tempCount) *temps[tempCount - 1] = *vm.top;
+        --vm.top;
+    } else if (tempCount) {
+        tempRelease(temps[--tempCount]);
+    }
+    return 0;
+}
+
+XB_OPCODE(PUSHTEMP) {
+    if (tempCount) push(temps[tempCount - 1]);
+    else pushNil();
+    return 0;
+}
+
+// Forgets the open temporary values (their Items go with the static area).
+void tempValuesFree() {
+    memFree(temps);
+    temps = nullptr;
+    tempCount = tempCapacity = 0;
+}
+
+}  // namespace xb
