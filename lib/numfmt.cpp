@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "vm/item.h"
-
 namespace xb {
 
 namespace {
@@ -18,6 +16,15 @@ constexpr uint32_t kMaxIntegralDigits = 310;  // DBL_MAX has 309 integral digits
 constexpr double kTwo52 = 4503599627370496.0;
 constexpr double kTwo64 = 18446744073709551616.0;
 constexpr uint32_t kLimb = 1000000000u;  // big integers are kept in base 10^9
+
+// Rounds an intermediate result to double precision. The x87 unit keeps
+// 64-bit mantissas in its registers, which would make the scaled products
+// below (and so the rounding of numbers such as 2.675) differ between builds
+// and optimisation levels; going through memory fixes the precision.
+double toDouble(double v) {
+    volatile double r = v;
+    return r;
+}
 
 // Writes the exact decimal digits of the integral value v (0 <= v < inf) to
 // buf, most significant first, and returns their count (at least 1). Values
@@ -144,25 +151,25 @@ double powerOfTen(int32_t e) {
     double result = 1.0;
     double base = 10.0;
     while (n != 0) {
-        if (n & 1u) result *= base;
+        if (n & 1u) result = toDouble(result * base);
         n >>= 1;
-        if (n != 0) base *= base;
+        if (n != 0) base = toDouble(base * base);
     }
-    return e < 0 ? 1.0 / result : result;
+    return e < 0 ? toDouble(1.0 / result) : result;
 }
 
 double roundNumber(double x, int32_t decimals) {
     if (x == 0) return 0.0;
     if (decimals > 0) {
         const double scale = powerOfTen(decimals);
-        const double y = x * scale;
+        const double y = toDouble(x * scale);
         if (!std::isfinite(y)) return x;  // more decimals than the value has
-        return roundHalfAway(y) / scale;
+        return toDouble(roundHalfAway(y) / scale);
     }
     if (decimals < 0) {
         const double scale = powerOfTen(decimals == INT32_MIN ? INT32_MAX : -decimals);
-        const double r = roundHalfAway(x / scale);
-        return r == 0 ? 0.0 : r * scale;
+        const double r = roundHalfAway(toDouble(x / scale));
+        return r == 0 ? 0.0 : toDouble(r * scale);
     }
     return roundHalfAway(x);
 }
@@ -188,7 +195,7 @@ void formatNumber(double x, uint32_t width, uint32_t decimals, char* out) {
         if (ax != p) {  // a fraction implies |x| < 2^52, so nothing here overflows
             const int32_t d = static_cast<int32_t>(decimals);
             const double s = powerOfTen(d + 1);
-            const double scaled = (ax * s - p * s) / 10;
+            const double scaled = toDouble(toDouble(toDouble(ax * s) - toDouble(p * s)) / 10);
             f = std::floor(scaled);
             if (scaled - f >= 0.5) f += 1;
             if (f >= powerOfTen(d)) {
@@ -287,7 +294,7 @@ double textToNumber(const char* text, uint32_t length) {
     }
     if (mant == 0) return 0.0;
     double v = static_cast<double>(mant);
-    v = scale < 0 ? v / powerOfTen(-scale) : v * powerOfTen(scale);
+    v = toDouble(scale < 0 ? v / powerOfTen(-scale) : v * powerOfTen(scale));
     return negative ? -v : v;
 }
 
@@ -303,7 +310,9 @@ NumberText textToNumberLayout(const char* text, uint32_t length) {
 
 ValResult valText(const char* text, uint32_t length) {
     const NumberText t = textToNumberLayout(text, length);
-    if (t.decimals == 0 && length < 10) return ValResult{true, doubleToInt(t.value), 0.0, 10, 0};
+    // Fewer than 10 characters hold at most 9 digits: the cut value fits.
+    if (t.decimals == 0 && length < 10)
+        return ValResult{true, static_cast<int32_t>(t.value), 0.0, 10, 0};
     return ValResult{false, 0, t.value, t.width, t.decimals};
 }
 

@@ -45,8 +45,10 @@ double roundNumber(double x, int32_t decimals);
 // zero (-0.04 with one decimal shows "0.0"). The integral part is written
 // with all its exact digits however large it is. When the text does not fit
 // in `width`, or x is NaN or infinite, out gets `width` asterisks. Writes
-// nothing beyond out[width - 1]; width 0 writes nothing. Fraction digits past
-// the 290th decimal, beyond any double's precision, are written as zeros.
+// nothing beyond out[width - 1]; width 0 writes nothing. Up to 15 decimals
+// the rounding works on the fraction scaled by a power of ten (so 2.675
+// shows as 2.68 with two decimals); with more, the decimals are those of the
+// double's exact binary value, rounded at the last one, zeros after its end.
 void formatNumber(double x, uint32_t width, uint32_t decimals, char* out);
 
 // formatNumber over a 32-bit integer (converted exactly to a double).

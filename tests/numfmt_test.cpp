@@ -39,6 +39,9 @@ TEST(FormatNumber, RoundsHalfAwayFromZero) {
     EXPECT_EQ(fmt(9.996, 6, 2), " 10.00");
     EXPECT_EQ(fmt(-0.5, 4, 0), "  -1");
     EXPECT_EQ(fmt(123456789.987, 12, 2), "123456789.99");
+    // The scaled product decides: 2.675 is stored a hair below, yet shows 2.68.
+    EXPECT_EQ(fmt(2.675, 4, 2), "2.68");
+    EXPECT_EQ(fmt(0.49999999999999994, 1, 0), "0");
 }
 
 TEST(FormatNumber, SignFollowsTheRoundedValue) {
