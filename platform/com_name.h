@@ -14,8 +14,9 @@ inline int comDeviceNumber(const char* name) {
     auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
     if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') return 0;
     if (name[3] < '1' || name[3] > '9') return 0;
-    if (name[4] == ':' ? name[5] != 0 : name[4] != 0) return 0;
-    return name[3] - '0';
+    const char* end = name + 4;
+    if (*end == ':') ++end;
+    return *end ? 0 : name[3] - '0';
 }
 
 }  // namespace xb::os

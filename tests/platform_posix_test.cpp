@@ -212,7 +212,7 @@ TEST_F(ScratchDir, ComNamesOpenTheirDevices) {
     EXPECT_NE(h, INVALID);
     CommState st;
     EXPECT_FALSE(getCommState(h, &st));  // a plain file has no line settings
-    EXPECT_EQ(lastError(), 1u);
+    EXPECT_EQ(lastError(), 6u);
     closeHandle(h);
     mapComDevice(3, nullptr);
     // The standard device for COM9; absent on a machine without it.

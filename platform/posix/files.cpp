@@ -86,8 +86,7 @@ int openWidened(const char* path, int extra, mode_t mode, uint32_t access, bool*
 
 Handle createFile(const char* name, uint32_t access, uint32_t share, uint32_t disposition,
                   uint32_t attributes) {
-    if (!name || disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
-        (disposition == TRUNCATE_EXISTING && !(access & ACCESS_WRITE))) {
+    if (!name || disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
         setLastError(87);
         return INVALID;
     }

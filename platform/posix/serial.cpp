@@ -21,6 +21,12 @@ char mappedPaths[COM_PORTS][PATH_BUFFER];
 // What must read back after a change for it to count as applied.
 constexpr tcflag_t LINE_BITS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
 
+// A handle that is no serial line is an invalid handle for these calls.
+bool failLine(int err) {
+    if (err == ENOTTY) err = EBADF;
+    return failWith(err);
+}
+
 }  // namespace
 
 void mapComDevice(int number, const char* path) {
@@ -44,7 +50,7 @@ const char* posix::comDevicePath(int number) {
 bool getCommState(Handle h, CommState* state) {
     termios t;
     if (!state) return failWith(EINVAL);
-    if (tcgetattr(int(h), &t) != 0) return failWith(errno);
+    if (tcgetattr(int(h), &t) != 0) return failLine(errno);
     if (!commStateFromTermios(t, state)) return failWith(EINVAL);
     return true;
 }
@@ -52,10 +58,10 @@ bool getCommState(Handle h, CommState* state) {
 bool setCommState(Handle h, const CommState* state) {
     termios before;
     if (!state) return failWith(EINVAL);
-    if (tcgetattr(int(h), &before) != 0) return failWith(errno);
+    if (tcgetattr(int(h), &before) != 0) return failLine(errno);
     termios wanted = before;
     if (!commStateToTermios(*state, &wanted)) return failWith(EINVAL);
-    if (tcsetattr(int(h), TCSANOW, &wanted) != 0) return failWith(errno);
+    if (tcsetattr(int(h), TCSANOW, &wanted) != 0) return failLine(errno);
     // tcsetattr succeeds when any part was taken: make sure all of it was,
     // or put the port back as it was, like a refused SetCommState.
     termios now;
