@@ -62,6 +62,28 @@ uint16_t handleResult(uint16_t r, const uint8_t* instruction) {
 
 }  // namespace
 
+namespace {
+
+// Every nested activation also costs native stack. Deep pcode recursion must
+// end in the evaluation-stack fatal error, never in a crash of the native
+// stack, so the depth of the native stack is bounded too. The executables
+// reserve more than this (see CMakeLists.txt).
+#if defined(_WIN32)
+constexpr uintptr_t NATIVE_STACK_BUDGET = 24u << 20;
+#else
+constexpr uintptr_t NATIVE_STACK_BUDGET = 6u << 20;
+#endif
+uintptr_t nativeStackBase;
+
+inline void checkNativeStack() {
+    char probe;
+    auto here = reinterpret_cast<uintptr_t>(&probe);
+    if (vm.execDepth == 1) nativeStackBase = here;
+    else if (nativeStackBase > here && nativeStackBase - here > NATIVE_STACK_BUDGET) stackOverflow();
+}
+
+}  // namespace
+
 uint16_t execute(const uint8_t* pcode, ModuleSymbol* moduleSymbols) {
     const uint8_t* savedPc = vm.pc;
     ModuleSymbol* savedModule = vm.moduleSymbols;
@@ -69,6 +91,7 @@ uint16_t execute(const uint8_t* pcode, ModuleSymbol* moduleSymbols) {
     vm.pc = pcode;
     vm.moduleSymbols = moduleSymbols;
     ++vm.execDepth;
+    checkNativeStack();
     if (vm.top > vm.stackEnd) stackOverflow();
     vm.frameFlags |= FF_RUNNING;
     vm.running = 1;
