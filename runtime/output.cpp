@@ -1,0 +1,126 @@
+#include "runtime/output.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "runtime/files.h"
+#include "runtime/setkey.h"
+#include "runtime/settings_block.h"
+
+namespace xb {
+
+namespace {
+
+constexpr uint32_t LOG_NAME_MAX = 260;
+
+bool logToFile;
+bool firstWrite = true;
+bool logUsable;
+char logName[LOG_NAME_MAX + 1];
+os::Handle standardHandle = 1;
+os::Handle plainHandle = 2;  // where the error output goes before start-up
+
+// The box text needs its terminating zero; the channel may be the one that
+// reports memory exhaustion, so it never allocates.
+char boxText[8192];
+
+// Writes with the 16-bit file write, a piece at a time. An empty text writes
+// nothing (a zero-length write would truncate the file).
+void writeAll(os::Handle h, const char* text, uint32_t n) {
+    while (n > 0) {
+        uint16_t piece = n > 0xFFF0u ? uint16_t(0xFFF0u) : uint16_t(n);
+        uint16_t done = fsWrite(h, text, piece);
+        if (done == 65535 || done == 0) return;
+        text += done;
+        n -= done;
+    }
+}
+
+void appendToLog(const char* text, uint32_t n) {
+    os::Handle h = os::INVALID;
+    if (firstWrite) {
+        firstWrite = false;
+        char path[LOG_NAME_MAX + 1];
+        int length = os::moduleFileName(path, int(sizeof path));
+        logUsable = length > 0 && length < int(sizeof path) - 1 && errorLogName(path, logName, sizeof logName);
+        if (logUsable) h = fsCreate(logName, 0);
+    } else if (logUsable) {
+        h = fsOpen(logName, FO_READWRITE);
+    }
+    if (h == os::INVALID) return;
+    fsSeek(h, 0, os::FROM_END);
+    writeAll(h, text, n);
+    fsClose(h);
+}
+
+}  // namespace
+
+MessageBoxFunction outputMessageBox = os::messageBox;
+
+void showBox(const char* text, uint32_t n, const char* caption, uint32_t style) {
+    if (n >= sizeof boxText) n = sizeof boxText - 1;
+    std::memcpy(boxText, text, n);
+    boxText[n] = 0;
+    outputMessageBox(boxText, caption, style);
+}
+
+bool errorLogName(const char* executablePath, char* out, uint32_t size) {
+    static const char fileName[] = "Error.txt";
+    while (*executablePath == ' ') ++executablePath;
+    size_t n = std::strlen(executablePath);
+    size_t prefix = 0;
+    for (size_t i = n; i > 0; --i)
+        if (executablePath[i - 1] == '\\' || executablePath[i - 1] == '/') {
+            prefix = i;
+            break;
+        }
+    if (prefix == 0 && n >= 2 && executablePath[1] == ':') prefix = 2;
+    if (prefix + sizeof fileName > size) return false;
+    std::memcpy(out, executablePath, prefix);
+    std::memcpy(out + prefix, fileName, sizeof fileName);
+    return true;
+}
+
+void outputStart() {
+    logToFile = true;
+    standardHandle = plainHandle = os::stdOutput();
+}
+
+void outputReset() {
+    logToFile = false;
+    firstWrite = true;
+    logUsable = false;
+    standardHandle = 1;
+    plainHandle = 2;
+}
+
+void errorOutput(const char* text, uint32_t n) {
+    // The channel must not disturb the file error of the operation that is
+    // being reported.
+    FileErrorState saved = fileErrorState();
+    if (!logToFile) {
+        writeAll(plainHandle, text, n);
+        fileErrorState() = saved;
+        return;
+    }
+    appendToLog(text, n);
+    fileErrorState() = saved;
+    if (!(n == 2 && text[0] == '\r' && text[1] == '\n')) showBox(text, n, "Error", 0x1010);
+}
+
+void standardOutput(const char* text, uint32_t n) {
+    FileErrorState saved = fileErrorState();
+    writeAll(standardHandle, text, n);
+    fileErrorState() = saved;
+}
+
+void consoleEvent(uint16_t code) {
+    if (code == EVENT_START) {
+        settingsConsoleStart();
+    } else if (code == EVENT_STOP) {
+        releaseKeyBlocks();
+        settingsConsoleStop();
+    }
+}
+
+}  // namespace xb
