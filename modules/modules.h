@@ -1,0 +1,35 @@
+// The compiled modules of the image: each one's module symbol table (entry 0
+// zero), its pristine image copy, and its procedures' pcode. The byte arrays
+// are generated from the modules/*.xbasm sources (tools/genmodules.sh) and
+// checked in; a test keeps the two in step.
+#pragma once
+#include <cstdint>
+
+#include "image/function.h"
+#include "image/symbols.h"
+
+namespace xb::modules {
+
+struct CompiledProc {
+    const char* name;
+    const uint8_t* code;
+    uint32_t length;
+};
+
+struct CompiledModule {
+    const char* name;  // the source's module line
+    ModuleSymbol* table;
+    const ModuleSymbol* pristine;
+    uint32_t count;  // entries including the zero entry
+    const CompiledProc* procs;
+    uint32_t procCount;
+};
+
+inline ImageModule imageModule(const CompiledModule& m) { return {m.table, m.pristine, m.count}; }
+
+// The six standard modules in image order: start-up, error system, database
+// start-up, NTX registration, NTX lock errors, DBF registration.
+constexpr uint32_t STANDARD_MODULE_COUNT = 6;
+const CompiledModule* const* standardModules();
+
+}  // namespace xb::modules
