@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "runtime/error.h"
 
 namespace xb {
 
@@ -28,10 +29,7 @@ IdleEntry* idleTable;
 uint16_t idleCount;
 uint16_t idleCapacity;
 
-void defaultExhausted() {
-    if (memReportLine) memReportLine("  Error no recuperable 5304: Error interno\r\n");
-    os::exitProcess(1);
-}
+void defaultExhausted() { fatalError(5304); }
 
 void* rawAlloc(uint32_t size) {
     if (size == 0 || size >= 0xFFFFFFE1u) return nullptr;

@@ -24,8 +24,8 @@ extern void (*memReleaseItemAreas)();  // frees the evaluation stack and static 
 extern bool (*memClassSystemStarted)();
 extern void (*memReportLine)(const char* text);  // error output
 
-// What to do when an allocation fails. Defaults to the fatal error line and
-// exit code 1; the error system keeps this path.
+// What to do when an allocation fails: fatal error 5304 (its line on the
+// error output, then exit code 1).
 extern void (*memExhausted)();
 
 // Idle tasks: functions run between statements (mask 0x2000) and at other
