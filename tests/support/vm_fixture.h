@@ -28,10 +28,13 @@
 #include "platform/platform.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "vm/fields.h"
 #include "vm/interp.h"
+#include "vm/memvars.h"
 #include "vm/native.h"
 #include "vm/object.h"
 #include "vm/stack.h"
+#include "vm/statics.h"
 #include "vm/vm_init.h"
 
 namespace xb::test {
@@ -98,6 +101,9 @@ protected:
     void down() {
         if (!up) return;
         vmStop();
+        memvarsFree();
+        tempValuesFree();
+        setFieldAccess(nullptr);
         freeSymbols();
         freeIdleTasks();
         freeAllObjects();
