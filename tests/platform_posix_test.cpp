@@ -398,6 +398,7 @@ TEST_F(PseudoPort, WritesReachTheLine) {
 
 // ---- crash handler
 
+#ifndef XB_SANITIZE
 int reportPipe = -1;
 
 void reportToPipe(const char* what, uint32_t code, uintptr_t address) {
@@ -428,6 +429,7 @@ std::string crashChild(void (*fault)(), int* exitCode) {
     *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return text;
 }
+#endif
 
 TEST(CrashHandler, ReportsFaultsAsWindowsExceptions) {
 #ifdef XB_SANITIZE

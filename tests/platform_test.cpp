@@ -170,8 +170,14 @@ TEST_F(PlatformFiles, HandleAccessIsEnforced) {
     closeHandle(h);
     EXPECT_EQ(readText("a.txt"), "original");
 
-    // A closed handle is no handle.
+    // A closed handle is no handle, and neither is a made-up number.
     EXPECT_FALSE(writeFile(h, "x", 1, &done));
+    EXPECT_EQ(lastError(), 6u);
+    EXPECT_FALSE(readFile(Handle(123456789), buf, sizeof buf, &done));
+    EXPECT_EQ(lastError(), 6u);
+    EXPECT_FALSE(lockFile(Handle(123456789), 0, 1));
+    EXPECT_EQ(lastError(), 6u);
+    EXPECT_FALSE(closeHandle(Handle(123456789)));
     EXPECT_EQ(lastError(), 6u);
 }
 

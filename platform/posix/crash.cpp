@@ -21,6 +21,7 @@
 
 namespace xb::os {
 
+#ifndef XB_SANITIZE
 namespace {
 
 void (*crashReport)(const char*, uint32_t, uintptr_t);
@@ -66,6 +67,7 @@ void onFault(int sig, siginfo_t* info, void* context) {
 }
 
 }  // namespace
+#endif
 
 void installCrashHandler(void (*report)(const char* what, uint32_t code, uintptr_t address)) {
 #ifdef XB_SANITIZE

@@ -47,21 +47,26 @@ struct HandleInfo {
 
 std::vector<HandleInfo> handles;
 
-bool validHandle(Handle h) { return h >= 0 && h <= INT_MAX && fcntl(int(h), F_GETFD) != -1; }
-
-HandleInfo& infoOf(Handle h) {
-    if (size_t(h) >= handles.size()) handles.resize(size_t(h) + 16);
-    return handles[size_t(h)];
+// Descriptors are small numbers; the table grows only for those that
+// createFile hands out or that take locks, never for a bogus handle value.
+HandleInfo* find(Handle h) {
+    return h >= 0 && size_t(h) < handles.size() ? &handles[size_t(h)] : nullptr;
 }
 
-// Error 6 for a handle that is not open, 5 for one lacking the access.
+HandleInfo& track(int fd) {
+    if (size_t(fd) >= handles.size()) handles.resize(size_t(fd) + 16);
+    return handles[size_t(fd)];
+}
+
+// Error 5 for a handle lacking the access. A descriptor that is not open
+// fails in the call itself (EBADF, error 6).
 bool usable(Handle h, uint32_t needed) {
-    if (!validHandle(h)) {
+    if (h < 0 || h > INT_MAX) {
         setLastError(6);
         return false;
     }
-    HandleInfo& info = infoOf(h);
-    if (info.opened && (info.access & needed) != needed) {
+    HandleInfo* info = find(h);
+    if (info && info->opened && (info->access & needed) != needed) {
         setLastError(5);
         return false;
     }
@@ -137,7 +142,7 @@ Handle createFile(const char* name, uint32_t access, uint32_t share, uint32_t di
         setLastError(error);
         return INVALID;
     }
-    HandleInfo& info = infoOf(fd);
+    HandleInfo& info = track(fd);
     info.opened = true;
     info.regular = S_ISREG(st.st_mode);
     info.access = access;
@@ -149,7 +154,7 @@ Handle createFile(const char* name, uint32_t access, uint32_t share, uint32_t di
 bool readFile(Handle h, void* buf, uint32_t n, uint32_t* done) {
     if (done) *done = 0;
     if (!usable(h, ACCESS_READ)) return false;
-    bool whole = infoOf(h).regular;  // a device returns what it has
+    bool whole = find(h) && find(h)->regular;  // a device returns what it has
     uint32_t total = 0;
     while (total < n) {
         ssize_t r = read(int(h), static_cast<char*>(buf) + total, n - total);
@@ -218,13 +223,13 @@ bool setEndOfFile(Handle h) {
 bool lockFile(Handle h, uint32_t offset, uint32_t length) {
     if (!usable(h, 0)) return false;
     if (length == 0) return true;  // an empty range conflicts with nothing
-    HandleInfo& info = infoOf(h);
     uint64_t end = uint64_t(offset) + length;
-    for (const Range& r : info.locks)
-        if (offset < uint64_t(r.offset) + r.length && r.offset < end) {
-            setLastError(33);
-            return false;
-        }
+    if (HandleInfo* info = find(h))
+        for (const Range& r : info->locks)
+            if (offset < uint64_t(r.offset) + r.length && r.offset < end) {
+                setLastError(33);
+                return false;
+            }
     struct flock fl {};
     // A descriptor that could only be opened for reading can only take a
     // shared lock: it still excludes every writer's lock.
@@ -237,25 +242,26 @@ bool lockFile(Handle h, uint32_t offset, uint32_t length) {
         setLastError(err == EAGAIN || err == EACCES ? 33 : windowsError(err));
         return false;
     }
-    info.locks.push_back({offset, length});
+    track(int(h)).locks.push_back({offset, length});
     return true;
 }
 
 bool unlockFile(Handle h, uint32_t offset, uint32_t length) {
     if (!usable(h, 0)) return false;
     if (length == 0) return true;
-    HandleInfo& info = infoOf(h);
-    for (size_t i = 0; i < info.locks.size(); ++i) {
-        if (info.locks[i].offset != offset || info.locks[i].length != length) continue;
+    HandleInfo* info = find(h);
+    for (size_t i = 0; info && i < info->locks.size(); ++i) {
+        if (info->locks[i].offset != offset || info->locks[i].length != length) continue;
         struct flock fl {};
         fl.l_type = F_UNLCK;
         fl.l_whence = SEEK_SET;
         fl.l_start = off_t(offset);
         fl.l_len = off_t(length);
         if (fcntl(int(h), F_OFD_SETLK, &fl) != 0) return failWith(errno);
-        info.locks.erase(info.locks.begin() + long(i));
+        info->locks.erase(info->locks.begin() + long(i));
         return true;
     }
+    if (fcntl(int(h), F_GETFD) == -1) return failWith(errno);
     setLastError(158);  // ERROR_NOT_LOCKED
     return false;
 }
@@ -272,13 +278,14 @@ bool flushFileBuffers(Handle h) {
 }
 
 bool closeHandle(Handle h) {
-    if (!validHandle(h)) {
+    if (h < 0 || h > INT_MAX) {
         setLastError(6);
         return false;
     }
-    if (size_t(h) < handles.size()) {
-        handles[size_t(h)].opened = false;
-        handles[size_t(h)].locks.clear();
+    if (HandleInfo* info = find(h)) {
+        info->opened = false;
+        info->regular = false;
+        info->locks.clear();
     }
     // The descriptor is gone even when close reports an error, so no retry.
     if (close(int(h)) != 0 && errno != EINTR) return failWith(errno);
