@@ -41,6 +41,9 @@ void messageBox(const char* text, const char* caption);  // MessageBoxA; POSIX: 
 void messageBox(const char* text, const char* caption, uint32_t style);  // MB_* style bits
 
 // ---- files (CreateFileA and friends)
+// On POSIX, sharing modes and byte-range locks are open-file-description
+// locks that other processes of this runtime see as Windows processes
+// would; how, and the limits, in platform/posix/share.cpp and files.cpp.
 enum Access : uint32_t { ACCESS_READ = 1, ACCESS_WRITE = 2 };
 enum Share : uint32_t { SHARE_READ = 1, SHARE_WRITE = 2 };
 // <windows.h> defines these names as macros (with the same values); keep
