@@ -367,3 +367,47 @@ end)");
     collectGarbage(true);
     EXPECT_EQ(memInUse(), before);  // the copy went with its block
 }
+
+// The outer block is not bound to the locals itself and has a parameter of
+// its own: the array its inner block makes must still hold all of the
+// creator's locals, not as many as the outer block's FRAME declared.
+TEST_F(Codeblocks, InnerBlockOfAnUnboundOuterBlockDetachesAllTheCreatorsLocals) {
+    load(R"(
+symbol MAKER proc
+symbol USE proc
+symbol EVAL
+proc MAKER
+    FRAME 0 3
+    PUSHBLOCK {             ; {|p| {|| z}}
+        FRAME 1 0
+        PUSHBLOCK {
+            PUSHOUTER 3
+            ENDBLOCK
+        }
+        DETACHLOCALS
+        ENDBLOCK
+    }
+    POPLOCAL 1
+    PUSHSYM EVAL
+    PUSHLOCAL 1
+    EVALSEND 0
+    POPLOCAL 2
+    PUSHINT 9
+    POPLOCAL 3
+    PUSHLOCAL 2
+    POPRET
+    ENDPROC
+end
+proc USE
+    PUSHSYM EVAL
+    PUSHSYMNIL MAKER
+    FUNC 0
+    EVALSEND 0
+    POPRET
+    ENDPROC
+end)");
+    Item r = call("USE");
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(r.type, T_INTEGER);
+    EXPECT_EQ(r.v.l, 9);
+}

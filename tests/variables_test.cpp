@@ -3,6 +3,9 @@
 // statics of two modules, temporary values, and the collector's memvar roots.
 #include "tests/support/vm_fixture.h"
 
+#include "runtime/settings.h"
+#include "runtime/settings_block.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -538,4 +541,110 @@ end)");
     Item* gv = memvarItem(g->memvarSlot);
     ASSERT_EQ(gv->type, T_ARRAY);
     EXPECT_EQ(arrayItems(&arrayItems(gv)[1])[0].v.l, 0);
+}
+
+TEST_F(Variables, SymbolAddressFormsReachTheSameVariables) {
+    load(R"(
+symbol MAIN proc
+symbol VARPROBE
+proc MAIN
+    PUSHINT 6
+    POPMEMVARX QX           ; undeclared: a private of MAIN
+    PUSHSYMNIL VARPROBE
+    PUSHMEMVARREFX QX
+    DO 1
+    PUSHMEMVARX QX
+    PUSHVARIABLEX QX
+    ARRAYGEN 2
+    POPRET
+    ENDPROC
+end)");
+    Item r = call("MAIN");
+    ASSERT_EQ(r.type, T_ARRAY);
+    EXPECT_EQ(elementInt(r, 1), 6);
+    EXPECT_EQ(elementInt(r, 2), 6);
+    ASSERT_EQ(probed.size(), 1u);
+    EXPECT_EQ(probed[0].type, T_MEMVARREF);
+    EXPECT_EQ(findSymbol("QX")->memvarSlot, 0);
+}
+
+TEST_F(Variables, SelfIsResolvedAndAnArrayReceiverCarriesItsClassHandle) {
+    load(R"(
+symbol METHOD proc
+proc METHOD
+    PUSHSELF
+    POPRET
+    ENDPROC
+end)");
+    pushNil();  // a rooted home for the receiver
+    makeArray(vm.top, 2);
+    bodyOf(vm.top)->classHandle = 5;
+    Item receiver = *vm.top;
+    Item ref{};
+    ref.type = T_ITEMREF;
+    ref.v.o.ptr = vm.top;
+
+    pushSymbol(findSymbol("METHOD"));
+    push(&ref);  // the self slot holds a reference to the object
+    ASSERT_EQ(callProc(0), 0);
+    Item r = *returnItem();
+    EXPECT_EQ(r.type, T_ARRAY);
+    EXPECT_EQ(bodyOf(&r), bodyOf(&receiver));
+    EXPECT_EQ(r.v.o.receiver, 1);
+    EXPECT_EQ(r.v.o.classHandle, 5);
+    EXPECT_EQ(receiver.v.o.receiver, 0);  // the object's own Item is unchanged
+    pop();
+}
+
+// With fixedFormat on, a Double stored into a memory variable (or through a
+// reference) loses its width and takes the decimals setting; a plain local
+// keeps what the value had.
+TEST_F(Variables, FixedFormatAppliesToMemvarStoresButNotToPlainLocals) {
+    load(R"(
+symbol MAIN proc
+symbol P proc
+symbol M
+proc MAIN
+    FRAME 0 2
+    PUSHSYM M
+    PUBLIC 1
+    PUSHDOUBLE 10 4 3.1416
+    POPMEMVAR M
+    PUSHDOUBLE 10 4 3.1416
+    POPLOCAL 1
+    PUSHSYMNIL P
+    PUSHLOCALREF 2
+    DO 1
+    PUSHMEMVAR M
+    PUSHLOCAL 1
+    PUSHLOCAL 2
+    ARRAYGEN 3
+    POPRET
+    ENDPROC
+end
+proc P
+    FRAME 1 0
+    PUSHDOUBLE 10 4 3.1416
+    POPLOCAL 1
+    ENDPROC
+end)");
+    bool fixed = settingFixedFormat();
+    uint16_t decimals = settingDecimals();
+    settingSetLogical(SET_FIXEDFORMAT, true);
+    settingSetNumber(SET_DECIMALS, 3);
+    Item r = call("MAIN");
+    settingSetLogical(SET_FIXEDFORMAT, fixed);
+    settingSetNumber(SET_DECIMALS, decimals);
+    ASSERT_EQ(r.type, T_ARRAY);
+    const Item& memvar = element(r, 1);
+    EXPECT_EQ(memvar.type, T_DOUBLE);
+    EXPECT_EQ(memvar.width, 0);
+    EXPECT_EQ(memvar.decimals, 3);
+    EXPECT_EQ(memvar.v.d, 3.1416);
+    const Item& local = element(r, 2);
+    EXPECT_EQ(local.width, 10);
+    EXPECT_EQ(local.decimals, 4);
+    const Item& throughReference = element(r, 3);
+    EXPECT_EQ(throughReference.width, 0);
+    EXPECT_EQ(throughReference.decimals, 3);
 }
