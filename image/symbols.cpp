@@ -149,6 +149,12 @@ void setImage(const ImageModule* modules, uint32_t count) {
     imageModuleCount = count;
 }
 
+const ImageModule* findImageModule(const ModuleSymbol* table) {
+    for (uint32_t m = 0; m < imageModuleCount; ++m)
+        if (imageModules[m].symbols == table) return &imageModules[m];
+    return nullptr;
+}
+
 GlobalSymbol* registerSymbol(ModuleSymbol* entry, const Function* address) {
     if (entry->scope != SC_PUBLIC) {
         GlobalSymbol* r = newRecord(entry, address);

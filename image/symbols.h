@@ -47,6 +47,10 @@ struct ImageModule {
 };
 // The image: the modules in image order (the main module first).
 void setImage(const ImageModule* modules, uint32_t count);
+// The image module whose writable table is `table`; null for any other table
+// (the empty table of macro code). Lets code that holds only a table pointer
+// walk its entries within bounds.
+const ImageModule* findImageModule(const ModuleSymbol* table);
 
 uint32_t symbolCrc(const char* name);
 void registerModuleSymbols();

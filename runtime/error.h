@@ -62,9 +62,10 @@ const char* errorDescription(uint32_t code);
 uint16_t lastOsCode();
 void setLastOsCode(uint16_t code);
 
-// The launcher evaluates the error block (installed by the error system).
-// Until then a provisional launcher reports the error on standard error and
-// ends the run with exit code 1. Tests may install their own decision.
+// The launcher evaluates the error block; errorSystemStart() (runtime/
+// errorsys.h) installs it. Until then a provisional launcher reports the error
+// on standard error and ends the run with exit code 1. Tests may install
+// their own decision.
 using ErrorLauncher = uint16_t (*)(ErrorDescriptor* d, const Item* operands, uint16_t count);
 extern ErrorLauncher errorLauncher;
 

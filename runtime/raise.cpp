@@ -108,30 +108,26 @@ uint16_t noAreaError(const char* subsystem, uint16_t subCode) {
     unrecoverableErrorStop();
 }
 
-static void writeText(const char* s) { errorOutputWrite(s, uint32_t(std::strlen(s))); }
-
+// Each failure line is one write: the error output shows every piece it is
+// given in a message box of its own.
 void unrecoverableErrorStop() {
-    writeText("\r\n");
-    writeText(errorDescription(9997));
     char where[160];
-    if (currentProcedureLocation(where, sizeof where)) {
-        writeText(", ");
-        writeText(where);
-    }
+    char line[240];
+    if (currentProcedureLocation(where, sizeof where))
+        std::snprintf(line, sizeof line, "\r\n%s, %s", errorDescription(9997), where);
+    else
+        std::snprintf(line, sizeof line, "\r\n%s", errorDescription(9997));
+    errorOutputWrite(line, uint32_t(std::strlen(line)));
     exitAfterFailure(1);
 }
 
 void fatalError(uint32_t code) {
     char where[160];
-    if (currentProcedureLocation(where, sizeof where)) {
-        writeText("\r\n");
-        writeText(where);
-    }
-    char line[96];
-    std::snprintf(line, sizeof line, "  Error no recuperable %lu: ", static_cast<unsigned long>(code));
-    writeText(line);
-    writeText(errorDescription(code));
-    writeText("\r\n");
+    bool active = currentProcedureLocation(where, sizeof where);
+    char line[280];
+    std::snprintf(line, sizeof line, "%s%s  Error no recuperable %lu: %s\r\n", active ? "\r\n" : "",
+                  active ? where : "", static_cast<unsigned long>(code), errorDescription(code));
+    errorOutputWrite(line, uint32_t(std::strlen(line)));
     exitAfterFailure(1);
 }
 
