@@ -31,7 +31,7 @@ inline bool relate(T x, T y) {
 // Everything but two Integers. Leaves the Logical in a's slot and pops b, or
 // returns the operator's argument error with both operands untouched.
 template <Relation R>
-uint16_t compareSlow(Item* a, Item* b) {
+[[gnu::noinline]] uint16_t compareSlow(Item* a, Item* b) {
     clearMemoBit(a);
     clearMemoBit(b);
     bool result;
@@ -95,7 +95,7 @@ inline uint16_t compareTop() {
     } else {
         return compareSlow<R>(a, b);
     }
-    pop();
+    vm.top = a;
     return 0;
 }
 

@@ -1,0 +1,11 @@
+# Benchmarks: the interpreter's counting loop against the same loop in Lua
+# and Python (bench/run.sh). Built for the plain native configuration only
+# (sanitizers distort timings), and only on request: `--target xbbench`.
+if(XB_SANITIZE OR NOT TARGET xbasm)
+  return()
+endif()
+file(GLOB XB_BENCH_SOURCES CONFIGURE_DEPENDS bench/*.cpp)
+if(XB_BENCH_SOURCES)
+  add_executable(xbbench EXCLUDE_FROM_ALL ${XB_BENCH_SOURCES} $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
+  target_include_directories(xbbench PRIVATE ${CMAKE_SOURCE_DIR})
+endif()
