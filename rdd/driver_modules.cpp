@@ -42,8 +42,7 @@ uint16_t dbfntxGetFuncTable(uint16_t* count, RddMethodTable* table) {
 
 // Gives back the use of DBF taken when the parent table was copied.
 uint16_t dbfntxWep(uint16_t) {
-    DriverEntry* dbf = nullptr;
-    if (findDriver("DBF", &dbf) == FD_FOUND) releaseDriver(dbf->methods);
+    releaseDriverNamed("DBF");
     return 1;
 }
 

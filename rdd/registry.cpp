@@ -141,6 +141,12 @@ void releaseDriver(RddMethodTable* methods) {
     }
 }
 
+void releaseDriverNamed(const char* name) {
+    char normalised[60];
+    normaliseDriverName(name, uint32_t(std::strlen(name)), normalised);
+    if (DriverEntry* e = entryByName(normalised)) releaseDriver(e->methods);
+}
+
 uint16_t copyDriverTable(RddMethodTable* destination, const char* parent) {
     if (!parent || !parent[0]) {
         *destination = RddMethodTable{};

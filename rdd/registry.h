@@ -63,6 +63,8 @@ uint16_t findDriver(const char* name, DriverEntry** entry);
 RddMethodTable* acquireDriver(const char* name);
 // One use less; at none the module is released (its WEP) and the table freed.
 void releaseDriver(RddMethodTable* methods);
+// The same by name, for a driver whose table exists (nothing is loaded).
+void releaseDriverNamed(const char* name);
 // Copies the resolved table of parent (acquiring it) or, without a parent,
 // the generic table. 0, or non-zero when the parent cannot be had.
 uint16_t copyDriverTable(RddMethodTable* destination, const char* parent);

@@ -25,8 +25,12 @@ constexpr Setting hooked() { return Setting{SK_HOOKED, 0, 0, {0, 0}, 0, nullptr}
 constexpr Setting none() { return Setting{SK_NONE, 0, 0, {0, 0}, 0, nullptr}; }
 constexpr Setting pair(char a, char b) { return Setting{SK_PAIR, 0, 0, {a, b}, 0, nullptr}; }
 
+bool dateFormatHook(const char* format);
+void epochHook();
+
 // The values before start-up are the documented defaults, so that code run
-// without the start-up chain (tests, tools) reads them too.
+// without the start-up chain (tests, tools) reads them too; the hooks of the
+// date format and the epoch are in place from the start for the same reason.
 SettingsBlock block = {
     {
         none(),                                                       // 0
@@ -45,8 +49,8 @@ SettingsBlock block = {
     },
     {},
     {},
-    nullptr,
-    nullptr,
+    dateFormatHook,
+    epochHook,
     1,
 };
 
