@@ -20,6 +20,17 @@ target_include_directories(xbtests PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(xbtests PRIVATE gtest gtest_main)
 target_compile_definitions(xbtests PRIVATE XB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 if(NOT WIN32)
-  include(GoogleTest)
-  gtest_discover_tests(xbtests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  # One ctest test per test case, or per test suite where starting a process
+  # is dear: under qemu-user (kernels without 32-bit support, see
+  # tools/host-setup.sh) every start of an i386 program costs a fraction of a
+  # second, more with the sanitizers.
+  if(EXISTS /proc/sys/fs/binfmt_misc/xb-i386)
+    set(XB_TEST_DEFAULT_GRANULARITY suite)
+  else()
+    set(XB_TEST_DEFAULT_GRANULARITY case)
+  endif()
+  set(XB_TEST_GRANULARITY ${XB_TEST_DEFAULT_GRANULARITY} CACHE STRING
+    "One ctest test per GoogleTest case or per suite (case|suite)")
+  set_property(CACHE XB_TEST_GRANULARITY PROPERTY STRINGS case suite)
+  include(cmake/test-suites.cmake)
 endif()

@@ -1,0 +1,45 @@
+# The two programs built from the runtime:
+#   comtest  the program the image carries: the runtime, the standard modules,
+#            the application module(s) modules/app_*.cpp and its entry file.
+#   xbrun    the runtime, the pcode assembler and the compiled modules; runs a
+#            module written in assembler text (--list shows the compiled
+#            modules, the application module among them).
+# A target is defined only once its entry file exists, so the tree configures
+# while the entry files are still being written.
+#
+# On Windows both are GUI-subsystem programs (-mwindows through
+# WIN32_EXECUTABLE), linked statically (see CMakeLists.txt), and carry the
+# application manifest and the "CRHANDPOINT" cursor (tools/win32/app.rc).
+# The entry files define a plain `int main()` that hands over to the runtime's
+# process entry: the mingw-w64 start-up code of a GUI program calls main() when
+# the program defines one (WinMain is only the fallback), so no WinMain is
+# needed. The unit tests (cmake/tests.cmake) stay console programs.
+
+set(XB_WIN32_RESOURCES "")
+if(WIN32)
+  enable_language(RC)
+  set(XB_WIN32_RESOURCES ${CMAKE_SOURCE_DIR}/tools/win32/app.rc)
+  # windres finds the manifest and the cursor through the include path.
+  set_source_files_properties(${XB_WIN32_RESOURCES} PROPERTIES
+    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/tools/win32/app.manifest;${CMAKE_SOURCE_DIR}/tools/win32/handpoint.cur")
+endif()
+
+function(xb_program name)
+  add_executable(${name} ${ARGN} ${XB_WIN32_RESOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  if(WIN32)
+    set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE TRUE)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tools/win32)
+  endif()
+endfunction()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/comtest_main.cpp)
+  xb_program(comtest tools/comtest_main.cpp ${XB_APP_MODULES}
+    $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbstdmodules>)
+endif()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbrun_main.cpp)
+  xb_program(xbrun tools/xbrun_main.cpp ${XB_APP_MODULES}
+    $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbstdmodules>)
+endif()
