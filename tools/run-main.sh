@@ -48,7 +48,8 @@ xb_ensure_packages || exit 1
 xb_ensure_i386 || exit 1
 
 build_comtest() {
-  local preset=$1 log="build/$preset-comtest-build.log"
+  local preset=$1
+  local log="build/$preset-comtest-build.log"
   mkdir -p build
   echo "==> building comtest ($preset)"
   if ! cmake --preset "$preset" >"$log" 2>&1 ||

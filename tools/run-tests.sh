@@ -94,7 +94,8 @@ configure_and_build() {
 }
 
 run_ctest() {
-  local preset=$1 log="$LOGDIR/$preset-ctest.log"
+  local preset=$1
+  local log="$LOGDIR/$preset-ctest.log"
   echo "==> [$preset] ctest"
   ctest --test-dir "build/$preset" --output-on-failure --no-tests=error -j"$JOBS" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
