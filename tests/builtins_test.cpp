@@ -10,6 +10,7 @@
 #include "image/function.h"
 #include "lib/dates.h"
 #include "runtime/memory.h"
+#include "vm/normalize.h"
 
 using namespace xb;
 using namespace xb::test;
@@ -17,6 +18,12 @@ using namespace xb::test;
 XB_NATIVE(fnBuiltinTestDepth, "BITESTDEPTH") {
     Item* caller = vm.stack + frameSlot(vm.frame)->callerFrame;
     builtinDepth = int32_t((vm.frame - 1) - caller);
+    return 0;
+}
+
+// BIGCNEXT(): the next allocation collects, however little has grown.
+XB_NATIVE(fnBuiltinTestCollectNext, "BIGCNEXT") {
+    requestCollection();
     return 0;
 }
 
@@ -316,6 +323,38 @@ TEST_F(Numbers, ValReadsTheTextsLayout) {
     expectRejected("VAL", {intItem(5)}, 1098, "VAL");
 }
 
+TEST_F(Numbers, WidthRuleOnItems) {
+    Item i = intItem(5, 0);
+    normalizeNumeric(&i);
+    EXPECT_EQ(i.width, 10);
+    EXPECT_EQ(i.decimals, 0);
+    i = intItem(2000000000, 0);
+    normalizeNumeric(&i);
+    EXPECT_EQ(i.width, 20);
+    Item d = doubleItem(5.25, 0, 2);
+    normalizeNumeric(&d);
+    EXPECT_EQ(d.width, 13);
+    EXPECT_EQ(d.decimals, 2);
+    d = doubleItem(-5.25, 0, 2);
+    normalizeNumeric(&d);
+    EXPECT_EQ(d.width, 16);
+    // fixedFormat: an Integer takes the decimals setting, a Double trades its own for it
+    settingSetLogical(SET_FIXEDFORMAT, true);
+    settingSetNumber(SET_DECIMALS, 3);
+    i = intItem(5, 4);
+    normalizeNumeric(&i);
+    EXPECT_EQ(i.width, 8);
+    EXPECT_EQ(i.decimals, 3);
+    d = doubleItem(1.5, 6, 1);
+    normalizeNumeric(&d);
+    EXPECT_EQ(d.width, 8);
+    EXPECT_EQ(d.decimals, 3);
+    // anything else is left alone
+    Item s = str("abc");
+    normalizeNumeric(&s);
+    EXPECT_EQ(strLength(&s), 3u);
+}
+
 class Types : public BuiltinTest {};
 
 TEST_F(Types, EmptyByType) {
@@ -427,6 +466,8 @@ protected:
         return R"(
 symbol C_TRIMUP proc
 symbol C_STRLIT proc
+symbol C_COLLECT proc
+symbol BIGCNEXT
 proc C_TRIMUP            ; UPPER(LTRIM(SUBSTR("  abc def", -9, 5)))
     PUSHSTR "  abc def"
     PUSHINT -9
@@ -434,6 +475,36 @@ proc C_TRIMUP            ; UPPER(LTRIM(SUBSTR("  abc def", -9, 5)))
     SUBSTR3
     LTRIM
     UPPER
+    POPRET
+    ENDPROC
+end
+proc C_COLLECT           ; TRANSFORM(UPPER(TRIM(LEFT(SUBSTR(REPLICATE("ab ", 4), 1, 11), 9))), "@R [XXXXXXXX]")
+    PUSHSTR "ab "
+    PUSHINT 4
+    PUSHSYMNIL BIGCNEXT
+    DO 0
+    REPLICATE
+    PUSHSYMNIL BIGCNEXT
+    DO 0
+    ONE
+    PUSHINT 11
+    SUBSTR3
+    PUSHSYMNIL BIGCNEXT
+    DO 0
+    PUSHINT 9
+    LEFT
+    PUSHSYMNIL BIGCNEXT
+    DO 0
+    TRIM
+    PUSHSYMNIL BIGCNEXT
+    DO 0
+    UPPER
+    PUSHSYMNIL BIGCNEXT
+    DO 0
+    PUSHSTR "@R [XXXXXXXX]"
+    PUSHSYMNIL BIGCNEXT
+    DO 0
+    TRANSFORM
     POPRET
     ENDPROC
 end
@@ -450,6 +521,15 @@ end
 TEST_F(Composed, LiteralsFlowThroughSeveralBuiltins) {
     expectText(call("C_TRIMUP"), "ABC");
     expectText(call("C_STRLIT"), "1234.6");
+    EXPECT_EQ(vm.top, vm.stack);
+}
+
+// Each built-in below gets a run-time string that only its argument slot
+// holds, and a collection runs in its own allocation: the argument must
+// still be there to be copied from.
+TEST_F(Composed, ArgumentsSurviveACollectionInTheResultsAllocation) {
+    Item r = call("C_COLLECT");
+    expectText(r, "[AB AB AB]");
     EXPECT_EQ(vm.top, vm.stack);
 }
 
