@@ -29,7 +29,7 @@ XB_NATIVE(fnBuiltinTestCollectNext, "BIGCNEXT") {
 
 namespace {
 
-class Strings : public BuiltinTest {
+class BuiltinStrings : public BuiltinTest {
 protected:
     // SUBSTR with two or three arguments.
     std::string substr(const std::string& s, int32_t start) { return text(run("SUBSTR2", {str(s), intItem(start)})); }
@@ -38,7 +38,7 @@ protected:
     }
 };
 
-TEST_F(Strings, SubstrCountsStartFromEitherEnd) {
+TEST_F(BuiltinStrings, SubstrCountsStartFromEitherEnd) {
     EXPECT_EQ(substr("abcdef", 2, 3), "bcd");
     EXPECT_EQ(substr("abcdef", -2), "ef");
     EXPECT_EQ(substr("abcdef", 0, 2), "ab");
@@ -62,14 +62,14 @@ TEST_F(Strings, SubstrCountsStartFromEitherEnd) {
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(Strings, SubstrRejectsWrongArguments) {
+TEST_F(BuiltinStrings, SubstrRejectsWrongArguments) {
     expectRejected("SUBSTR2", {intItem(5), intItem(1)}, 1110, "SUBSTR");
     expectRejected("SUBSTR2", {str("abc"), str("1")}, 1110, "SUBSTR");
     expectRejected("SUBSTR3", {str("abc"), intItem(1), nilItem()}, 1110, "SUBSTR");
     expectRejected("SUBSTR3", {str("abc"), dateItem(1), intItem(1)}, 1110, "SUBSTR");
 }
 
-TEST_F(Strings, LeftTakesAtMostTheStringItself) {
+TEST_F(BuiltinStrings, LeftTakesAtMostTheStringItself) {
     expectText(run("LEFT", {str("abc"), intItem(5)}), "abc");
     expectText(run("LEFT", {str("abc"), intItem(-1)}), "");
     expectText(run("LEFT", {str("abcdef"), intItem(2)}), "ab");
@@ -79,7 +79,7 @@ TEST_F(Strings, LeftTakesAtMostTheStringItself) {
     expectRejected("LEFT", {str("abc"), str("2")}, 1124, "LEFT");
 }
 
-TEST_F(Strings, TrimCutsBlanksOnlyAndLtrimTabsToo) {
+TEST_F(BuiltinStrings, TrimCutsBlanksOnlyAndLtrimTabsToo) {
     expectText(run("TRIM", {str("ab  ")}), "ab");
     expectText(run("TRIM", {str("x\t")}), "x\t");
     expectText(run("TRIM", {str("  a b")}), "  a b");
@@ -93,7 +93,7 @@ TEST_F(Strings, TrimCutsBlanksOnlyAndLtrimTabsToo) {
     expectRejected("LTRIM", {nilItem()}, 1101, "LTRIM");
 }
 
-TEST_F(Strings, UpperAndLowerMapEveryByteByTheNationalTables) {
+TEST_F(BuiltinStrings, UpperAndLowerMapEveryByteByTheNationalTables) {
     expectText(run("UPPER", {str("abc\xE9\xF1z1")}), "ABC\xC9\xD1Z1");
     expectText(run("LOWER", {str("ABC\xC9\xD1Z1")}), "abc\xe9\xf1z1");
     // the length is the byte count, embedded zero bytes included
@@ -104,7 +104,7 @@ TEST_F(Strings, UpperAndLowerMapEveryByteByTheNationalTables) {
     expectRejected("LOWER", {array(0)}, 1103, "LOWER");
 }
 
-TEST_F(Strings, SpaceAndReplicate) {
+TEST_F(BuiltinStrings, SpaceAndReplicate) {
     expectText(run("SPACE", {intItem(3)}), "   ");
     expectText(run("SPACE", {intItem(0)}), "");
     expectText(run("SPACE", {intItem(-5)}), "");
@@ -129,7 +129,7 @@ TEST_F(Strings, SpaceAndReplicate) {
 
 // 65536 bytes 65536 times is 2^32: in 32 bits that would wrap to an empty
 // string; it must be the memory manager's exhaustion instead.
-TEST_F(Strings, ReplicateBeyondWhatAStringHoldsIsExhaustion) {
+TEST_F(BuiltinStrings, ReplicateBeyondWhatAStringHoldsIsExhaustion) {
     auto exhausted = [] {
         std::fputs("memory exhausted", stderr);
         std::_Exit(7);
@@ -148,7 +148,7 @@ TEST_F(Strings, ReplicateBeyondWhatAStringHoldsIsExhaustion) {
         ::testing::ExitedWithCode(7), "memory exhausted");
 }
 
-TEST_F(Strings, ChrAscAtLen) {
+TEST_F(BuiltinStrings, ChrAscAtLen) {
     expectText(run("CHR", {intItem(321)}), "A");
     expectText(run("CHR", {intItem(-1)}), "\xFF");
     expectText(run("CHR", {doubleItem(66.9)}), "B");
@@ -181,9 +181,9 @@ TEST_F(Strings, ChrAscAtLen) {
     expectRejected("LEN", {intItem(5)}, 1111, "LEN");
 }
 
-class Numbers : public BuiltinTest {};
+class BuiltinNumbers : public BuiltinTest {};
 
-TEST_F(Numbers, IntCutsTowardZeroAfterTheNudge) {
+TEST_F(BuiltinNumbers, IntCutsTowardZeroAfterTheNudge) {
     expectDouble(run("INT", {doubleItem(2.9999999999999996, 5, 2)}), 3.0, 0, 0);
     expectDouble(run("INT", {doubleItem(-1.5)}), -1.0, 0, 0);
     expectDouble(run("INT", {doubleItem(0.1 * 30)}), 3.0, 0, 0);
@@ -198,7 +198,7 @@ TEST_F(Numbers, IntCutsTowardZeroAfterTheNudge) {
     expectRejected("INT", {wordItem(1)}, 1090, "INT");
 }
 
-TEST_F(Numbers, RoundHalfAwayFromZero) {
+TEST_F(BuiltinNumbers, RoundHalfAwayFromZero) {
     expectDouble(run("ROUND", {doubleItem(2.5), intItem(0)}), 3.0, 0, 0);
     expectDouble(run("ROUND", {doubleItem(-2.5), intItem(0)}), -3.0, 0, 0);
     expectDouble(run("ROUND", {intItem(1234), intItem(-2)}), 1200.0, 0, 0);
@@ -210,7 +210,7 @@ TEST_F(Numbers, RoundHalfAwayFromZero) {
     expectRejected("ROUND", {intItem(1), str("1")}, 1094, "ROUND");
 }
 
-TEST_F(Numbers, ExpLogSqrtTakeTheDecimalsSetting) {
+TEST_F(BuiltinNumbers, ExpLogSqrtTakeTheDecimalsSetting) {
     expectDouble(run("EXP", {intItem(0)}), 1.0, 0, 2);
     expectDouble(run("EXP", {doubleItem(1.0, 4, 1)}), std::exp(1.0), 0, 2);
     expectDouble(run("LOG", {intItem(1)}), 0.0, 0, 2);
@@ -228,7 +228,7 @@ TEST_F(Numbers, ExpLogSqrtTakeTheDecimalsSetting) {
     expectRejected("SQRT", {dateItem(4)}, 1097, "SQRT");
 }
 
-TEST_F(Numbers, MinAndMaxKeepTheLeftOperandsShape) {
+TEST_F(BuiltinNumbers, MinAndMaxKeepTheLeftOperandsShape) {
     // mixed Integer and Double: the Integer becomes a Double of 0 decimals
     expectDouble(run("MIN", {intItem(1), doubleItem(2.5, 5, 1)}), 1.0, 10, 0);
     expectDouble(run("MAX", {intItem(1), doubleItem(2.5, 5, 1)}), 2.5, 10, 0);
@@ -247,7 +247,7 @@ TEST_F(Numbers, MinAndMaxKeepTheLeftOperandsShape) {
     expectRejected("MAX", {nilItem(), nilItem()}, 1093, "MAX");
 }
 
-TEST_F(Numbers, WordMarksAWholeNumberAndRaisesWithoutSubstitution) {
+TEST_F(BuiltinNumbers, WordMarksAWholeNumberAndRaisesWithoutSubstitution) {
     Item r = run("WORD", {doubleItem(7.9, 4, 1)});
     EXPECT_EQ(r.type, T_WORD);
     EXPECT_EQ(r.v.l, 7);
@@ -263,7 +263,7 @@ TEST_F(Numbers, WordMarksAWholeNumberAndRaisesWithoutSubstitution) {
     expectArgError(1091, "WORD", 1, false);
 }
 
-TEST_F(Numbers, StrWithOneArgumentUsesTheItemsShape) {
+TEST_F(BuiltinNumbers, StrWithOneArgumentUsesTheItemsShape) {
     expectText(run("STR1", {intItem(5)}), "         5");
     expectText(run("STR1", {intItem(-5, 0)}), "        -5");
     expectText(run("STR1", {intItem(42, 4)}), "  42");
@@ -279,7 +279,7 @@ TEST_F(Numbers, StrWithOneArgumentUsesTheItemsShape) {
     expectRejected("STR1", {wordItem(5)}, 1099, "STR");
 }
 
-TEST_F(Numbers, StrUnderFixedFormat) {
+TEST_F(BuiltinNumbers, StrUnderFixedFormat) {
     settingSetLogical(SET_FIXEDFORMAT, true);
     settingSetNumber(SET_DECIMALS, 3);
     // the width rule gives the room of the decimals, STR shows an Integer without them
@@ -289,7 +289,7 @@ TEST_F(Numbers, StrUnderFixedFormat) {
     expectText(run("STR1", {doubleItem(5.25, 6, 2)}), "  5.25");
 }
 
-TEST_F(Numbers, StrWithWidthAndDecimals) {
+TEST_F(BuiltinNumbers, StrWithWidthAndDecimals) {
     expectText(run("STR2", {doubleItem(3.7), intItem(5)}), "    4");
     expectText(run("STR2", {intItem(7), intItem(0)}), "         7");
     expectText(run("STR2", {intItem(7), intItem(-3)}), "         7");
@@ -308,7 +308,7 @@ TEST_F(Numbers, StrWithWidthAndDecimals) {
     expectRejected("STR3", {intItem(1), intItem(5), str("2")}, 1099, "STR");
 }
 
-TEST_F(Numbers, ValReadsTheTextsLayout) {
+TEST_F(BuiltinNumbers, ValReadsTheTextsLayout) {
     expectDouble(run("VAL", {str("12.50")}), 12.5, 5, 2);
     expectInt(run("VAL", {str("123")}), 123, 10);
     expectInt(run("VAL", {str("  -3xyz")}), -3, 10);
@@ -323,7 +323,7 @@ TEST_F(Numbers, ValReadsTheTextsLayout) {
     expectRejected("VAL", {intItem(5)}, 1098, "VAL");
 }
 
-TEST_F(Numbers, WidthRuleOnItems) {
+TEST_F(BuiltinNumbers, WidthRuleOnItems) {
     Item i = intItem(5, 0);
     normalizeNumeric(&i);
     EXPECT_EQ(i.width, 10);
@@ -355,9 +355,9 @@ TEST_F(Numbers, WidthRuleOnItems) {
     EXPECT_EQ(strLength(&s), 3u);
 }
 
-class Types : public BuiltinTest {};
+class BuiltinTypes : public BuiltinTest {};
 
-TEST_F(Types, EmptyByType) {
+TEST_F(BuiltinTypes, EmptyByType) {
     const struct {
         Item value;
         bool empty;
@@ -392,7 +392,7 @@ TEST_F(Types, EmptyByType) {
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(Types, ValtypeLetters) {
+TEST_F(BuiltinTypes, ValtypeLetters) {
     Item object = array(2);
     bodyOf(&object)->classHandle = 3;
     const struct {
@@ -407,9 +407,9 @@ TEST_F(Types, ValtypeLetters) {
     EXPECT_TRUE(errors.empty());
 }
 
-class TimeAndCursor : public BuiltinTest {};
+class BuiltinTimeCursor : public BuiltinTest {};
 
-TEST_F(TimeAndCursor, SetposStoresNumbersAndReturnsTheRow) {
+TEST_F(BuiltinTimeCursor, SetposStoresNumbersAndReturnsTheRow) {
     Item r = run("SETPOS", {intItem(3), intItem(7)});
     expectInt(r, 3, 10);
     expectInt(run("ROW"), 3, 10);
@@ -429,7 +429,7 @@ TEST_F(TimeAndCursor, SetposStoresNumbersAndReturnsTheRow) {
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(TimeAndCursor, TimeAndSecondsFollowTheLocalClock) {
+TEST_F(BuiltinTimeCursor, TimeAndSecondsFollowTheLocalClock) {
     os::LocalTime before;
     os::localTime(&before);
     Item t = run("TIME");
@@ -445,22 +445,25 @@ TEST_F(TimeAndCursor, TimeAndSecondsFollowTheLocalClock) {
     ASSERT_EQ(std::sscanf(hms.c_str(), "%2d:%2d:%2d", &h, &m, &sec), 3);
     EXPECT_EQ(hms[2], ':');
     EXPECT_EQ(hms[5], ':');
+    // named doubles, so that both sides of a comparison are rounded alike
+    const double low = secondsOfDay(before);
+    const double high = secondsOfDay(after);
     const double shown = h * 3600 + m * 60 + sec;
-    EXPECT_GE(shown, std::floor(secondsOfDay(before)));
-    EXPECT_LE(shown, secondsOfDay(after));
+    EXPECT_GE(shown, std::floor(low));
+    EXPECT_LE(shown, high);
 
     EXPECT_EQ(s.type, T_DOUBLE);
     EXPECT_EQ(s.width, 0);
     EXPECT_EQ(s.decimals, 2);
-    EXPECT_GE(s.v.d, secondsOfDay(before));
-    EXPECT_LE(s.v.d, secondsOfDay(after));
+    EXPECT_GE(s.v.d, low);
+    EXPECT_LE(s.v.d, high);
 
     EXPECT_EQ(d.type, T_DATE);
     EXPECT_EQ(d.v.l, dateFromYmd(after.year, after.month, after.day, 0));
 }
 
 // The built-ins compose in ordinary pcode: literals straight from the code.
-class Composed : public BuiltinTest {
+class BuiltinPcode : public BuiltinTest {
 protected:
     std::string extraProcedures() override {
         return R"(
@@ -518,7 +521,7 @@ end
     }
 };
 
-TEST_F(Composed, LiteralsFlowThroughSeveralBuiltins) {
+TEST_F(BuiltinPcode, LiteralsFlowThroughSeveralBuiltins) {
     expectText(call("C_TRIMUP"), "ABC");
     expectText(call("C_STRLIT"), "1234.6");
     EXPECT_EQ(vm.top, vm.stack);
@@ -527,7 +530,7 @@ TEST_F(Composed, LiteralsFlowThroughSeveralBuiltins) {
 // Each built-in below gets a run-time string that only its argument slot
 // holds, and a collection runs in its own allocation: the argument must
 // still be there to be copied from.
-TEST_F(Composed, ArgumentsSurviveACollectionInTheResultsAllocation) {
+TEST_F(BuiltinPcode, ArgumentsSurviveACollectionInTheResultsAllocation) {
     Item r = call("C_COLLECT");
     expectText(r, "[AB AB AB]");
     EXPECT_EQ(vm.top, vm.stack);

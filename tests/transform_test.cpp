@@ -10,7 +10,7 @@ using namespace xb::test;
 
 namespace {
 
-class Transform : public BuiltinTest {
+class TransformOpcode : public BuiltinTest {
 protected:
     std::string tr(const Item& value, const char* picture) {
         Item r = run("TRANSFORM", {value, picture ? str(picture) : nilItem()});
@@ -20,7 +20,7 @@ protected:
     static int32_t ymd(int y, int m, int d) { return dateFromYmd(y, m, d, 1900); }
 };
 
-TEST_F(Transform, NumbersThroughTemplatesAndFlags) {
+TEST_F(TransformOpcode, NumbersThroughTemplatesAndFlags) {
     EXPECT_EQ(tr(doubleItem(1234.5, 0, 1), "9,999.99"), "1,234.50");
     EXPECT_EQ(tr(doubleItem(1234.5, 0, 1), "@E 9,999.99"), "1.234,50");
     EXPECT_EQ(tr(intItem(-5), "@( 999"), "( 5)");
@@ -35,7 +35,7 @@ TEST_F(Transform, NumbersThroughTemplatesAndFlags) {
     EXPECT_EQ(tr(intItem(12345), "999"), "***");
 }
 
-TEST_F(Transform, NumbersWithoutPictureUseTheirShape) {
+TEST_F(TransformOpcode, NumbersWithoutPictureUseTheirShape) {
     EXPECT_EQ(tr(intItem(5), nullptr), "         5");
     EXPECT_EQ(tr(intItem(5, 3), ""), "  5");
     EXPECT_EQ(tr(doubleItem(5.25, 0, 2), nullptr), std::string(9, ' ') + "5.25");
@@ -45,7 +45,7 @@ TEST_F(Transform, NumbersWithoutPictureUseTheirShape) {
     EXPECT_EQ(tr(doubleItem(5.25, 0, 2), nullptr), std::string(9, ' ') + "5.250");
 }
 
-TEST_F(Transform, TextLogicalAndDate) {
+TEST_F(TransformOpcode, TextLogicalAndDate) {
     EXPECT_EQ(tr(str("abc"), "@!"), "ABC");
     EXPECT_EQ(tr(str("abc"), "X-X"), "a-c");
     EXPECT_EQ(tr(str("abc"), "@R X-X"), "a-b");
@@ -60,7 +60,7 @@ TEST_F(Transform, TextLogicalAndDate) {
     EXPECT_EQ(tr(dateItem(0), nullptr), "  /  /  ");
 }
 
-TEST_F(Transform, DatesFollowTheWorkingFormat) {
+TEST_F(TransformOpcode, DatesFollowTheWorkingFormat) {
     settingsStart();
     settingSetText(SET_DATEFORMAT, "dd.mm.yyyy");
     EXPECT_EQ(tr(dateItem(ymd(1999, 7, 4)), nullptr), "04.07.1999");
@@ -69,7 +69,7 @@ TEST_F(Transform, DatesFollowTheWorkingFormat) {
     settingsRelease();
 }
 
-TEST_F(Transform, RejectsValuesAndPicturesOfOtherTypes) {
+TEST_F(TransformOpcode, RejectsValuesAndPicturesOfOtherTypes) {
     expectRejected("TRANSFORM", {nilItem(), str("999")}, 1122, "TRANSFORM");
     expectRejected("TRANSFORM", {array(1), nilItem()}, 1122, "TRANSFORM");
     expectRejected("TRANSFORM", {wordItem(3), nilItem()}, 1122, "TRANSFORM");
