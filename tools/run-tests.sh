@@ -62,17 +62,21 @@ count_ctest() {
   tests_failed=$((tests_failed + failed))
 }
 
-# GoogleTest's summary: "[  PASSED  ] 40 tests." and "[  FAILED  ] 2 tests, listed below:".
+# GoogleTest's summary: "[==========] 40 tests from 9 test suites ran.",
+# "[  PASSED  ] 38 tests." and, when some were skipped, "[  SKIPPED ] 1 test".
+# (With --gtest_brief the failed ones are not counted in a line of their own.)
 count_gtest() {
-  local passed failed
+  local ran passed skipped
+  ran=$(sed -nE 's/^\[==========\] ([0-9]+) tests? from .* ran\..*/\1/p' "$1" | tail -1)
   passed=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' "$1" | tail -1)
-  failed=$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' "$1" | tail -1)
-  if [ -z "$passed" ] && [ -z "$failed" ]; then
+  skipped=$(sed -nE 's/^\[  SKIPPED \] ([0-9]+) tests?, listed below.*/\1/p; s/^\[  SKIPPED \] ([0-9]+) tests?\.$/\1/p' "$1" | tail -1)
+  if [ -z "$ran" ]; then
     tests_failed=$((tests_failed + 1))       # crashed or timed out before its summary
     return
   fi
-  tests_passed=$((tests_passed + ${passed:-0}))
-  tests_failed=$((tests_failed + ${failed:-0}))
+  passed=${passed:-0}
+  tests_passed=$((tests_passed + passed))
+  tests_failed=$((tests_failed + ran - passed - ${skipped:-0}))
 }
 
 configure_and_build() {

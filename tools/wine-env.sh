@@ -28,10 +28,21 @@ xb_wine_available() {
     dpkg -s wine32:i386 >/dev/null 2>&1
 }
 
+# The wineserver is started here, with its output discarded: one started by
+# a program's run would write its object dump into that run's error output
+# when it is ended.
+xb_wine_server() {
+  xb_wine wineserver -p3 </dev/null >/dev/null 2>&1
+  return 0
+}
+
 xb_wine_stop() {
   [ -d "$XB_WINEPREFIX" ] || return 0
-  xb_wine timeout 30 wineserver -k >/dev/null 2>&1
-  xb_wine timeout 30 wineserver -w >/dev/null 2>&1
+  # It ends by itself a few seconds after its last program; force it after 30 s.
+  if ! xb_wine timeout 30 wineserver -w >/dev/null 2>&1; then
+    xb_wine timeout 30 wineserver -k >/dev/null 2>&1
+    xb_wine timeout 30 wineserver -w >/dev/null 2>&1
+  fi
   return 0
 }
 
@@ -63,13 +74,14 @@ xb_wine_map_com1() {
   # The port table is read when the wineserver starts: end the running one.
   xb_wine timeout 30 wineserver -k >/dev/null 2>&1
   xb_wine timeout 30 wineserver -w >/dev/null 2>&1
-  return 0
+  xb_wine_server
 }
 
 xb_wine_run() {
   local seconds=$1 rc
   shift
   xb_wine_setup || return 1
+  xb_wine_server
   xb_wine timeout -k 10 "$seconds" wine "$@" </dev/null
   rc=$?
   if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
