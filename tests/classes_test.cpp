@@ -792,3 +792,29 @@ TEST_F(ClassTest, DefinitionFunctionsCheckTheirArguments) {
     EXPECT_EQ(call("__CLASSFROMTEMPLATE", {intItem(777)}).type, T_NIL);
     EXPECT_TRUE(errors.empty());
 }
+
+TEST_F(ClassTest, FreeClassesGivesBackMemoryAndTheStaticArea) {
+    loadWithClasses(kSendModule);
+    GlobalSymbol* names[3] = {findOrCreateSymbol("UNO"), findOrCreateSymbol("DOS"), findOrCreateSymbol("_DOS")};
+    findOrCreateSymbol("HIJA");
+    findOrCreateSymbol("MADRE");
+    collectGarbage(true);
+    int32_t before = memInUse();
+    Item* low = vm.staticsLow;
+
+    uint16_t h = newClass("MADRE", 2);
+    Item one = intItem(1);
+    for (int i = 0; i < 200; ++i) classAddMessage(h, names[i % 3], &answerOne);
+    classAddVariable(h, "dos", 3, false, MS_PUBLIC, &one);
+    uint16_t sub = classCreateDerived(findOrCreateSymbol("HIJA"), 0, h);
+    classAddVariable(sub, "dos", 3, true, MS_CLASS, &one);
+    EXPECT_GT(memInUse(), before);
+
+    freeClasses();
+    collectGarbage(true);
+    EXPECT_EQ(memInUse(), before);
+    EXPECT_EQ(vm.staticsLow, low);
+    EXPECT_EQ(classCount(), 0);
+    EXPECT_EQ(classRecord(1), nullptr);
+    EXPECT_STREQ(className(h), "");
+}
