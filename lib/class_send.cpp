@@ -97,7 +97,7 @@ const Function* fallback(GlobalSymbol* message, const Item* r) {
 }
 
 // Inside TYPE the caller traps errors: the send fails without a raise.
-bool callerIsQuiet() { return (frameSlot(callerFrame())->savedFlags & FF_QUIET) != 0; }
+bool callerIsQuiet() { return (savedFlagsOf(callerFrame()) & FF_QUIET) != 0; }
 
 uint16_t readOnlyRoutine() {
     if (callerIsQuiet()) {

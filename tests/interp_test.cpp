@@ -365,3 +365,24 @@ end
 }
 
 }  // namespace
+
+namespace {
+
+// A call made from the bottom frame must get the caller's flags back even
+// though the callee's value lands in the return Item, which is slot 0.
+TEST_F(Interp, BottomFrameKeepsItsFlagsAcrossACall) {
+    load(R"(
+symbol MAIN proc
+proc MAIN
+    PUSHDOUBLE 255 255 1.5
+    POPRET
+    ENDPROC
+end
+)");
+    vm.frameFlags = 0x0001;
+    Item r = call("MAIN");
+    EXPECT_EQ(r.width, 255);
+    EXPECT_EQ(vm.frameFlags, 0x0001);
+}
+
+}  // namespace

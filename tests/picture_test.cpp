@@ -250,7 +250,7 @@ TEST(TransformFlags, LeftJustifyText) {
     EXPECT_EQ(tf(text("    "), "@B"), "    ");
 }
 
-TEST(Transform, BufferAndNil) {
+TEST(TransformBuffer, SizeAndNil) {
     TransformValue nil{};
     uint32_t len = 7;
     char buf[4];

@@ -51,12 +51,11 @@ uint16_t callSequence(uint16_t n, CallKind kind) {
     vm.callResult = 0;  // describes the call that is about to run, nothing older
 
     Item* caller = vm.frame;
-    FrameSlot* cs = frameSlot(caller);
     FrameExtra& cx = vm.frameExtra[slotOf(caller)];
     cx.savedParamCount = uint8_t(vm.paramCount);
     cx.savedLocalCount = vm.localCount;
     cx.savedLine = vm.lineNumber;
-    cs->savedFlags = vm.frameFlags;
+    cx.savedFlags = vm.frameFlags;
     uint32_t savedBlockFrame = vm.blockFrame;
     Item* savedStatics = vm.staticsBase;
 
@@ -65,7 +64,7 @@ uint16_t callSequence(uint16_t n, CallKind kind) {
     GlobalSymbol* sym = static_cast<GlobalSymbol*>(fs->symbolOrLocals);
     fs->callerFrame = slotOf(caller);
     fs->procSymbol = sym;
-    fs->savedFlags = 0;
+    fs->pad = 0;
     vm.frameFlags = 0;
     vm.lineNumber = 0;
     vm.paramCount = n;
@@ -95,7 +94,7 @@ uint16_t callSequence(uint16_t n, CallKind kind) {
 
     vm.frame = caller;
     vm.lineNumber = cx.savedLine;
-    vm.frameFlags = cs->savedFlags;
+    vm.frameFlags = cx.savedFlags;
     vm.paramCount = cx.savedParamCount;
     vm.localCount = cx.savedLocalCount;
     vm.blockFrame = savedBlockFrame;
@@ -168,7 +167,7 @@ namespace {
 // Inside TYPE the caller traps errors: report an unwinding instead of raising.
 bool callerIsQuiet() {
     Item* caller = vm.stack + frameSlot(vm.frame)->callerFrame;
-    return (frameSlot(caller)->savedFlags & FF_QUIET) != 0;
+    return (savedFlagsOf(caller) & FF_QUIET) != 0;
 }
 
 uint16_t raiseCallError(uint16_t genCode, uint16_t subCode, const char* operation, const Item* operands,

@@ -45,9 +45,12 @@ XB_OPCODE(FALSE) {
 }
 
 XB_OPCODE(PUSHDOUBLE) {
-    double d;
-    std::memcpy(&d, vm.pc + 2, sizeof d);
-    pushDouble(d, vm.pc[0], vm.pc[1]);
+    Item* t = pushSlot();
+    t->type = T_DOUBLE;
+    t->width = vm.pc[0];
+    t->decimals = vm.pc[1];
+    t->pad6 = 0;
+    std::memcpy(&t->v.d, vm.pc + 2, sizeof(double));
     vm.pc += 10;
     return 0;
 }
@@ -72,8 +75,10 @@ XB_OPCODE(PUSHEMPTYSTR) {
 }
 
 XB_OPCODE(PUSHLOCAL) {
-    pushDeref(localItem(readU16(vm.pc)));
+    const Item* local = localItem(readU16(vm.pc));
     vm.pc += 2;
+    if (local->type & M_REF) [[unlikely]] local = derefItem(const_cast<Item*>(local));
+    *pushSlot() = *local;
     return 0;
 }
 

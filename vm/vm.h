@@ -28,18 +28,22 @@ constexpr uint32_t DETACHED = 0xFFFFFFFFu;
 // The procedure slot of a call, seen as a frame.
 struct FrameSlot {
     uint16_t type;         // Symbol, or Array once the locals were detached
-    uint16_t savedFlags;   // frameFlags, saved while this frame calls another
+    uint16_t pad;
     uint32_t callerFrame;  // slot number of the caller's procedure slot
     void* symbolOrLocals;  // GlobalSymbol*, or the detached-locals array body
     GlobalSymbol* procSymbol;
 };
 static_assert(sizeof(FrameSlot) == 16, "a frame lives in one Item");
 
-// The rest of what a frame saves, beside the stack (one entry per slot).
+// What a frame saves while it calls another, kept beside the stack (one entry
+// per slot). Not in the procedure slot: the bottom frame is slot 0, the
+// return Item, which every callee overwrites.
 struct FrameExtra {
     uint16_t savedLine;
     uint8_t savedParamCount;
     uint8_t savedLocalCount;
+    uint16_t savedFlags;
+    uint16_t pad;
 };
 
 struct VmState {
@@ -73,6 +77,9 @@ extern VmState vm;
 inline Item* returnItem() { return vm.stack; }
 inline uint32_t slotOf(const Item* it) { return uint32_t(it - vm.stack); }
 inline FrameSlot* frameSlot(Item* it) { return reinterpret_cast<FrameSlot*>(it); }
+inline FrameExtra& frameExtraOf(const Item* frame) { return vm.frameExtra[frame - vm.stack]; }
+// The flags a frame saved when it made the call that is running above it.
+inline uint16_t savedFlagsOf(const Item* frame) { return frameExtraOf(frame).savedFlags; }
 inline Item* selfSlot() { return vm.frame + 1; }
 inline Item* localItem(uint32_t i) { return vm.frame + 1 + i; }
 
