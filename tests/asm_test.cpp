@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -776,4 +778,38 @@ TEST(AsmFuzz, MutatedTextNeverCrashesAndWhatAssemblesRoundTrips) {
         freeModule(&m);
     }
     EXPECT_GT(assembled, 0);  // some mutations (in comments, strings) stay valid
+}
+
+TEST(AsmBlocks, DeepNestingNeedsNoRecursion) {
+    std::string text = std::string(kSymbols) + "proc P\n";
+    const int depth = 5000;
+    for (int i = 0; i < depth; ++i) text += "PUSHBLOCK {\n";
+    for (int i = 0; i < depth; ++i) text += "ENDBLOCK\n}\n";
+    text += "ENDPROC\nend\n";
+    ScopedModule s(text.c_str());
+    Bytes code = procBytes(s.m, "P");
+    ASSERT_EQ(code.size(), size_t(depth) * 4 + 1);
+    EXPECT_EQ(code[1] | code[2] << 8, (depth - 1) * 4 + 1);
+    std::string listing = disassemble(code.data(), code.size());
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '}'), depth);
+}
+
+// The worked example of docs/pcode-assembler.md assembles as it says.
+TEST(AsmDocs, ExampleAssemblesWithTheListedDistances) {
+    FILE* f = std::fopen(XB_SOURCE_DIR "/docs/pcode-assembler.md", "rb");
+    ASSERT_TRUE(f);
+    std::string doc;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) doc.append(buf, n);
+    std::fclose(f);
+    size_t at = doc.find("## An example");
+    ASSERT_NE(at, std::string::npos);
+    size_t open = doc.find("```\n", at) + 4, close = doc.find("```", open);
+    ScopedModule s(doc.substr(open, close - open).c_str());
+    EXPECT_EQ(jumpDistances(procBytes(s.m, "LOCKERRHANDLER")), (std::vector<int>{8, 19, 0}));
+    Bytes init = procBytes(s.m, "INITHANDLER$");
+    ASSERT_GT(init.size(), 14u);
+    EXPECT_EQ(init[12], OP_PUSHBLOCK);
+    EXPECT_EQ(init[13], 19);
+    EXPECT_EQ(s.m.pristine[5].scope, SC_INIT);
 }
