@@ -348,7 +348,9 @@ proc MAIN
     ENDPROC
 end
 )");
-    EXPECT_EXIT(call("MAIN"), ::testing::ExitedWithCode(1), "_0ERR\\(\\) 4(.|\n)*MAIN \\(3\\)  Error no recuperable 999");
+    // two runs: the regex dialect on Windows has no alternation to span lines
+    EXPECT_EXIT(call("MAIN"), ::testing::ExitedWithCode(1), "_0ERR\\(\\) 4");
+    EXPECT_EXIT(call("MAIN"), ::testing::ExitedWithCode(1), "MAIN \\(3\\)  Error no recuperable 999");
 }
 
 TEST_F(Interp, ConditionalJumpOnNonLogicalCannotBeSubstituted) {
