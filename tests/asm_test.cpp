@@ -813,3 +813,30 @@ TEST(AsmDocs, ExampleAssemblesWithTheListedDistances) {
     EXPECT_EQ(init[13], 19);
     EXPECT_EQ(s.m.pristine[5].scope, SC_INIT);
 }
+
+// The compiled modules' sources assemble, and their disassembly assembles
+// back to the same bytes.
+TEST(AsmRoundTrip, ModuleSourcesOfTheImage) {
+    const char* const files[] = {"app_main", "std_clipinit", "std_errorsys", "std_rddsys",
+                                 "std_dbfntx", "std_ntxerr",  "std_dbfonly"};
+    int read = 0;
+    for (const char* name : files) {
+        SCOPED_TRACE(name);
+        std::string path = std::string(XB_SOURCE_DIR "/modules/") + name + ".xbasm";
+        FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f) continue;  // not every checkout carries every module
+        std::string text;
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+        std::fclose(f);
+        ++read;
+        ScopedModule a(text.c_str());
+        ASSERT_GT(a.m.procCount, 0u);
+        std::string listing = disassembleModule(a.m);
+        ScopedModule b(listing.c_str());
+        ASSERT_EQ(b.m.codeLength, a.m.codeLength) << listing;
+        EXPECT_EQ(std::memcmp(b.m.code, a.m.code, a.m.codeLength), 0) << listing;
+        EXPECT_EQ(b.m.count, a.m.count);
+    }
+    EXPECT_GT(read, 0);
+}
