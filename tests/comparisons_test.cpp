@@ -314,12 +314,6 @@ end
         }
         return out;
     }
-    static Item nilItem() { return Item{}; }
-    static Item str(const std::string& s) {
-        Item* t = tempAlloc();
-        makeString(t, s.data(), uint32_t(s.size()));
-        return *t;
-    }
 };
 
 TEST_F(CharacterTests, FirstCharacterOfTheText) {

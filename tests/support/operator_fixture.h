@@ -73,37 +73,10 @@ protected:
     }
 
     // Values.
-    static Item nilItem() { return Item{}; }
     static Item intItem(int32_t v, uint16_t width = 10) {
         Item it = VmTest::intItem(v);
         it.width = width;
         return it;
-    }
-    static Item dateItem(int32_t day) {
-        Item it{};
-        it.type = T_DATE;
-        it.v.l = day;
-        return it;
-    }
-    static Item str(const std::string& s) {
-        Item* t = tempAlloc();
-        makeString(t, s.data(), uint32_t(s.size()));
-        return *t;
-    }
-    static Item memo(const std::string& s) {
-        Item it = str(s);
-        it.type = T_MEMO;
-        return it;
-    }
-    static Item array(uint32_t n) {
-        Item* t = tempAlloc();
-        makeArray(t, n);
-        return *t;
-    }
-    static Item block() {
-        Item* t = tempAlloc();
-        makeCodeblock(t);
-        return *t;
     }
     static Item symbolItem(const char* name) {
         Item it{};

@@ -166,6 +166,35 @@ protected:
         it.v.l = b;
         return it;
     }
+    static Item nilItem() { return Item{}; }
+    static Item dateItem(int32_t day) {
+        Item it{};
+        it.type = T_DATE;
+        it.v.l = day;
+        return it;
+    }
+    // Heap values live in static-area temporaries, where the collector sees
+    // them, until the test's VM goes down.
+    static Item str(const std::string& s) {
+        Item* t = tempAlloc();
+        makeString(t, s.data(), uint32_t(s.size()));
+        return *t;
+    }
+    static Item memo(const std::string& s) {
+        Item it = str(s);
+        it.type = T_MEMO;
+        return it;
+    }
+    static Item array(uint32_t n) {
+        Item* t = tempAlloc();
+        makeArray(t, n);
+        return *t;
+    }
+    static Item block() {
+        Item* t = tempAlloc();
+        makeCodeblock(t);
+        return *t;
+    }
     static std::string text(const Item& it) {
         if (!(it.type & M_STRING)) return "<not a string>";
         return std::string(strData(&it), strLength(&it));
