@@ -50,6 +50,7 @@ void setErrorLevel(int16_t value) { level = value; }
 uint16_t shutdownRuntime(uint16_t code) {
     ++depth;
     if (depth == 1 && code == 0) {
+        leaveErrorHandler();
         runExitProcedures();
         releaseErrorBlock();
     }

@@ -81,6 +81,7 @@ void setErrorBlock(const Item* block) {
 }
 
 bool inErrorHandler() { return inHandler; }
+void leaveErrorHandler() { inHandler = false; }
 
 bool netErr() { return netErrFlag; }
 void setNetErr(bool on) { netErrFlag = on; }

@@ -31,6 +31,10 @@ void buildErrorObject(Item* out, const ErrorDescriptor* d, const Item* operands,
 const Item* currentErrorBlock();
 void setErrorBlock(const Item* block);
 bool inErrorHandler();
+// The normal way out taken from inside the error block (the default handler
+// ends with __QUIT): the exit procedures that run then are not part of the
+// handler, and errors in them are handled as any other.
+void leaveErrorHandler();
 
 bool netErr();
 void setNetErr(bool on);

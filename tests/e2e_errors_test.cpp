@@ -96,6 +96,57 @@ end
     }
 }
 
+TEST_F(ErrorRunTest, ExitProceduresAfterAReportHaveTheirErrorsHandled) {
+    // __QUIT leaves the error block for good: in the exit procedure that
+    // runs then, a division by zero still gives 0, and an undefined call is
+    // reported in turn (that report's stack runs down through __QUIT into
+    // the first error's frames).
+    std::string file = scratch.write("prog.xbasm", R"(
+symbol MAIN proc
+symbol NOSUCHFUNC
+symbol LAST exit proc
+symbol OUTERR
+symbol OTHERFUNC
+proc MAIN
+    LINE 5
+    PUSHSYMNIL NOSUCHFUNC
+    DO 0
+    ENDPROC
+end
+proc LAST
+    LINE 9
+    PUSHSYMNIL OUTERR
+    PUSHINT 7
+    ZERO
+    DIVIDE
+    DO 1
+    LINE 10
+    PUSHSYMNIL OTHERFUNC
+    DO 0
+    ENDPROC
+end
+)");
+    RunResult r = scratch.run(xbrun, {file});
+    EXPECT_EQ(r.exitCode, 1);
+    const std::string tail =
+        "\r\n- Llamado desde LOCKERRHANDLER(19)  "
+        "\r\n- Llamado desde (b)INITHANDLER$(28)  "
+        "\r\n- Llamado desde NOSUCHFUNC(0)  "
+        "\r\n- Llamado desde MAIN(5)  ";
+    EXPECT_EQ(log(),
+              "Error BASE/1001  Funci\xF3n no definida: NOSUCHFUNC\r\n" + tail +
+                  "         0"
+                  "Error BASE/1001  Funci\xF3n no definida: OTHERFUNC\r\n"
+                  "\r\n- Llamado desde LOCKERRHANDLER(19)  "
+                  "\r\n- Llamado desde (b)INITHANDLER$(28)  "
+                  "\r\n- Llamado desde OTHERFUNC(0)  "
+                  "\r\n- Llamado desde LAST(10)  "
+                  "\r\n- Llamado desde __QUIT(0)  "
+                  "\r\n- Llamado desde DEFERROR(85)  "
+                  "\r\n- Llamado desde (b)ERRORSYS(8)  " +
+                  tail);
+}
+
 TEST_F(ErrorRunTest, DivisionByZeroGivesZeroAndTheLockWrapperAnswersRetryForCode41) {
     // 7/0 through the installed chain gives 0 and the program goes on. Then
     // a block of the program's own sets the generic code of the next error
