@@ -71,7 +71,9 @@ protected:
     int32_t create(const char* name, const std::string& content) {
         Item h = invoke("FCREATE", {path(name)});
         EXPECT_GE(h.v.l, 0);
-        if (!content.empty()) EXPECT_EQ(invoke("FWRITE", {h.v.l, content}).v.l, int32_t(content.size()));
+        if (!content.empty()) {
+            EXPECT_EQ(invoke("FWRITE", {h.v.l, content}).v.l, int32_t(content.size()));
+        }
         return h.v.l;
     }
     std::string contents(const char* name) {

@@ -3,6 +3,7 @@
 // choice of the main procedure and the exit code. Whole runs go through
 // processEntry in a child process (death tests), with test modules as the image.
 #include "image/startup.h"
+#include "image/crash_report.h"
 #include "image/symbols.h"
 #include "tests/support/vm_fixture.h"
 
@@ -60,7 +61,16 @@ XB_NATIVE(fnStartupProbe, "STARTUPPROBE") {
     return 0;
 }
 
-TEST(CommandLine, SplitsAtBlanksAndKeepsQuotedParameters) {
+// The splitter allocates its copies from the runtime's heap.
+class CommandLine : public test::VmTest {
+protected:
+    void SetUp() override {
+        VmTest::SetUp();
+        load("symbol P proc\nproc P\nENDPROC\nend\n");
+    }
+};
+
+TEST_F(CommandLine, SplitsAtBlanksAndKeepsQuotedParameters) {
     EXPECT_EQ(split("prog \"a b\" c"), (Parts{"prog", "\"a b\"", "c"}));
     EXPECT_EQ(split("prog\ta  \t b"), (Parts{"prog", "a", "b"}));
     // a closing quote ends the parameter; what follows starts the next one
@@ -76,13 +86,13 @@ TEST(CommandLine, SplitsAtBlanksAndKeepsQuotedParameters) {
     EXPECT_EQ(split("prog"), (Parts{"prog"}));
 }
 
-TEST(CommandLine, SkipsTheFirstParameterTheSplittersWay) {
+TEST_F(CommandLine, SkipsTheFirstParameterTheSplittersWay) {
     EXPECT_STREQ(skipParameter("xbrun prog.txt a b"), "prog.txt a b");
     EXPECT_STREQ(skipParameter("\"C:\\my dir\\xbrun.exe\"  \"p q.txt\" a"), "\"p q.txt\" a");
     EXPECT_STREQ(skipParameter("xbrun"), "");
 }
 
-TEST(CommandLine, RuntimeSwitchesBeginWithASlashInEitherPlace) {
+TEST_F(CommandLine, RuntimeSwitchesBeginWithASlashInEitherPlace) {
     EXPECT_TRUE(isRuntimeSwitch("/COM1=/dev/pts/2"));
     EXPECT_TRUE(isRuntimeSwitch("/"));
     EXPECT_TRUE(isRuntimeSwitch("-/x"));
@@ -369,3 +379,89 @@ end
     EXPECT_EXIT(runImage({text}, "prog"), ::testing::ExitedWithCode(4), "^[^@]*$");
 #endif
 }
+
+// ---- the crash report
+
+namespace {
+
+std::string lastCallStack;
+std::string shortCallStack;
+int* volatile nowhere = nullptr;
+
+}  // namespace
+
+XB_NATIVE(fnCallStackProbe, "CALLSTACKPROBE") {
+    char text[256];
+    uint32_t n = crashCallStack(text, sizeof text);
+    lastCallStack.assign(text, n);
+    char small[40];
+    n = crashCallStack(small, sizeof small);
+    shortCallStack.assign(small, n);
+    return 0;
+}
+
+XB_NATIVE(fnCrashNow, "CRASHNOW") {
+    *nowhere = 1;
+    return 0;
+}
+
+namespace {
+
+const char* const kNested = R"(
+symbol OUTER proc
+symbol INNER proc
+symbol CALLSTACKPROBE
+symbol CRASHNOW
+proc OUTER
+    LINE 9
+    PUSHSYMNIL INNER
+    DO 0
+    ENDPROC
+end
+proc INNER
+    LINE 4
+    PUSHSYMNIL CALLSTACKPROBE
+    DO 0
+    LINE 5
+    PUSHSYMNIL CRASHNOW
+    DO 0
+    ENDPROC
+end
+)";
+
+class CrashReportTest : public test::VmTest {};
+
+}  // namespace
+
+TEST_F(CrashReportTest, ListsEveryActiveProcedureWithItsLine) {
+    load({kNested});
+    // INNER stops before the crash: the probe is replaced by a plain return
+    GlobalSymbol* crash = findSymbol("CRASHNOW");
+    const Function* saved = crash->function;
+    crash->function = findSymbol("CALLSTACKPROBE")->function;
+    call("OUTER");
+    crash->function = saved;
+    EXPECT_EQ(lastCallStack,
+              "- Llamado desde CRASHNOW(0)\r\n- Llamado desde INNER(5)\r\n- Llamado desde OUTER(9)\r\n");
+    // lines that do not fit are dropped whole
+    EXPECT_EQ(shortCallStack, "- Llamado desde CRASHNOW(0)\r\n");
+    char none[40];
+    EXPECT_EQ(crashCallStack(none, sizeof none), 0u);  // nothing runs now
+}
+
+#ifndef XB_SANITIZE
+TEST(StartupDeathTest, ACrashIsReportedWithTheCallStack) {
+#ifdef _WIN32
+    // the process ends with the exception's code
+    auto ended = [](int status) { return status != 0; };
+#else
+    auto ended = ::testing::ExitedWithCode(1);
+#endif
+    // the box (on standard error here) shows the call stack
+    EXPECT_EXIT(runImage({kNested}, "prog"), ended, "Error de Protecci\xF3n General: - Llamado desde CRASHNOW\\(0\\)");
+#if GTEST_USES_POSIX_RE
+    EXPECT_EXIT(runImage({kNested}, "prog"), ended,
+                "^Error: General Protection Fault\\.\n.*- Llamado desde INNER\\(5\\)\r\n- Llamado desde OUTER\\(9\\)\r\n");
+#endif
+}
+#endif
