@@ -465,3 +465,19 @@ TEST(StartupDeathTest, ACrashIsReportedWithTheCallStack) {
 #endif
 }
 #endif
+
+// Each completed shutdown counts two entries; the one that finds three or
+// more before it gives up at once with the message and the result 1.
+TEST(StartupDeathTest, AShutdownEnteredTooOftenIsAborted) {
+    auto shutdownThrice = [] {
+        freeSymbols();
+        setImage(nullptr, 0);
+        initialiseRuntime();
+        outputMessageBox = boxToStandardError;
+        uint16_t first = shutdownRuntime(0);
+        uint16_t second = shutdownRuntime(0);
+        uint16_t third = shutdownRuntime(0);
+        os::exitProcess(first == 0 && second == 0 && third == 1 ? 42 : 3);
+    };
+    EXPECT_EXIT(shutdownThrice(), ::testing::ExitedWithCode(42), "Aborted during termination");
+}
