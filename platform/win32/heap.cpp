@@ -7,8 +7,10 @@ namespace xb::os {
 
 static HANDLE privateHeap;
 
+// Creating the heap again while it exists keeps the one there: blocks taken
+// from it must go back to the heap they came from.
 bool heapCreate() {
-    privateHeap = HeapCreate(0, 4096, 0);
+    if (!privateHeap) privateHeap = HeapCreate(0, 4096, 0);
     return privateHeap != nullptr;
 }
 void* heapAlloc(uint32_t size) { return HeapAlloc(privateHeap, 0, size); }

@@ -85,30 +85,8 @@ protected:
         it.width = width;
         return it;
     }
-    static Item wordItem(int32_t v) {
-        Item it{};
-        it.type = T_WORD;
-        it.v.l = v;
-        return it;
-    }
 
     // Checks of a result.
-    static void expectInt(const Item& r, int32_t v, uint16_t width) {
-        EXPECT_EQ(r.type, T_INTEGER);
-        EXPECT_EQ(r.v.l, v);
-        EXPECT_EQ(r.width, width);
-        EXPECT_EQ(r.decimals, 0);
-    }
-    static void expectDouble(const Item& r, double d, uint16_t width, uint16_t decimals) {
-        EXPECT_EQ(r.type, T_DOUBLE);
-        EXPECT_EQ(r.v.d, d);
-        EXPECT_EQ(r.width, width);
-        EXPECT_EQ(r.decimals, decimals);
-    }
-    static void expectLogical(const Item& r, bool b) {
-        EXPECT_EQ(r.type, T_LOGICAL);
-        EXPECT_EQ(r.v.l, b ? 1 : 0);
-    }
     static void expectText(const Item& r, const std::string& s) {
         EXPECT_EQ(r.type, T_STRING);
         EXPECT_EQ(text(r), s);
