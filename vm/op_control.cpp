@@ -4,6 +4,7 @@
 #include "runtime/memory.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
+#include "vm/symref.h"
 
 namespace xb {
 
@@ -15,7 +16,7 @@ inline GlobalSymbol* operandSymbol() {
     return s;
 }
 inline GlobalSymbol* operandSymbolX() {
-    auto* s = reinterpret_cast<GlobalSymbol*>(uintptr_t(readU32(vm.pc)));
+    GlobalSymbol* s = symbolFromRef(readU32(vm.pc));
     vm.pc += 4;
     return s;
 }

@@ -7,6 +7,7 @@
 #include "image/symbols.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
+#include "vm/symref.h"
 
 namespace xb {
 
@@ -19,7 +20,7 @@ inline GlobalSymbol* readSymbolOperand() {
 
 // The x operand: the address of a GlobalSymbol (macro-compiled code).
 inline GlobalSymbol* readSymbolOperandX() {
-    auto* s = reinterpret_cast<GlobalSymbol*>(uintptr_t(readU32(vm.pc)));
+    GlobalSymbol* s = symbolFromRef(readU32(vm.pc));
     vm.pc += 4;
     return s;
 }

@@ -9,6 +9,7 @@
 #include "tools/asm/lexer.h"
 #include "tools/asm/names.h"
 #include "tools/asm/procedure.h"
+#include "vm/symref.h"
 
 namespace xb::pcasm {
 
@@ -205,7 +206,7 @@ ImageModule moduleImage(const AsmModule& m) { return {m.table, m.pristine, m.cou
 
 void bindModule(AsmModule* m) {
     for (uint32_t i = 0; i < m->xrefCount; ++i) {
-        auto a = uint32_t(reinterpret_cast<uintptr_t>(findOrCreateSymbol(m->xrefs[i].name)));
+        auto a = symbolRef(findOrCreateSymbol(m->xrefs[i].name));
         uint8_t* p = m->code + m->xrefs[i].offset;
         p[0] = uint8_t(a);
         p[1] = uint8_t(a >> 8);
