@@ -9,6 +9,7 @@
 #include "tools/asm/lexer.h"
 #include "tools/asm/names.h"
 #include "tools/asm/procedure.h"
+#include "tools/asm/verifier.h"
 #include "vm/symref.h"
 
 namespace xb::pcasm {
@@ -28,6 +29,7 @@ struct ProcOut {
     uint16_t symbol;
     std::vector<uint8_t> code;
     std::vector<ProcXref> xrefs;
+    std::vector<uint32_t> lines;  // per code byte, see ProcAssembler::lines()
 };
 
 bool setError(AsmError* err, uint32_t line, const std::string& text) {
@@ -92,6 +94,16 @@ bool declareSymbol(const Line& l, SymbolTable* table, AsmError* err) {
     return true;
 }
 
+// The whole module at once: whether static opcodes are allowed depends on
+// every procedure.
+bool verify(const std::vector<ProcOut>& procs, AsmError* err) {
+    std::vector<VerifyProc> list;
+    for (const ProcOut& p : procs) list.push_back({p.code.data(), uint32_t(p.code.size()), p.lines.data()});
+    VerifyFault f{};
+    if (verifyModule(list.data(), uint32_t(list.size()), &f)) return true;
+    return setError(err, f.line, f.text);
+}
+
 void build(const SymbolTable& symbols, const std::string& moduleName, std::vector<ProcOut>& procs, AsmModule* m) {
     std::memcpy(m->name, moduleName.data(), moduleName.size());
     m->count = symbols.count();
@@ -133,7 +145,7 @@ void build(const SymbolTable& symbols, const std::string& moduleName, std::vecto
 
 }  // namespace
 
-bool assemble(const char* text, size_t length, AsmModule* out, AsmError* err) {
+bool assemble(const char* text, size_t length, AsmModule* out, AsmError* err, AsmOptions options) {
     *out = AsmModule{};
     if (err) *err = AsmError{};
     if (!text) length = 0;
@@ -160,6 +172,7 @@ bool assemble(const char* text, size_t length, AsmModule* out, AsmError* err) {
             if (ended) {
                 procs.back().code = body->code();
                 procs.back().xrefs = body->xrefs();
+                procs.back().lines = body->lines();
                 body.reset();
             }
             continue;
@@ -184,7 +197,7 @@ bool assemble(const char* text, size_t length, AsmModule* out, AsmError* err) {
                 return setError(err, l.number, "duplicate proc " + name + " (first at line " +
                                                    std::to_string(procLine[n]) + ")");
             procLine[n] = l.number;
-            procs.push_back({n, {}, {}});
+            procs.push_back({n, {}, {}, {}});
             body = std::make_unique<ProcAssembler>(symbols);
             bodyLine = l.number;
         } else if (isWord(t, 0, "end")) {
@@ -198,6 +211,7 @@ bool assemble(const char* text, size_t length, AsmModule* out, AsmError* err) {
         if (symbols.decls[n - 1].isProc && !procLine[n])
             return setError(err, symbols.decls[n - 1].line,
                             "symbol " + symbols.decls[n - 1].name + " is declared proc but has no body");
+    if (options.verify && !verify(procs, err)) return false;
     build(symbols, moduleName, procs, out);
     return true;
 }

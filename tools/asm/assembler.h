@@ -7,6 +7,9 @@
 // operand is range-checked, symbol numbers must lie in the module table, local
 // indexes within the FRAME, jumps on an instruction of their own procedure or
 // block, and every failure is reported as "line N: ..." without crashing.
+// Then the pcode verifier (verifier.h) follows every path of the assembled
+// code and refuses, with the line, code that would take the stack below its
+// frame or reach an instruction with two different depths.
 //
 // Lifecycle of an assembled module:
 //   assemble()            -> table, pristine copy, Functions, code (fixed addresses)
@@ -66,9 +69,16 @@ struct AsmError {
     char message[192];     // "line 12: ..."
 };
 
+struct AsmOptions {
+    // Run the pcode verifier on every procedure and codeblock. Only tests of
+    // the interpreter's own run-time checks turn it off, to run code that the
+    // verifier would refuse.
+    bool verify = true;
+};
+
 // Assembles text[0..length). On success fills *out and returns true; on
 // failure leaves *out empty, fills *err and returns false.
-bool assemble(const char* text, size_t length, AsmModule* out, AsmError* err);
+bool assemble(const char* text, size_t length, AsmModule* out, AsmError* err, AsmOptions options = {});
 
 // The module as one entry of the image.
 ImageModule moduleImage(const AsmModule& m);

@@ -100,6 +100,8 @@ bool ProcAssembler::instruction(uint32_t line, const std::vector<Token>& t, size
     if (!operands(op, mnemonic, line, t, i + 1, fail)) return false;
     boundary_.resize(code_.size(), -1);
     boundary_[at] = bodyId;  // a PUSHBLOCK has opened its block by now
+    lines_.resize(code_.size(), 0);
+    lines_[at] = line;
     return true;
 }
 
@@ -258,6 +260,7 @@ bool ProcAssembler::finish(uint32_t line, Failure* fail) {
     if (bodies_[0].lastOp != OP_ENDPROC) return fault(fail, line, "a procedure must end with ENDPROC");
     bodies_[0].end = uint32_t(code_.size());
     boundary_.resize(code_.size(), -1);
+    lines_.resize(code_.size(), 0);
     for (const Jump& j : jumps_)
         if (!resolveJump(j, fail)) return false;
     return true;

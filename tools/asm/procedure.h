@@ -33,6 +33,8 @@ public:
     // The results, complete once `end` was accepted.
     const std::vector<uint8_t>& code() const { return code_; }
     const std::vector<ProcXref>& xrefs() const { return xrefs_; }
+    // Per code byte: the line of the instruction that starts there, else 0.
+    const std::vector<uint32_t>& lines() const { return lines_; }
     // Line of the innermost codeblock still open, 0 when none.
     uint32_t openBlockLine() const;
 
@@ -82,6 +84,7 @@ private:
     std::unordered_map<std::string, Label> labels_;
     std::vector<Jump> jumps_;
     std::vector<ProcXref> xrefs_;
+    std::vector<uint32_t> lines_;
 };
 
 }  // namespace xb::pcasm
