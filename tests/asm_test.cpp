@@ -24,6 +24,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// The encoding and round-trip tests assemble fragments that are not whole
+// programs (a JUMPFALSE with nothing pushed): the pcode verifier stays off.
+const AsmOptions kUnverified{false};
+
 const char* const kSymbols =
     "symbol P proc\n"
     "symbol FOPEN\n"
@@ -33,7 +37,7 @@ const char* const kSymbols =
 // that final 0x60.
 Bytes bodyBytes(const std::string& body) {
     std::string text = std::string(kSymbols) + "proc P\n" + body + "\nENDPROC\nend\n";
-    ScopedModule s(text.c_str());
+    ScopedModule s(text.c_str(), kUnverified);
     const AsmProc* p = findProc(s.m, "P");
     if (!p) return {};
     return Bytes(s.m.code + p->offset, s.m.code + p->offset + p->length - 1);
@@ -676,7 +680,7 @@ TEST(AsmRoundTrip, RandomValidCodeReassemblesToTheSameBytes) {
         std::string text = std::string(kSymbols) + "proc P\n" + listing + "end\n";
         AsmModule m{};
         AsmError e{};
-        ASSERT_TRUE(assemble(text.data(), text.size(), &m, &e)) << "seed " << seed << ": " << e.message << "\n"
+        ASSERT_TRUE(assemble(text.data(), text.size(), &m, &e, kUnverified)) << "seed " << seed << ": " << e.message << "\n"
                                                                   << listing;
         EXPECT_EQ(procBytes(m, "P"), g.out) << "seed " << seed << "\n" << listing;
         freeModule(&m);
@@ -684,9 +688,9 @@ TEST(AsmRoundTrip, RandomValidCodeReassemblesToTheSameBytes) {
 }
 
 TEST(AsmRoundTrip, WholeModuleThroughDisassembleModule) {
-    ScopedModule a(kRichModule);
+    ScopedModule a(kRichModule, kUnverified);
     std::string text = disassembleModule(a.m);
-    ScopedModule b(text.c_str());
+    ScopedModule b(text.c_str(), kUnverified);
     ASSERT_EQ(b.m.count, a.m.count) << text;
     EXPECT_STREQ(b.m.name, "SAMPLE");
     for (uint32_t n = 0; n < a.m.count; ++n) {
@@ -708,7 +712,7 @@ TEST(AsmRoundTrip, WholeModuleThroughDisassembleModule) {
 }
 
 TEST(AsmDisassembler, StopsSafelyOnTruncatedCode) {
-    ScopedModule s(kRichModule);
+    ScopedModule s(kRichModule, kUnverified);
     Bytes code = procBytes(s.m, "MAIN");
     for (size_t n = 0; n <= code.size(); ++n) {
         std::string text = disassemble(code.data(), n);
@@ -764,14 +768,14 @@ TEST(AsmFuzz, MutatedTextNeverCrashesAndWhatAssemblesRoundTrips) {
         }
         AsmModule m{};
         AsmError e{};
-        if (!assemble(t.data(), t.size(), &m, &e)) {
+        if (!assemble(t.data(), t.size(), &m, &e, kUnverified)) {
             EXPECT_EQ(std::strncmp(e.message, "line ", 5), 0) << e.message;
             continue;
         }
         ++assembled;
         std::string listing = disassembleModule(m);
         AsmModule again{};
-        ASSERT_TRUE(assemble(listing.data(), listing.size(), &again, &e)) << e.message << "\n" << listing;
+        ASSERT_TRUE(assemble(listing.data(), listing.size(), &again, &e, kUnverified)) << e.message << "\n" << listing;
         ASSERT_EQ(again.codeLength, m.codeLength);
         EXPECT_EQ(std::memcmp(again.code, m.code, m.codeLength), 0) << listing;
         freeModule(&again);

@@ -18,18 +18,19 @@
 namespace xb::pcasm {
 
 // Assembles text; on failure records a test failure with the message and
-// returns an empty module (count 0, no procedures).
-inline AsmModule assembleOrDie(const char* text) {
+// returns an empty module (count 0, no procedures). Tests of the run-time
+// checks pass AsmOptions{false} to run code the verifier would refuse.
+inline AsmModule assembleOrDie(const char* text, AsmOptions options = {}) {
     AsmModule m{};
     AsmError e{};
-    if (!assemble(text, std::strlen(text), &m, &e)) ADD_FAILURE() << "assembler: " << e.message;
+    if (!assemble(text, std::strlen(text), &m, &e, options)) ADD_FAILURE() << "assembler: " << e.message;
     return m;
 }
 
 // Owns an assembled module for the length of a test.
 struct ScopedModule {
     AsmModule m;
-    explicit ScopedModule(const char* text) : m(assembleOrDie(text)) {}
+    explicit ScopedModule(const char* text, AsmOptions options = {}) : m(assembleOrDie(text, options)) {}
     ~ScopedModule() { freeModule(&m); }
     ScopedModule(const ScopedModule&) = delete;
     ScopedModule& operator=(const ScopedModule&) = delete;

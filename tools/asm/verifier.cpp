@@ -66,7 +66,7 @@ public:
 
     bool run() {
         for (uint32_t p = 0; p < count_; ++p)
-            if (!decode(p, 0, procs_[p].length, -1)) return false;
+            if (!decode(p)) return false;
         gatherStatics();
         for (size_t b = 0; b < bodies_.size(); ++b)
             if (!checkInstructions(bodies_[b]) || !followPaths(bodies_[b])) return false;
@@ -97,46 +97,49 @@ private:
         return false;
     }
 
-    // Splits [start, end) of procedure proc into instructions; each PUSHBLOCK
-    // adds its code as a body of its own, after this one.
-    bool decode(uint32_t proc, uint32_t start, uint32_t end, int root) {
+    // Splits procedure proc into its bodies: the procedure's own, then every
+    // codeblock (a PUSHBLOCK's code), each split into instructions. Iterative:
+    // blocks may nest thousands deep.
+    bool decode(uint32_t proc) {
         const uint8_t* code = procs_[proc].code;
-        int self = int(bodies_.size());
-        bodies_.push_back(Body{proc, start, end, root < 0 ? self : root, root >= 0, {}, {}});
-        std::vector<Insn> insns;
-        std::vector<std::pair<uint32_t, uint32_t>> blocks;
-        for (uint32_t at = start; at < end;) {
-            int n = operandLength(code + at, code + end);
-            if (n < 0) return fail(proc, at, "truncated instruction: " + mnemonic(code[at]) + " runs past the end of its body");
-            Insn in{at, uint32_t(1 + n), code[at], 0, -1};
-            const OperandMode mode = opcodeInfo(in.op).mode;
-            const uint8_t* o = code + at + 1;
-            if (mode == OM_B) in.operand = o[0];
-            if (mode == OM_N || mode == OM_S || mode == OM_J || mode == OM_U || mode == OM_I)
-                in.operand = uint32_t(o[0] | (o[1] << 8));
-            if (mode == OM_BB) in.operand = uint32_t(o[0] + o[1]);
-            if (isJump(in.op)) {
-                int64_t distance = mode == OM_J ? int64_t(int16_t(in.operand)) : int64_t(in.operand);
-                in.target = int64_t(at) + 3 + distance;
+        struct Range {
+            uint32_t start, end;
+            int root;  // the procedure's body, -1 for the procedure itself
+        };
+        std::vector<Range> pending{{0, procs_[proc].length, -1}};
+        while (!pending.empty()) {
+            const Range r = pending.back();
+            pending.pop_back();
+            const int self = int(bodies_.size());
+            const int root = r.root < 0 ? self : r.root;
+            Body b{proc, r.start, r.end, root, r.root >= 0, {}, {}};
+            b.indexAt.assign(r.end - r.start, -1);
+            for (uint32_t at = r.start; at < r.end;) {
+                int n = operandLength(code + at, code + r.end);
+                if (n < 0)
+                    return fail(proc, at, "truncated instruction: " + mnemonic(code[at]) + " runs past the end of its body");
+                Insn in{at, uint32_t(1 + n), code[at], 0, -1};
+                const OperandMode mode = opcodeInfo(in.op).mode;
+                const uint8_t* o = code + at + 1;
+                if (mode == OM_B) in.operand = o[0];
+                if (mode == OM_N || mode == OM_S || mode == OM_J || mode == OM_U || mode == OM_I)
+                    in.operand = uint32_t(o[0] | (o[1] << 8));
+                if (mode == OM_BB) in.operand = uint32_t(o[0] + o[1]);
+                if (isJump(in.op)) {
+                    int64_t distance = mode == OM_J ? int64_t(int16_t(in.operand)) : int64_t(in.operand);
+                    in.target = int64_t(at) + 3 + distance;
+                }
+                if (in.op == OP_PUSHBLOCK) pending.push_back({at + 3, at + in.size, root});
+                if (in.op == OP_FRAME && b.frameIndex < 0) {
+                    b.frameIndex = int(b.insns.size());
+                    b.frameCount = in.operand;
+                }
+                b.indexAt[at - r.start] = int32_t(b.insns.size());
+                b.insns.push_back(in);
+                at += in.size;
             }
-            if (in.op == OP_PUSHBLOCK) blocks.emplace_back(at + 3, at + in.size);
-            insns.push_back(in);
-            at += in.size;
+            bodies_.push_back(std::move(b));
         }
-        Body& b = bodies_[size_t(self)];
-        b.insns = std::move(insns);
-        b.indexAt.assign(end - start, -1);
-        for (size_t i = 0; i < b.insns.size(); ++i) {
-            const Insn& in = b.insns[i];
-            b.indexAt[in.at - start] = int32_t(i);
-            if (in.op == OP_FRAME && b.frameIndex < 0) {
-                b.frameIndex = int(i);
-                b.frameCount = in.operand;
-            }
-        }
-        const int owner = root < 0 ? self : root;
-        for (const auto& r : blocks)
-            if (!decode(proc, r.first, r.second, owner)) return false;
         return true;
     }
 
@@ -228,6 +231,52 @@ private:
         return true;
     }
 
+    // Per instruction: true when every path from it reaches the end of the
+    // activation through instructions that neither read nor change the stack
+    // (LINE, JUMP, NOP, ...). One walk per chain: each instruction is settled once.
+    static std::vector<bool> endingTails(const Body& b) {
+        const size_t n = b.insns.size();
+        enum : uint8_t { UNKNOWN, WALKING, YES, NO };
+        std::vector<uint8_t> state(n, UNKNOWN);
+        std::vector<size_t> path;
+        for (size_t i = 0; i < n; ++i) {
+            size_t k = i;
+            uint8_t result = NO;
+            while (true) {
+                if (k >= n || state[k] == WALKING) {  // runs off the end, or a loop
+                    result = NO;
+                    break;
+                }
+                if (state[k] != UNKNOWN) {
+                    result = state[k];
+                    break;
+                }
+                const Insn& in = b.insns[k];
+                const OpEffect& e = opEffect(in.op);
+                if (e.known && e.flow == FL_END) {
+                    state[k] = YES;
+                    result = YES;
+                    break;
+                }
+                const bool neutral = e.known && e.rule == SR_FIXED && e.pops == 0 && e.pushes == 0 &&
+                                     (e.flow == FL_NEXT || e.flow == FL_JUMP);
+                if (!neutral) {
+                    state[k] = NO;
+                    result = NO;
+                    break;
+                }
+                state[k] = WALKING;
+                path.push_back(k);
+                k = e.flow == FL_JUMP ? size_t(b.indexAt[size_t(in.target - b.start)]) : k + 1;
+            }
+            for (size_t w : path) state[w] = result;
+            path.clear();
+        }
+        std::vector<bool> out(n);
+        for (size_t i = 0; i < n; ++i) out[i] = state[i] == YES;
+        return out;
+    }
+
     // Follows every path from the head of the body with the depth above the
     // frame; each instruction must be reached with one depth only.
     bool followPaths(const Body& b) {
@@ -238,6 +287,7 @@ private:
         std::vector<int64_t> depth(n, -1);
         std::vector<int64_t> from(n, -1);  // the instruction that first brought the depth
         std::vector<size_t> work;
+        const std::vector<bool> ending = endingTails(b);
 
         auto reach = [&](size_t source, size_t j, int64_t d) {
             const Insn& s = b.insns[source];
@@ -248,7 +298,9 @@ private:
                 work.push_back(j);
                 return true;
             }
-            if (depth[j] == d) return true;
+            // the return cuts the stack back to the frame: a tail that only
+            // ends the activation may be reached with any depth
+            if (depth[j] == d || ending[j]) return true;
             std::string first = from[j] < 0 ? std::string("the entry") : where(p, b.insns[size_t(from[j])].at);
             return fail(p, s.at, "paths meet at " + where(p, b.insns[j].at) + " with different stack depths: " +
                                      std::to_string(d) + " from here, " + std::to_string(depth[j]) + " from " + first);
@@ -279,9 +331,6 @@ private:
             case FL_KEEP: ok = reach(i, i + 1, next) && reach(i, target, next + 1); break;
             case FL_SEQ: ok = reach(i, i + 1, next) && reach(i, target, d); break;
             case FL_END:
-                if (b.isBlock && d < 1)
-                    return fail(p, in.at, mnemonic(in.op) + " ends the codeblock without its value on the stack");
-                break;
             case FL_UNWIND: break;
             }
             if (!ok) return false;
