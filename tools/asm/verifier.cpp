@@ -32,14 +32,15 @@ struct Body {
     int root;              // the procedure's own body (for outer locals); itself for a procedure
     bool isBlock;
     std::vector<Insn> insns;
-    std::vector<int32_t> indexAt;  // per offset - start: instruction starting there, or -1
+    std::vector<size_t> targets;   // per instruction: the instruction its jump reaches (valid once checked)
     int frameIndex = -1;           // the FRAME instruction, -1 without one
     uint32_t frameCount = 0;       // its parameters plus locals
 };
 
 // What the module does with statics, over all its code.
 struct Statics {
-    std::vector<uint16_t> allocated;  // symbols that some STATICSALLOC reserves for
+    std::vector<bool> allocated = std::vector<bool>(65536, false);  // by symbol: some STATICSALLOC reserves for it
+    bool any = false;                 // some STATICSALLOC
     bool selected = false;            // some STATICSBASE
     bool countKnown = true;           // every STATICSALLOC takes a constant count
     uint32_t count = 0;               // the largest of those counts
@@ -65,6 +66,8 @@ public:
         : procs_(procs), count_(count), fault_(fault) {}
 
     bool run() {
+        bodyAt_.resize(count_);
+        insnAt_.resize(count_);
         for (uint32_t p = 0; p < count_; ++p)
             if (!decode(p)) return false;
         gatherStatics();
@@ -79,6 +82,10 @@ private:
     VerifyFault* fault_;
     std::vector<Body> bodies_;
     Statics statics_;
+    // Per procedure and code byte: the body and the instruction that start
+    // there, -1 elsewhere. One array per procedure, not per body: the bodies
+    // of nested blocks lie inside their parents' bytes, thousands deep.
+    std::vector<std::vector<int32_t>> bodyAt_, insnAt_;
 
     std::string where(uint32_t proc, uint32_t at) const {
         const VerifyProc& p = procs_[proc];
@@ -107,13 +114,14 @@ private:
             int root;  // the procedure's body, -1 for the procedure itself
         };
         std::vector<Range> pending{{0, procs_[proc].length, -1}};
+        bodyAt_[proc].assign(procs_[proc].length, -1);
+        insnAt_[proc].assign(procs_[proc].length, -1);
         while (!pending.empty()) {
             const Range r = pending.back();
             pending.pop_back();
             const int self = int(bodies_.size());
             const int root = r.root < 0 ? self : r.root;
             Body b{proc, r.start, r.end, root, r.root >= 0, {}, {}};
-            b.indexAt.assign(r.end - r.start, -1);
             for (uint32_t at = r.start; at < r.end;) {
                 int n = operandLength(code + at, code + r.end);
                 if (n < 0)
@@ -134,7 +142,8 @@ private:
                     b.frameIndex = int(b.insns.size());
                     b.frameCount = in.operand;
                 }
-                b.indexAt[at - r.start] = int32_t(b.insns.size());
+                bodyAt_[proc][at] = self;
+                insnAt_[proc][at] = int32_t(b.insns.size());
                 b.insns.push_back(in);
                 at += in.size;
             }
@@ -145,15 +154,20 @@ private:
 
     void gatherStatics() {
         for (const Body& b : bodies_) {
+            std::vector<bool> targeted(b.insns.size(), false);
+            for (const Insn& in : b.insns)
+                if (in.target >= 0 && in.target < int64_t(procs_[b.proc].length) && insnAt_[b.proc][size_t(in.target)] >= 0)
+                    targeted[size_t(insnAt_[b.proc][size_t(in.target)])] = true;
             for (size_t i = 0; i < b.insns.size(); ++i) {
                 const Insn& in = b.insns[i];
                 if (in.op == OP_STATICSBASE) statics_.selected = true;
                 if (in.op != OP_STATICSALLOC) continue;
-                statics_.allocated.push_back(uint16_t(in.operand));
+                statics_.allocated[in.operand & 0xFFFF] = true;
+                statics_.any = true;
                 // the count is known when a constant push stands right before it
                 // and no jump can bring another one
                 int64_t n = -1;
-                if (i > 0 && !isTarget(b, in.at)) {
+                if (i > 0 && !targeted[i]) {
                     const Insn& c = b.insns[i - 1];
                     if (c.op == OP_ZERO) n = 0;
                     else if (c.op == OP_ONE) n = 1;
@@ -166,26 +180,15 @@ private:
         }
     }
 
-    bool isTarget(const Body& b, uint32_t at) const {
-        for (const Insn& in : b.insns)
-            if (in.target == int64_t(at)) return true;
-        return false;
-    }
-
-    bool allocates(uint16_t symbol) const {
-        for (uint16_t s : statics_.allocated)
-            if (s == symbol) return true;
-        return false;
-    }
-
     // The checks that need no path: operands, FRAME placement, jump targets.
-    bool checkInstructions(const Body& b) {
+    bool checkInstructions(Body& b) {
         const char* kind = b.isBlock ? "codeblock" : "procedure";
         const Body& root = bodies_[size_t(b.root)];
+        b.targets.assign(b.insns.size(), 0);
         for (size_t i = 0; i < b.insns.size(); ++i) {
             const Insn& in = b.insns[i];
             const uint32_t p = b.proc;
-            const std::string name = mnemonic(in.op);
+            const std::string name = opcodeInfo(in.op).name ? opcodeInfo(in.op).name : "";
             if (in.op == OP_FRAME) {
                 if (int(i) != b.frameIndex)
                     return fail(p, in.at, std::string("a second FRAME in the same ") + kind);
@@ -206,13 +209,13 @@ private:
                                               " beyond the procedure's FRAME (" + std::to_string(root.frameCount) +
                                               " parameters and locals)");
             }
-            if (in.op == OP_STATICSBASE && !allocates(uint16_t(in.operand)))
+            if (in.op == OP_STATICSBASE && !statics_.allocated[in.operand & 0xFFFF])
                 return fail(p, in.at, "STATICSBASE of symbol " + std::to_string(in.operand) +
                                           ", for which the module allocates no statics (no STATICSALLOC)");
             if (isStatic(in.op)) {
-                if (statics_.allocated.empty() || !statics_.selected)
+                if (!statics_.any || !statics_.selected)
                     return fail(p, in.at, name + " in a module without statics (" +
-                                              (statics_.allocated.empty() ? "no STATICSALLOC" : "no STATICSBASE") + ")");
+                                              (!statics_.any ? "no STATICSALLOC" : "no STATICSBASE") + ")");
                 if (in.operand == 0) return fail(p, in.at, "static 0 (statics count from 1)");
                 if (statics_.countKnown && in.operand > statics_.count)
                     return fail(p, in.at, "static " + std::to_string(in.operand) + " beyond the module's " +
@@ -221,8 +224,11 @@ private:
             if (in.target >= 0) {
                 if (in.target < int64_t(b.start) || in.target >= int64_t(b.end))
                     return fail(p, in.at, name + (b.isBlock ? " leaves its codeblock" : " leaves its procedure"));
-                int32_t t = b.indexAt[size_t(in.target - b.start)];
-                if (t < 0) return fail(p, in.at, name + " lands inside an instruction or a nested codeblock");
+                const size_t at = size_t(in.target);
+                int32_t t = insnAt_[p][at];
+                if (t < 0 || &bodies_[size_t(bodyAt_[p][at])] != &b)
+                    return fail(p, in.at, name + " lands inside an instruction or a nested codeblock");
+                b.targets[i] = size_t(t);
                 if (b.frameIndex >= 0 && t <= b.frameIndex)
                     return fail(p, in.at, name + " goes back to the FRAME at " + where(p, b.insns[size_t(b.frameIndex)].at) +
                                               ", which must run once");
@@ -267,7 +273,7 @@ private:
                 }
                 state[k] = WALKING;
                 path.push_back(k);
-                k = e.flow == FL_JUMP ? size_t(b.indexAt[size_t(in.target - b.start)]) : k + 1;
+                k = e.flow == FL_JUMP ? b.targets[k] : k + 1;
             }
             for (size_t w : path) state[w] = result;
             path.clear();
@@ -322,7 +328,7 @@ private:
                 return fail(p, in.at, mnemonic(in.op) + " takes " + std::to_string(pops) + " item(s) but only " +
                                           std::to_string(d) + " lie above the frame");
             const int64_t next = d - pops + e.pushes;
-            size_t target = in.target >= 0 ? size_t(b.indexAt[size_t(in.target - b.start)]) : 0;
+            const size_t target = b.targets[i];
             bool ok = true;
             switch (e.flow) {
             case FL_NEXT: ok = reach(i, i + 1, next); break;
