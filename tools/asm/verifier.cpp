@@ -153,11 +153,15 @@ private:
     }
 
     void gatherStatics() {
-        for (const Body& b : bodies_) {
+        for (size_t self = 0; self < bodies_.size(); ++self) {
+            const Body& b = bodies_[self];
+            // instructions that some jump of this body reaches (targets elsewhere are refused later)
             std::vector<bool> targeted(b.insns.size(), false);
-            for (const Insn& in : b.insns)
-                if (in.target >= 0 && in.target < int64_t(procs_[b.proc].length) && insnAt_[b.proc][size_t(in.target)] >= 0)
-                    targeted[size_t(insnAt_[b.proc][size_t(in.target)])] = true;
+            for (const Insn& in : b.insns) {
+                if (in.target < 0 || in.target >= int64_t(procs_[b.proc].length)) continue;
+                const size_t at = size_t(in.target);
+                if (bodyAt_[b.proc][at] == int32_t(self)) targeted[size_t(insnAt_[b.proc][at])] = true;
+            }
             for (size_t i = 0; i < b.insns.size(); ++i) {
                 const Insn& in = b.insns[i];
                 if (in.op == OP_STATICSBASE) statics_.selected = true;
