@@ -72,6 +72,55 @@ std::string readSource(const std::string& name) {
 const char* const kSources[] = {"app_main",   "std_clipinit", "std_errorsys", "std_rddsys",
                                 "std_dbfntx", "std_ntxerr",   "std_dbfonly"};
 
+// Walks random paths through verified code (the procedure's own body; its
+// blocks are values pushed by PUSHBLOCK) with the effect table, independently
+// of the verifier's algorithm: no pop may go below the frame, and no
+// instruction but those of a tail that only ends the activation (LINE, JUMP,
+// ... up to ENDPROC) may be reached with two depths.
+void walkPaths(const uint8_t* code, uint32_t length, std::mt19937& rng, const std::string& context) {
+    std::vector<int64_t> seen(length, -1);
+    for (int walk = 0; walk < 8; ++walk) {
+        uint32_t at = 0;
+        int64_t depth = 0;
+        for (int step = 0; step < 400 && at < length; ++step) {
+            const uint8_t op = code[at];
+            const OpEffect& fx = opEffect(op);
+            const bool neutral = fx.rule == SR_FIXED && fx.pops == 0 && fx.pushes == 0 &&
+                                 (fx.flow == FL_NEXT || fx.flow == FL_JUMP || fx.flow == FL_END);
+            if (seen[at] >= 0 && !neutral && seen[at] != depth) {
+                ADD_FAILURE() << "offset " << at << " reached with " << depth << " and " << seen[at] << "\n" << context;
+                return;
+            }
+            seen[at] = depth;
+            const int n = operandLength(code + at, code + length);
+            if (n < 0) {
+                ADD_FAILURE() << "truncated at " << at << "\n" << context;
+                return;
+            }
+            if (!fx.known || fx.flow == FL_END || fx.flow == FL_UNWIND) break;
+            const uint32_t operand = n >= 2 ? uint32_t(code[at + 1] | code[at + 2] << 8) : n == 1 ? code[at + 1] : 0;
+            const int64_t pops =
+                fx.pops + (fx.rule == SR_COUNT ? operand : 0) + (fx.rule == SR_TEMP && operand == 2 ? 1 : 0);
+            if (depth < pops) {
+                ADD_FAILURE() << "pop below the frame at " << at << "\n" << context;
+                return;
+            }
+            const int64_t after = depth - pops + fx.pushes;
+            const int64_t target =
+                opcodeInfo(op).mode == OM_J ? int64_t(at) + 3 + int16_t(operand) : int64_t(at) + 3 + operand;
+            const bool jump =
+                fx.flow == FL_JUMP || ((fx.flow == FL_BRANCH || fx.flow == FL_KEEP || fx.flow == FL_SEQ) && rng() % 2);
+            if (jump) {
+                at = uint32_t(target);
+                depth = fx.flow == FL_KEEP ? after + 1 : fx.flow == FL_SEQ ? depth : after;
+            } else {
+                at += uint32_t(1 + n);
+                depth = after;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 // Each body is refused at the given body line (1 = first line of the body),
@@ -316,45 +365,7 @@ TEST(VerifierFuzz, MutatedModulesAreRefusedCleanlyOrDepthConsistent) {
         }
         ++verified;
         for (uint32_t p = 0; p < m.procCount; ++p) {
-            const uint8_t* code = m.code + m.procs[p].offset;
-            const uint32_t length = m.procs[p].length;
-            // random walks of the procedure's own body (its blocks are pushed as values)
-            std::vector<int64_t> seen(length, -1);
-            for (int walk = 0; walk < 8; ++walk) {
-                uint32_t at = 0;
-                int64_t depth = 0;
-                for (int step = 0; step < 400 && at < length; ++step) {
-                    const uint8_t op = code[at];
-                    const OpEffect& fx = opEffect(op);
-                    // a tail that only ends the activation (LINE, JUMP, ... up to
-                    // ENDPROC) may be reached with any depth; nothing else may
-                    const bool neutral = fx.rule == SR_FIXED && fx.pops == 0 && fx.pushes == 0 &&
-                                         (fx.flow == FL_NEXT || fx.flow == FL_JUMP || fx.flow == FL_END);
-                    if (seen[at] >= 0 && !neutral) {
-                        ASSERT_EQ(seen[at], depth) << "offset " << at << "\n" << text;
-                    }
-                    seen[at] = depth;
-                    const int n = operandLength(code + at, code + length);
-                    ASSERT_GE(n, 0);
-                    if (!fx.known || fx.flow == FL_END || fx.flow == FL_UNWIND) break;
-                    const uint32_t operand = n >= 2 ? uint32_t(code[at + 1] | code[at + 2] << 8) : n == 1 ? code[at + 1] : 0;
-                    int64_t pops = fx.pops + (fx.rule == SR_COUNT ? operand : 0) +
-                                   (fx.rule == SR_TEMP && operand == 2 ? 1 : 0);
-                    ASSERT_GE(depth, pops) << "offset " << at << "\n" << text;
-                    const int64_t after = depth - pops + fx.pushes;
-                    const int64_t target = opcodeInfo(op).mode == OM_J ? int64_t(at) + 3 + int16_t(operand)
-                                                                        : int64_t(at) + 3 + operand;
-                    const bool jump = fx.flow == FL_JUMP || ((fx.flow == FL_BRANCH || fx.flow == FL_KEEP ||
-                                                              fx.flow == FL_SEQ) && rng() % 2);
-                    if (jump) {
-                        at = uint32_t(target);
-                        depth = fx.flow == FL_KEEP ? after + 1 : fx.flow == FL_SEQ ? depth : after;
-                    } else {
-                        at += uint32_t(1 + n);
-                        depth = after;
-                    }
-                }
-            }
+            walkPaths(m.code + m.procs[p].offset, m.procs[p].length, rng, text);
         }
         freeModule(&m);
     }
@@ -363,9 +374,10 @@ TEST(VerifierFuzz, MutatedModulesAreRefusedCleanlyOrDepthConsistent) {
 }
 
 // Random bytes never crash the verifier: every answer is a pass or a fault
-// inside the code.
+// inside the code, and what passes holds up to the random walks.
 TEST(VerifierFuzz, RandomBytesGetAnAnswer) {
     std::mt19937 rng(99);
+    int passed = 0;
     for (int i = 0; i < 5000; ++i) {
         std::vector<uint8_t> code(1 + rng() % 48);
         for (auto& b : code) b = rng() % 4 ? uint8_t(rng()) : uint8_t(OP_PUSHBLOCK);
@@ -374,8 +386,12 @@ TEST(VerifierFuzz, RandomBytesGetAnAnswer) {
         if (!verifyModule(&p, 1, &f)) {
             EXPECT_LT(f.offset, code.size());
             EXPECT_NE(f.text[0], 0);
+        } else {
+            ++passed;
+            walkPaths(code.data(), uint32_t(code.size()), rng, "random bytes");
         }
     }
+    EXPECT_GT(passed, 10);
 }
 
 // xbrun refuses what the verifier refuses, with exit code 2 and the line,
