@@ -404,7 +404,14 @@ TEST(VerifierRun, XbrunEndsWithCodeTwoAndTheLine) {
         const char* body;
         const char* message;
     };
+    std::string pops = "FRAME 0 1";
+    for (int i = 0; i < 300; ++i) pops += " / POP";
     const Case cases[] = {
+        {pops.c_str(), "line 7: POP takes 1 item(s) but only 0"},
+        {"ONE / ARRAYDIM 65535 / POP", "line 7: ARRAYDIM takes 65535"},
+        {"PARAMETERS 65535", "line 6: PARAMETERS takes 65535"},
+        {"ONE / POPSTATIC 255", "line 7: POPSTATIC in a module without statics"},
+        {"ONE / POPOUTER 1", "line 7: POPOUTER outside a codeblock"},
         {"PUSHSYMNIL QOUT / FUNC 200 / POP", "line 7: FUNC takes 202 item(s)"},
         {"PUSHSYMNIL NOSUCHFUNC / FUNC 2 / POP", "line 7: FUNC takes 4 item(s)"},
         {"ARRAYGEN 1000 / POP", "line 6: ARRAYGEN takes 1000"},
@@ -416,9 +423,9 @@ TEST(VerifierRun, XbrunEndsWithCodeTwoAndTheLine) {
     for (const Case& c : cases) {
         std::string file = run.write("bad.xbasm", program(c.body));
         test::RunResult r = run.run(xbrun, {file});
-        EXPECT_EQ(r.exitCode, 2) << c.body << "\n" << r.err;
+        EXPECT_EQ(r.exitCode, 2) << c.message << "\n" << r.err;
         EXPECT_NE(r.err.find("bad.xbasm: " + std::string(c.message)), std::string::npos) << r.err;
-        EXPECT_EQ(run.read("Error.txt"), "<missing>") << c.body;
+        EXPECT_EQ(run.read("Error.txt"), "<missing>") << c.message;
     }
     std::string good = run.write("good.xbasm", program("PUSHSYMNIL QOUT / PUSHSTR \"ok\" / DO 1"));
     test::RunResult r = run.run(xbrun, {good});
