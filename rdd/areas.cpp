@@ -3,6 +3,7 @@
 #include "image/symbols.h"
 #include "rdd/binding.h"
 #include "rdd/default_methods.h"
+#include "rdd/hooks.h"
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
 #include "runtime/error.h"
@@ -73,11 +74,12 @@ uint16_t selectArea(uint32_t n) {
     return previous;
 }
 
-uint16_t areaOfValue(const Item* v, bool* ended) {
-    *ended = false;
+uint16_t areaOfValue(const Item* v, uint16_t* area) {
+    *area = 0;
     if (isNumeric(v)) {
         double d = v->type == T_DOUBLE ? v->v.d : double(v->v.l);
-        return d >= 0 && d < 256 ? uint16_t(d) : 0;
+        *area = d >= 0 && d < 256 ? uint16_t(d) : 0;
+        return 0;
     }
     if (!isString(v)) return 0;
     const char* s = strData(v);
@@ -85,7 +87,8 @@ uint16_t areaOfValue(const Item* v, bool* ended) {
     if (digitStart(s, n, &at)) {
         uint32_t value = 0;
         for (; at < n && s[at] >= '0' && s[at] <= '9' && value < 256; ++at) value = value * 10 + uint32_t(s[at] - '0');
-        return value < 256 ? uint16_t(value) : 0;
+        *area = value < 256 ? uint16_t(value) : 0;
+        return 0;
     }
     char name[SYMBOL_NAME_MAX + 1];
     if (n > uint32_t(SYMBOL_NAME_MAX)) n = SYMBOL_NAME_MAX;
@@ -102,12 +105,10 @@ uint16_t areaOfValue(const Item* v, bool* ended) {
         d.subsystem = "BASE";
         d.operation = symbolName(sym);
         uint16_t r = raiseAndDecide(&d);
-        if (r != 1) {
-            *ended = true;
-            return 0;
-        }
+        if (r != 1) return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
     }
-    return sym->aliasArea;
+    *area = sym->aliasArea;
+    return 0;
 }
 
 uint16_t closeAndRelease(WorkArea* a) {
@@ -133,6 +134,7 @@ void databaseEvent(uint16_t code) {
         installFieldAccess();
     } else if (code == EVENT_STOP) {
         if (slots) closeAll();
+        releasePendingHooks();
         releaseAllDrivers();
         memFree(slots);
         slots = nullptr;

@@ -75,6 +75,7 @@ bool validAlias(const char* t) {
 
 uint16_t bindArea(WorkArea* a, const OpenInfo* info) {
     a->areaNo = info->areaNo;
+    if (a->areaNo == 0) return 0;  // a transient record (DBCREATE's): nothing to bind
     GlobalSymbol* alias = nullptr;
     if (info->alias && info->alias[0]) {
         if (!validAlias(info->alias)) return aliasError(a, EG_BADALIAS, 1010, info->alias);

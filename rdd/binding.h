@@ -21,7 +21,9 @@ bool validAlias(const char* text);
 // bound, and the area is stored in its slot. An invalid alias (17/1010) or
 // one bound already (18/1011) is raised through the area's error operation
 // (subsystem "DBCMD", flags 4, the alias as operation); the area is then
-// not bound and the status is the handler's answer, or RDD_FAILED.
+// not bound and the status is the handler's answer, or RDD_FAILED. An area
+// number of 0 marks a transient record (a table being created and closed
+// again): nothing is bound.
 uint16_t bindArea(WorkArea* a, const OpenInfo* info);
 // Unlinks the fields from their chains and unbinds the alias.
 void unbindArea(WorkArea* a);

@@ -131,6 +131,26 @@ struct LockInfo {
     uint32_t result;  // set by the driver: non-zero when the lock is held
 };
 
+// Information codes of the info operation that the layer itself asks for.
+enum RddInfoCode : uint16_t {
+    DBI_ISDBF = 1,          // a table of records (true for table drivers)
+    DBI_CANPUTREC = 2,      // takes whole record images
+    DBI_GETHEADERSIZE = 3,  // header length in bytes
+    DBI_LASTUPDATE = 4,     // date of the last update
+    DBI_GETRECSIZE = 7,     // record length in bytes
+    DBI_GETLOCKARRAY = 8,   // array of the locked record numbers
+    DBI_TABLEEXT = 9,       // default table file extension
+    DBI_RELATIONCOUNT = 22,
+    DBI_BOF = 26,
+    DBI_EOF = 27,
+    DBI_LOCATEFOR = 28,
+    DBI_FOUND = 29,
+    DBI_FIELDCOUNT = 30,
+    DBI_ALIAS = 33,
+    DBI_DRIVERVERSION = 101,
+    DBI_LAYERVERSION = 102,
+};
+
 // Buffers the name-writing operations fill (alias, fieldName, sysName).
 constexpr uint32_t RDD_NAME_BUFFER = 64;
 
