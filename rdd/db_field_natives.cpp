@@ -93,8 +93,7 @@ XB_NATIVE(fnDBCREATE, "DBCREATE") {
         rdd::release(a);
     }
     memFree(const_cast<char*>(info.fileName));
-    retNil();
-    return nativeStatus(r);
+    return noResult(r);
 }
 
 // DBSTRUCT(): {{name, type, length, decimals}, ...} of the current area;
@@ -121,7 +120,7 @@ XB_NATIVE(fnFIELDGET, "FIELDGET") {
     uint16_t index = 0;
     WorkArea* a = fieldOfArgument(&index);
     if (!a) return 0;
-    if (uint16_t r = pushField(&a->fields[index])) return nativeStatus(r);
+    if (uint16_t r = pushField(&a->fields[index])) return noResult(r);
     *returnItem() = *vm.top;
     pop();
     return 0;
@@ -134,7 +133,7 @@ XB_NATIVE(fnFIELDPUT, "FIELDPUT") {
     WorkArea* a = fieldOfArgument(&index);
     Item* value = argument(2);
     if (!a || !value) return 0;
-    if (uint16_t r = rdd::putValue(a, index, value)) return nativeStatus(r);
+    if (uint16_t r = rdd::putValue(a, index, value)) return noResult(r);
     retItem(value);
     return 0;
 }

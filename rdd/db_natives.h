@@ -16,6 +16,9 @@ WorkArea* areaOrError(uint16_t* status);
 // A method's status as the native's own: the functions discard failures
 // (the method reported them), only an unwinding goes on.
 inline uint16_t nativeStatus(uint16_t r) { return r == 0xFFFF ? r : 0; }
+// The same for a function without a result: the return Item becomes NIL
+// again (an error handler's answer may have been left in it).
+uint16_t noResult(uint16_t r);
 
 // Reads an Item into a string Item, or "" (FIELDNAME, ALIAS, DBFILTER...).
 void retText(const char* text);

@@ -54,10 +54,16 @@ WorkArea* areaOrError(uint16_t* status) {
     *status = 0;
     if (WorkArea* a = currentArea()) return a;
     *status = noAreaError("DBCMD", 2001);
+    retNil();  // the handler's answer is no result of the function
     return nullptr;
 }
 
 void retText(const char* text) { retString(text, uint32_t(std::strlen(text))); }
+
+uint16_t noResult(uint16_t r) {
+    retNil();
+    return nativeStatus(r);
+}
 
 WorkArea* scratchArea(RddMethodTable* methods) {
     WorkArea probe{};
@@ -79,7 +85,7 @@ XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
     bool newArea = false;
     if (logicalArgument(1, &newArea) && newArea) selectArea(0);
     if (WorkArea* open = currentArea())
-        if (uint16_t r = closeAndRelease(open)) return nativeStatus(r);
+        if (uint16_t r = closeAndRelease(open)) return noResult(r);
     RddMethodTable* methods = chosenDriver(argument(2));
     if (!methods) {
         uint16_t r = argumentError("DBCMD", 1015, EF_DEFAULT);
@@ -119,13 +125,13 @@ XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
     }
     memFree(const_cast<char*>(info.fileName));
     memFree(const_cast<char*>(info.alias));
-    return nativeStatus(r);
+    return noResult(r);
 }
 
 // DBCLOSEAREA(): closes the current area; nothing without one.
 XB_NATIVE(fnDBCLOSEAREA, "DBCLOSEAREA") {
     WorkArea* a = currentArea();
-    return a ? nativeStatus(closeAndRelease(a)) : 0;
+    return a ? noResult(closeAndRelease(a)) : 0;
 }
 
 // RDDNAME(): the driver of the current area.
@@ -187,8 +193,8 @@ XB_NATIVE(fnDBSELECTAREA, "DBSELECTAREA") {
     Item nil{};
     uint16_t n = 0;
     uint16_t r = areaOfValue(v ? v : &nil, &n);
+    if (r) return noResult(r);
     retNil();
-    if (r) return nativeStatus(r);
     selectArea(n);
     return 0;
 }

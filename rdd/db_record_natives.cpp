@@ -19,8 +19,7 @@ using AreaMethod = uint16_t (*)(WorkArea*);
 uint16_t onCurrent(AreaMethod method) {
     uint16_t st;
     WorkArea* a = areaOrError(&st);
-    retNil();
-    return a ? nativeStatus(method(a)) : st;
+    return a ? noResult(method(a)) : noResult(st);
 }
 
 uint16_t goTopOf(WorkArea* a) { return rdd::goTop(a); }
@@ -39,7 +38,7 @@ XB_NATIVE(fnDBSKIP, "DBSKIP") {
     WorkArea* a = areaOrError(&st);
     if (!a) return st;
     Item* n = paramItem(1, M_NUMERIC);
-    return nativeStatus(rdd::skip(a, n ? itemInt(n) : 1));
+    return noResult(rdd::skip(a, n ? itemInt(n) : 1));
 }
 
 XB_NATIVE(fnDBGOTOP, "DBGOTOP") { return onCurrent(goTopOf); }
@@ -61,7 +60,7 @@ XB_NATIVE(fnDBGOTO, "DBGOTO") {
         return r;
     }
     Item* record = derefItem(paramItem(1, M_ANY));
-    return nativeStatus(rdd::goToId(a, record));
+    return noResult(rdd::goToId(a, record));
 }
 
 // DBAPPEND([releaseLocks]): a new record; other record locks are released
@@ -72,7 +71,7 @@ XB_NATIVE(fnDBAPPEND, "DBAPPEND") {
     WorkArea* a = areaOrError(&st);
     if (!a) return st;
     Item* release = paramItem(1, T_LOGICAL);
-    return nativeStatus(rdd::append(a, release ? uint16_t(release->v.l != 0) : uint16_t(1)));
+    return noResult(rdd::append(a, release ? uint16_t(release->v.l != 0) : uint16_t(1)));
 }
 
 // DBCOMMITALL(): writes every open area's changes.
@@ -80,6 +79,7 @@ XB_NATIVE(fnDBCOMMITALL, "DBCOMMITALL") {
     for (uint16_t n = 1; n <= AREA_COUNT; ++n)
         if (WorkArea* a = areaAt(n))
             if (rdd::flush(a) == ST_UNWIND) return ST_UNWIND;
+    retNil();
     return 0;
 }
 
@@ -89,7 +89,7 @@ XB_NATIVE(fnDBRUNLOCK, "DBRUNLOCK") {
     WorkArea* a = areaOrError(&st);
     if (!a) return st;
     Item* n = paramItem(1, M_NUMERIC);
-    return nativeStatus(rdd::unlock(a, n ? uint32_t(itemInt(n)) : 0));
+    return noResult(rdd::unlock(a, n ? uint32_t(itemInt(n)) : 0));
 }
 
 // DBUNLOCKALL(): releases every lock of every area.
@@ -97,6 +97,7 @@ XB_NATIVE(fnDBUNLOCKALL, "DBUNLOCKALL") {
     for (uint16_t n = 1; n <= AREA_COUNT; ++n)
         if (WorkArea* a = areaAt(n))
             if (rdd::unlock(a, 0) == ST_UNWIND) return ST_UNWIND;
+    retNil();
     return 0;
 }
 

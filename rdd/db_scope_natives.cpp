@@ -71,7 +71,7 @@ XB_NATIVE(fnDBEVAL, "DBEVAL") {
     scope.next = paramItem(4, M_NUMERIC);
     scope.record = paramItem(5, M_NUMERIC);
     scope.rest = paramItem(6, T_LOGICAL);
-    return nativeStatus(rdd::dbEval(a, &scope));
+    return noResult(rdd::dbEval(a, &scope));
 }
 
 // DBSETFILTER(block, [text]).
@@ -79,14 +79,14 @@ XB_NATIVE(fnDBSETFILTER, "DBSETFILTER") {
     uint16_t st;
     WorkArea* a = areaOrError(&st);
     if (!a) return st;
-    return nativeStatus(rdd::setFilter(a, blockArgument(1), paramItem(2, M_STRING)));
+    return noResult(rdd::setFilter(a, blockArgument(1), paramItem(2, M_STRING)));
 }
 
 XB_NATIVE(fnDBCLEARFILTER, "DBCLEARFILTER") {
     uint16_t st;
     WorkArea* a = areaOrError(&st);
     if (!a) return st;
-    return nativeStatus(rdd::setFilter(a, nullptr, nullptr));
+    return noResult(rdd::setFilter(a, nullptr, nullptr));
 }
 
 // DBFILTER(): the filter's text, "" when none.
@@ -108,7 +108,7 @@ XB_NATIVE(fnDBSETRELATION, "DBSETRELATION") {
     Item nil{};
     Item* target = argument(1);
     uint16_t number = 0;
-    if (uint16_t r = areaOfValue(target ? target : &nil, &number)) return nativeStatus(r);
+    if (uint16_t r = areaOfValue(target ? target : &nil, &number)) return noResult(r);
     WorkArea* child = areaAt(number);
     if (!child) {
         uint16_t r = argumentError("DBCMD", 1004, EF_DEFAULT);
@@ -123,9 +123,7 @@ XB_NATIVE(fnDBSETRELATION, "DBSETRELATION") {
         d.subsystem = "DBCMD";
         d.operation = "DBSETRELATION";
         d.flags = EF_DEFAULT;
-        uint16_t r = raiseAndDecide(&d);
-        retNil();
-        return nativeStatus(r);
+        return noResult(raiseAndDecide(&d));
     }
     Item* key = blockArgument(2);
     if (!key) {
@@ -138,15 +136,15 @@ XB_NATIVE(fnDBSETRELATION, "DBSETRELATION") {
     relation.keyText = paramItem(3, M_STRING);
     relation.parent = parent;
     relation.child = child;
-    if (uint16_t r = rdd::setRelation(parent, &relation)) return nativeStatus(r);
-    return nativeStatus(rdd::skip(parent, 0));
+    if (uint16_t r = rdd::setRelation(parent, &relation)) return noResult(r);
+    return noResult(rdd::skip(parent, 0));
 }
 
 XB_NATIVE(fnDBCLEARRELATION, "DBCLEARRELATION") {
     uint16_t st;
     WorkArea* a = areaOrError(&st);
     if (!a) return st;
-    return nativeStatus(rdd::clearRelations(a));
+    return noResult(rdd::clearRelations(a));
 }
 
 // DBRELATION(n): the key text of the n-th relation, "" when none.
