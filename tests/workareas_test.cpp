@@ -396,3 +396,200 @@ TEST_F(WorkAreas, DbEvalSelectsItsScope) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].d.subCode, 2019);
 }
+
+TEST_F(WorkAreas, TheBuiltinsAnswerWithAndWithoutAnArea) {
+    // no area: neutral results; no error but for the locks
+    Item r = call("BUILTINS");
+    ASSERT_TRUE(isArray(&r));
+    Item* e = arrayItems(&r);
+    expectLogical(e[0], true);   // BOF
+    expectLogical(e[1], true);   // EOF
+    expectLogical(e[2], false);  // DELETED
+    expectLogical(e[3], false);  // FOUND
+    EXPECT_EQ(e[4].v.l, 0);      // FCOUNT
+    EXPECT_EQ(e[5].v.l, 0);      // LASTREC
+    expectInt(e[6], 0, 7);       // RECNO
+    EXPECT_EQ(e[7].v.l, 1);      // SELECT()
+    EXPECT_EQ(e[8].v.l, 0);      // SELECT("kids ")
+    EXPECT_EQ(textOf(e[9]), "");  // FIELDNAME(2)
+    EXPECT_TRUE(errors.empty());
+    EXPECT_FALSE(invoke("DBRLOCK").v.l);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].d.genCode, EG_NOTABLE);
+    EXPECT_EQ(errors[0].d.subCode, 2001);
+    EXPECT_EQ(errors[0].d.flags, EF_DEFAULT);
+    EXPECT_EQ(errors[0].operation, "DBRLOCK");
+    invoke("DBSKIP");
+    EXPECT_EQ(errors.size(), 2u);
+    EXPECT_EQ(invoke("DBSKIP").type, T_NIL);  // not the handler's answer
+
+    use("PEOPLE");
+    use("KIDS", "kids");
+    invoke("DBGOBOTTOM");
+    invoke("DBSKIP");
+    invoke("DBDELETE");  // the phantom record: nothing to delete
+    r = call("BUILTINS");
+    e = arrayItems(&r);
+    expectLogical(e[0], false);
+    expectLogical(e[1], true);
+    EXPECT_EQ(e[4].v.l, 2);
+    EXPECT_EQ(e[5].v.l, 2);
+    expectInt(e[6], 3, 7);  // the phantom record is count + 1
+    EXPECT_EQ(e[7].v.l, 2);
+    EXPECT_EQ(e[8].v.l, 2);
+    EXPECT_EQ(textOf(e[9]), "PARENT");
+    invoke("DBGOTO", {1});
+    invoke("DBDELETE");
+    r = call("BUILTINS");
+    expectLogical(arrayItems(&r)[2], true);
+    EXPECT_EQ(errors.size(), 3u);
+}
+
+TEST_F(WorkAreas, RecordFunctionsAndLocksGoThroughTheirMethods) {
+    use("KIDS");
+    invoke("DBAPPEND");
+    EXPECT_EQ(MemDriver::tables["KIDS"].rows.size(), 3u);
+    EXPECT_EQ(recno(), 3u);
+    EXPECT_TRUE(invoke("DBRLOCK").v.l);
+    EXPECT_TRUE(invoke("DBRLOCK", {1}).v.l);
+    Item list = invoke("DBRLOCKLIST");
+    ASSERT_EQ(arrayLength(&list), 2u);
+    EXPECT_EQ(arrayItems(&list)[0].v.l, 3);
+    EXPECT_EQ(arrayItems(&list)[1].v.l, 1);
+    EXPECT_TRUE(invoke("DBRLOCK", {0}).v.l);  // the current record alone
+    EXPECT_EQ(MemDriver::locked, (std::vector<uint32_t>{3}));
+    invoke("DBUNLOCKALL");
+    EXPECT_TRUE(MemDriver::locked.empty());
+    use("PEOPLE");
+    invoke("DBCOMMIT");
+    invoke("DBCOMMITALL");
+    EXPECT_EQ(MemDriver::flushes, 3);
+    invoke("DBGOTO", {1, 2});
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].d.subCode, 1003);
+    EXPECT_EQ(textOf(invoke("DBTABLEEXT")), ".mem");
+    invoke("DBCLOSEAREA");
+    EXPECT_EQ(textOf(invoke("DBTABLEEXT")), ".mem");  // the default driver's, without an area
+    EXPECT_EQ(textOf(invoke("NETNAME")).size() >= 15, true);
+}
+
+TEST_F(WorkAreas, StructureAndFieldsByNumber) {
+    Item rows = array(3);
+    const char* spec[3][2] = {{"name", "c"}, {"Born", "D"}, {"paid", "F"}};
+    for (int i = 0; i < 3; ++i) {
+        makeArray(&arrayItems(&rows)[i], 4);
+        Item* row = arrayItems(&arrayItems(&rows)[i]);
+        makeString(&row[0], spec[i][0], uint32_t(strlen(spec[i][0])));
+        makeString(&row[1], spec[i][1], 1);
+        row[2] = intItem(i == 2 ? 9 : 12);
+        row[3] = intItem(i == 2 ? 2 : 0);
+    }
+    invoke("DBCREATE", {"NEW", rows});
+    ASSERT_EQ(MemDriver::tables.count("NEW"), 1u);
+    EXPECT_EQ(MemDriver::tables["NEW"].fields[0].name, "NAME");
+    EXPECT_EQ(MemDriver::tables["NEW"].fields[2].type, 'N');  // F is numeric
+    EXPECT_FALSE(invoke("USED").v.l);  // created, not left open
+    EXPECT_EQ(findSymbol("NAME")->fieldChain, nullptr);
+    use("NEW");
+    invoke("DBAPPEND");
+    Item s = invoke("DBSTRUCT");
+    ASSERT_EQ(arrayLength(&s), 3u);
+    std::vector<std::string> seen;
+    for (uint32_t i = 0; i < 3; ++i) {
+        Item* row = arrayItems(&arrayItems(&s)[i]);
+        seen.push_back(textOf(row[0]) + " " + textOf(row[1]) + " " + std::to_string(row[2].v.l) + " " +
+                       std::to_string(row[3].v.l));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"NAME C 12 0", "BORN D 12 0", "PAID N 9 2"}));
+    EXPECT_EQ(invoke("FIELDPOS", {" paid "}).v.l, 3);
+    EXPECT_EQ(invoke("FIELDPOS", {"nope"}).v.l, 0);
+    EXPECT_EQ(textOf(invoke("FIELDPUT", {1, "LUZ"})), "LUZ");
+    EXPECT_EQ(textOf(invoke("FIELDGET", {1})), "LUZ         ");
+    EXPECT_EQ(invoke("FIELDGET", {4}).type, T_NIL);
+    EXPECT_EQ(invoke("HEADER").v.l, 99);
+    expectInt(invoke("RECSIZE"), 0, 0);  // the driver has no answer
+    invoke("DBCREATE", {"BAD", 5});
+    EXPECT_EQ(errors.back().d.subCode, 1001);
+}
+
+TEST_F(WorkAreas, RelationsAndTheirBookkeeping) {
+    use("PEOPLE", "folk");
+    use("KIDS", "kids");
+    invoke("DBSELECTAREA", {"folk"});
+    invoke("DBSETRELATION", {"kids", blockOf("AGEBLK"), "AGE"});
+    EXPECT_EQ(textOf(invoke("DBRELATION", {1})), "AGE");
+    EXPECT_EQ(textOf(invoke("DBRELATION", {2})), "");
+    EXPECT_EQ(invoke("DBRSELECT", {1}).v.l, 2);
+    EXPECT_EQ(areaAt(2)->parentCount, 1);
+    Item info{};
+    rdd::info(current(), DBI_RELATIONCOUNT, &info);
+    EXPECT_EQ(info.v.l, 1);
+    // the key evaluates in the parent's area, its value lands in the child
+    EXPECT_EQ(rdd::relationEval(areaAt(2), current()->relations), 0);
+    expectDouble(*areaAt(2)->result, 31, 3, 0);
+    // a relation to itself, or to an empty area
+    invoke("DBSETRELATION", {"folk", blockOf("AGEBLK")});
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].d.subCode, 1013);
+    EXPECT_EQ(errors[0].operation, "DBSETRELATION");
+    invoke("DBSETRELATION", {9, blockOf("AGEBLK")});
+    EXPECT_EQ(errors.back().d.subCode, 1004);
+    // closing the child removes the relation from its parent
+    invoke("DBSELECTAREA", {2});
+    invoke("DBCLOSEAREA");
+    EXPECT_EQ(areaAt(1)->relations, nullptr);
+    use("KIDS", "kids");
+    invoke("DBSELECTAREA", {1});
+    invoke("DBSETRELATION", {2, blockOf("AGEBLK")});
+    invoke("DBCLEARRELATION");
+    EXPECT_EQ(areaAt(1)->relations, nullptr);
+    EXPECT_EQ(areaAt(2)->parentCount, 0);
+}
+
+TEST_F(WorkAreas, TransferCopiesFieldPairsAndTheDeletionMark) {
+    MemDriver::table("COPY", {{"WHO", 'C', 8, 0}}, {});
+    use("COPY");
+    WorkArea* to = current();
+    use("PEOPLE");
+    invoke("DBGOTO", {2});
+    invoke("DBDELETE");
+    FieldPair pairs[] = {{0, 0}};
+    Item next = intItem(2);
+    TransferInfo t{};
+    t.destination = to;
+    t.pairCount = 1;
+    t.pairs = pairs;
+    t.scope.next = &next;
+    EXPECT_EQ(rdd::trans(current(), &t), 0);
+    auto& rows = MemDriver::tables["COPY"].rows;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].text[0], "BEA     ");
+    EXPECT_TRUE(rows[0].deleted);
+    EXPECT_EQ(rows[1].text[0], "CARL    ");
+    EXPECT_FALSE(rows[1].deleted);
+    FieldPair bad[] = {{5, 0}};
+    t.pairs = bad;
+    EXPECT_EQ(rdd::transRecord(current(), &t), RDD_FAILED);  // never a read past the fields
+}
+
+TEST_F(WorkAreas, ShutdownClosesEveryAreaAndTheCompileFailsCleanlyWithoutACompiler) {
+    use("PEOPLE", "folk");
+    use("KIDS");
+    Item scope[LOCATE_ITEMS] = {};
+    scope[1] = str("AGE > 3");
+    rdd::setLocate(current(), scope);
+    Item info{};
+    rdd::info(current(), DBI_LOCATEFOR, &info);
+    EXPECT_EQ(textOf(info), "AGE > 3");
+    EXPECT_EQ(rdd::compile(current(), "AGE > 3"), 2);
+    uint16_t size = 0;
+    rdd::structSize(current(), &size);
+    EXPECT_EQ(size, sizeof(test::MemArea));
+    EXPECT_EQ(rddCallVia<RDD_STRUCTSIZE>(&defaultMethods(), current(), &size), 0);
+    EXPECT_EQ(size, WORKAREA_SIZE);
+    databaseEvent(EVENT_STOP);
+    EXPECT_EQ(findSymbol("FOLK")->aliasArea, 0);
+    EXPECT_EQ(findSymbol("NAME")->fieldChain, nullptr);
+    EXPECT_EQ(fieldAccess()->areaExists(1), false);
+    databaseEvent(EVENT_START);
+}
