@@ -84,7 +84,9 @@ uint16_t genericRelationText(WorkArea* a, uint16_t n, Item* out) {
 // Run for the child a: the key is evaluated in the parent's area and its
 // value lands in the child's result item.
 uint16_t genericRelationEval(WorkArea* a, RelationRecord* r) {
+    ++a->busy;  // the child's operation is running too
     uint16_t s = evalInArea(r->parent, r->keyBlock);
+    --a->busy;
     if (!a->result) return s;
     if (s) itemClear(a->result);
     else *a->result = *returnItem();

@@ -593,3 +593,82 @@ TEST_F(WorkAreas, ShutdownClosesEveryAreaAndTheCompileFailsCleanlyWithoutACompil
     EXPECT_EQ(fieldAccess()->areaExists(1), false);
     databaseEvent(EVENT_START);
 }
+
+// A program in pcode alone: create a table, open it under an alias, append
+// and fill two records through the field opcodes, and read them back.
+TEST_F(WorkAreas, APcodeProgramCreatesFillsAndReadsATable) {
+    test::VmTest::TearDown();
+    load(R"(
+symbol MAIN proc
+symbol DBCREATE
+symbol DBUSEAREA
+symbol DBAPPEND
+symbol DBGOTOP
+symbol DBSKIP
+symbol CITY
+symbol POP
+symbol T
+proc MAIN
+    PUSHSYMNIL DBCREATE
+    PUSHSTR "TOWNS"
+    PUSHSTR "city"
+    PUSHSTR "C"
+    PUSHINT 10
+    ZERO
+    ARRAYGEN 4
+    PUSHSTR "pop"
+    PUSHSTR "N"
+    PUSHINT 8
+    ZERO
+    ARRAYGEN 4
+    ARRAYGEN 2
+    DO 2
+    PUSHSYMNIL DBUSEAREA
+    TRUE
+    PUSHNIL
+    PUSHSTR "TOWNS"
+    PUSHSTR "T"
+    DO 4
+    PUSHSYMNIL DBAPPEND
+    DO 0
+    PUSHSTR "Lima"
+    POPFIELD CITY
+    PUSHINT 7
+    POPFIELD POP
+    PUSHSYMNIL DBAPPEND
+    DO 0
+    PUSHSTR "Quito"
+    POPFIELD CITY
+    PUSHINT 3
+    PUSHALIAS T
+    POPALIASFIELD POP
+    PUSHSYMNIL DBGOTOP
+    DO 0
+    PUSHFIELD CITY
+    PUSHFIELD POP
+    PUSHSYMNIL DBSKIP
+    DO 0
+    PUSHALIAS T
+    PUSHALIASFIELD CITY
+    PUSHFIELD POP
+    RECNO
+    LASTREC
+    ARRAYGEN 6
+    POPRET
+    ENDPROC
+end
+)");
+    MemDriver::install();
+    answerLogical(false);
+    Item r = call("MAIN");
+    ASSERT_TRUE(isArray(&r));
+    ASSERT_EQ(arrayLength(&r), 6u);
+    Item* e = arrayItems(&r);
+    EXPECT_EQ(textOf(e[0]), "Lima      ");
+    expectDouble(e[1], 7, 8, 0);
+    EXPECT_EQ(textOf(e[2]), "Quito     ");
+    expectDouble(e[3], 3, 8, 0);
+    expectInt(e[4], 2, 7);
+    EXPECT_EQ(e[5].v.l, 2);
+    EXPECT_TRUE(errors.empty());
+}
