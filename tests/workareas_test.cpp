@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "rdd/binding.h"
+#include "rdd/hooks.h"
 #include "runtime/settings.h"
 #include "runtime/settings_block.h"
 
@@ -671,4 +672,24 @@ end
     expectInt(e[4], 2, 7);
     EXPECT_EQ(e[5].v.l, 2);
     EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(WorkAreas, PendingHooksWaitInTemporariesUntilATableTakesThem) {
+    invoke("DBSETHOOKS", {call("AGEBLK"), Arg::nil(), call("NILBLK"), 5});
+    itemClear(returnItem());
+    collectGarbage(true);  // the pending hooks are roots of their own
+    Item* hooks[TABLE_HOOKS];
+    takePendingHooks(hooks);
+    EXPECT_TRUE(hooks[0] && (hooks[0]->type & T_BLOCK));
+    EXPECT_EQ(hooks[1], nullptr);
+    EXPECT_TRUE(hooks[2] && (hooks[2]->type & T_BLOCK));
+    for (int i = 3; i < TABLE_HOOKS; ++i) EXPECT_EQ(hooks[i], nullptr) << i;
+    use("PEOPLE");
+    EXPECT_EQ(evalInArea(current(), hooks[0]), 0);  // still a working block
+    expectDouble(*returnItem(), 31, 3, 0);
+    for (Item* h : hooks)
+        if (h) tempRelease(h);
+    Item* again[TABLE_HOOKS];
+    takePendingHooks(again);  // taken once: the set is empty now
+    for (Item* h : again) EXPECT_EQ(h, nullptr);
 }
