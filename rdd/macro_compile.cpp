@@ -1,10 +1,10 @@
 // The compile operation's way into the macro compiler: "{||text}" is
 // compiled and run, which leaves the codeblock. Built only when the macro
-// compiler is part of the build; without it no compiler is installed and
-// every compile fails cleanly.
+// compiler is part of the tree (the build defines XB_HAVE_MACRO_COMPILER);
+// without it no compiler is installed and every compile fails cleanly.
 #include "rdd/compile_hook.h"
 
-#if __has_include("macro/run.h")
+#ifdef XB_HAVE_MACRO_COMPILER
 #include "macro/run.h"
 #include "vm/stack.h"
 
