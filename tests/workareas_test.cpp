@@ -686,7 +686,13 @@ end
 }
 
 TEST_F(WorkAreas, PendingHooksWaitInTemporariesUntilATableTakesThem) {
-    invoke("DBSETHOOKS", {call("AGEBLK"), Arg::nil(), call("NILBLK"), 5});
+    Item* age = tempAlloc();
+    *age = call("AGEBLK");
+    Item* nil = tempAlloc();
+    *nil = call("NILBLK");
+    invoke("DBSETHOOKS", {*age, Arg::nil(), *nil, 5});
+    tempRelease(age);
+    tempRelease(nil);
     itemClear(returnItem());
     collectGarbage(true);  // the pending hooks are roots of their own
     Item* hooks[TABLE_HOOKS];
@@ -697,6 +703,7 @@ TEST_F(WorkAreas, PendingHooksWaitInTemporariesUntilATableTakesThem) {
     for (int i = 3; i < TABLE_HOOKS; ++i) EXPECT_EQ(hooks[i], nullptr) << i;
     use("PEOPLE");
     EXPECT_EQ(evalInArea(current(), hooks[0]), 0);  // still a working block
+    EXPECT_TRUE(errors.empty());
     expectDouble(*returnItem(), 31, 3, 0);
     for (Item* h : hooks)
         if (h) tempRelease(h);
