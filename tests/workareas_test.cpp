@@ -40,6 +40,7 @@ symbol SETNAME proc
 symbol BUILTINS proc
 symbol AGEOF proc
 symbol KIDS
+symbol BADNAME proc
 symbol LOCKBLK proc
 symbol DBRLOCK
 proc P
@@ -87,6 +88,12 @@ proc LOCKBLK
         FUNC 1
         ENDBLOCK
     }
+    POPRET
+    ENDPROC
+end
+proc BADNAME
+    PUSHSTR "x"
+    FIELDNAME
     POPRET
     ENDPROC
 end
@@ -445,6 +452,11 @@ TEST_F(WorkAreas, TheBuiltinsAnswerWithAndWithoutAnArea) {
     r = call("BUILTINS");
     expectLogical(arrayItems(&r)[2], true);
     EXPECT_EQ(errors.size(), 3u);
+    EXPECT_EQ(textOf(call("BADNAME")), "");  // a non-number: argument error, empty name
+    ASSERT_EQ(errors.size(), 4u);
+    EXPECT_EQ(errors[3].d.genCode, EG_ARG);
+    EXPECT_EQ(errors[3].d.subCode, 1009);
+    EXPECT_EQ(errors[3].subsystem, "DBCMD");
 }
 
 TEST_F(WorkAreas, RecordFunctionsAndLocksGoThroughTheirMethods) {
