@@ -4,6 +4,7 @@
 // change counter between two handles, and hostile files that must end in
 // an error, never a crash or a hang.
 #include "rdd/ntx_tree.h"
+#include "rdd/ntx_lock.h"
 #include "tests/support/ntx_fixture.h"
 
 #include <gtest/gtest.h>
@@ -474,4 +475,39 @@ TEST_F(NtxTreeTest, HostileHeadersAreRefusedAtAttach) {
     writeBytes(h, 0, "\x06\x00", 2);
     NtxTree* d = nullptr;
     EXPECT_EQ(attach(h, &d), NTX_ERR_SHORT);
+}
+
+TEST_F(NtxTreeTest, TheIndexLockNestsAndLiesWhereTheSignatureSays) {
+    NtxTree* t = create("k.ntx", 4);
+    os::Handle other = openFile("k.ntx");
+    struct {
+        uint16_t signature;
+        uint32_t offset;
+    } places[] = {{6, 1000000000u}, {6 | NTX_SIG_LOCK_HIGH, 0xFFFFFFFFu}, {6 | NTX_SIG_ALT_LOCK, 2051},
+                  {6 | NTX_SIG_ALT_LOCK | NTX_SIG_LOCK_HIGH, 2051}};
+    for (auto p : places) {
+        NtxLock mine, theirs;
+        ntxLockSetup(&mine, t->file, p.signature);
+        ntxLockSetup(&theirs, other, p.signature);
+        EXPECT_EQ(mine.offset, p.offset);
+        EXPECT_EQ(mine.tries, 1000);
+        theirs.tries = 3;
+        static int idles;
+        idles = 0;
+        ASSERT_TRUE(ntxLockTake(&mine, nullptr));
+        ASSERT_TRUE(ntxLockTake(&mine, nullptr));  // nested: no second lock of the byte
+        EXPECT_EQ(mine.depth, 2);
+        EXPECT_FALSE(ntxLockTake(&theirs, [] { idles++; }));
+        EXPECT_EQ(theirs.depth, 0);
+        // the alternative lock gives the idle check between its tries
+        EXPECT_EQ(idles, (p.signature & NTX_SIG_ALT_LOCK) ? 2 : 0);
+        ASSERT_TRUE(ntxLockDrop(&mine));
+        EXPECT_FALSE(ntxLockTake(&theirs, nullptr));  // still held once
+        ASSERT_TRUE(ntxLockDrop(&mine));
+        EXPECT_EQ(mine.depth, 0);
+        ASSERT_TRUE(ntxLockTake(&theirs, nullptr));
+        mine.tries = 2;
+        EXPECT_FALSE(ntxLockTake(&mine, nullptr));
+        ASSERT_TRUE(ntxLockDrop(&theirs));
+    }
 }
