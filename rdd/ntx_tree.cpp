@@ -592,6 +592,21 @@ uint16_t ntxDelete(NtxTree* t, const char* key, uint32_t record, bool* found) {
     return st;
 }
 
+uint16_t ntxReplaceRecord(NtxTree* t, const char* key, uint32_t oldRecord, uint32_t newRecord, bool* found) {
+    uint16_t st = ntxLocate(t, key, oldRecord, found);
+    if (st == NTX_OK && *found) {
+        const NtxLevel& top = t->stack[t->depth - 1];
+        uint8_t* p;
+        st = loadPage(t, top.page, 0, &p);
+        if (st == NTX_OK) {
+            ntxPut32(ntxSlot(p, top.pos) + 4, newRecord);
+            st = storePage(t, top.page, 0);
+        }
+        t->curRecord = newRecord;
+    }
+    return st;
+}
+
 uint16_t ntxKeyCount(NtxTree* t, uint32_t* count) {
     *count = 0;
     lose(t);

@@ -111,6 +111,11 @@ uint16_t ntxLocate(NtxTree* t, const char* key, uint32_t record, bool* found);
 uint16_t ntxInsert(NtxTree* t, const char* key, uint32_t record);
 // Deletes the entry (key, record); *found false when it is not there.
 uint16_t ntxDelete(NtxTree* t, const char* key, uint32_t record, bool* found);
+// Gives the entry (key, oldRecord) the record number newRecord in place
+// (the key and the entry's position stay); *found false when there is no
+// such entry. For unique orders, whose one entry per key must keep naming a
+// record that has the key when its record's key changes.
+uint16_t ntxReplaceRecord(NtxTree* t, const char* key, uint32_t oldRecord, uint32_t newRecord, bool* found);
 // Number of keys (a walk over every page).
 uint16_t ntxKeyCount(NtxTree* t, uint32_t* count);
 

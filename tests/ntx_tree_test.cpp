@@ -295,6 +295,30 @@ TEST_F(NtxTreeTest, AChangeThroughOneHandleIsSeenThroughTheOtherAfterTheCounterM
     EXPECT_FALSE(found);
 }
 
+TEST_F(NtxTreeTest, AnEntryCanBeGivenAnotherRecordInPlace) {
+    NtxTree* t = create("u.ntx", 6, true);
+    KeyModel model(KeyLess{6, false});
+    for (int i = 0; i < 400; i++) {
+        std::string k = key("U" + std::to_string(i), 6);
+        ASSERT_EQ(ntxInsert(t, k.data(), uint32_t(i + 1)), NTX_OK);
+        model.emplace(k, uint32_t(i + 1));
+    }
+    bool found;
+    // every tenth entry moves to record 1000 + i; keys and order stay
+    for (auto& e : model) {
+        if (e.second % 10 != 0) continue;
+        ASSERT_EQ(ntxReplaceRecord(t, e.first.data(), e.second, 1000 + e.second, &found), NTX_OK);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(t->curRecord, 1000 + e.second);
+        e.second += 1000;
+    }
+    std::string k = key("U7", 6);
+    ASSERT_EQ(ntxReplaceRecord(t, k.data(), 9, 5, &found), NTX_OK);  // U7 belongs to record 8
+    EXPECT_FALSE(found);
+    EXPECT_EQ(forwards(t), entries(model));
+    EXPECT_EQ(check(t), "ok");
+}
+
 TEST_F(NtxTreeTest, LockBitsOfTheSignatureAreKeptAtAttach) {
     NtxTree* t = create("l.ntx", 4);
     os::Handle h = t->file;
