@@ -184,9 +184,9 @@ uint16_t descendLast(NtxTree* t, uint32_t page) {
     while (page != 0) {
         uint8_t* p;
         uint16_t st = loadPage(t, page, 0, &p);
-        uint16_t n = ntxPageCount(p);
-        if (st == NTX_OK) st = push(t, page, n, n);
         if (st != NTX_OK) return st;
+        uint16_t n = ntxPageCount(p);
+        if ((st = push(t, page, n, n)) != NTX_OK) return st;
         page = ntxSlotChild(p, n);
     }
     return NTX_OK;
