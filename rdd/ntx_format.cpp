@@ -27,6 +27,7 @@ const char* ntxErrorText(uint16_t status) {
     case NTX_ERR_CYCLE: return "page reached twice (cycle or shared page)";
     case NTX_ERR_EMPTY_PAGE: return "page without keys where a key is needed";
     case NTX_ERR_DUPLICATE: return "key twice in a unique order";
+    case NTX_ERR_TABLE: return "order does not match its table";
     default: return "unknown index error";
     }
 }

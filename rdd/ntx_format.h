@@ -99,6 +99,7 @@ enum NtxStatus : uint16_t {
     NTX_ERR_CYCLE,       // a page reached twice (found by the checker)
     NTX_ERR_EMPTY_PAGE,  // a page without keys where a key is needed
     NTX_ERR_DUPLICATE,   // a key twice in a unique order (found by the checker)
+    NTX_ERR_TABLE,       // the order does not match its table (found by the table check)
 };
 const char* ntxErrorText(uint16_t status);
 
