@@ -1,6 +1,7 @@
 // An order against its table: ordinary, unique and partial orders built
 // from a table accepted as they are, and each kind of mismatch named when
 // the table or the order is changed behind the other's back.
+#include "rdd/ntx_unique.h"
 #include "rdd/ntx_verify.h"
 #include "tests/support/ntx_fixture.h"
 
@@ -167,4 +168,64 @@ TEST_F(NtxVerifyTest, AUniqueOrderMustHoldEveryKeyOfTheTable) {
     ASSERT_EQ(ntxInsert(u, stored.data(), stranger), NTX_OK);
     // (named as a second entry of that record, or as a key it does not have)
     EXPECT_EQ(verify(u, NTX_ORDER_UNIQUE).rfind("record " + std::to_string(stranger) + ": ", 0), 0u);
+}
+
+namespace {
+
+uint16_t findOtherRow(const char* key, uint32_t exclude, uint32_t* record, void* context) {
+    Table& t = *static_cast<Table*>(context);
+    *record = 0;
+    for (uint32_t i = 0; i < t.rows.size(); i++)
+        if (i + 1 != exclude && t.rows[i].passes && ntxCompare(t.rows[i].key.data(), key, t.keySize, false) == 0) {
+            *record = i + 1;
+            break;
+        }
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(NtxVerifyTest, UniqueOrdersStayRightThroughRandomChangesAppendsAndConditions) {
+    makeTable(4, 60);
+    NtxTree* u = build("u.ntx", true);
+    ASSERT_EQ(verify(u, NTX_ORDER_UNIQUE), "ok");
+    std::mt19937 rng(77);
+    const char* texts[] = {"a", "\xE1", "b", "c", "A", "d"};  // "a" and a-acute share a key
+    int repointed = 0;
+    for (int op = 0; op < 600; op++) {
+        NtxUniqueChange c{};
+        if (op % 7 == 0) {  // append
+            table.rows.push_back(Row{key(texts[rng() % 6], 4), rng() % 4 != 0});
+            c.record = uint32_t(table.rows.size());
+        } else {
+            c.record = 1 + rng() % uint32_t(table.rows.size());
+            Row& row = table.rows[c.record - 1];
+            c.oldPassed = row.passes;
+            std::string oldKey = row.key;
+            if (rng() % 3 == 0) row.passes = !row.passes;
+            else row.key = key(texts[rng() % 6], 4);
+            table.rows.push_back(Row{oldKey, false});  // keeps the old key alive for the call
+            c.oldKey = table.rows.back().key.data();
+        }
+        Row& now = table.rows[c.record - 1];
+        c.newKey = now.key.data();
+        c.newPasses = now.passes;
+        uint32_t before = 0;
+        if (c.oldPassed) {
+            uint32_t r;
+            bool f;
+            ASSERT_EQ(ntxSeek(u, c.oldKey, 4, false, false, &r, &f), NTX_OK);
+            before = f ? r : 0;
+        }
+        ASSERT_EQ(ntxUniqueUpdate(u, c, findOtherRow, &table), NTX_OK);
+        if (before == c.record && c.oldPassed) {
+            uint32_t r;
+            bool f;
+            ASSERT_EQ(ntxSeek(u, c.oldKey, 4, false, false, &r, &f), NTX_OK);
+            if (f && r != c.record) repointed++;
+        }
+        if (op % 7 != 0) table.rows.pop_back();
+        ASSERT_EQ(verify(u, NTX_ORDER_UNIQUE), "ok") << "op " << op;
+    }
+    EXPECT_GT(repointed, 10);
 }
