@@ -468,7 +468,9 @@ uint16_t ntxDescend(NtxTree* t, NtxMode mode, const char* key, uint16_t length, 
     uint32_t page = t->root;
     for (;;) {
         uint8_t* p;
-        uint16_t st = loadPage(t, page, 0, &p);
+        // The root goes to the second buffer, where it stays between
+        // descents until a change needs that buffer.
+        uint16_t st = loadPage(t, page, page == t->root ? 1 : 0, &p);
         if (st != NTX_OK) {
             lose(t);
             return st;
