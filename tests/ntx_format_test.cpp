@@ -221,34 +221,3 @@ TEST(NtxPageCheckTest, HostileCountsAndOffsetTablesAreRejected) {
     ntxPut16(page + 2 + 100, first);
     EXPECT_EQ(ntxCheckPage(page, g), NTX_OK);
 }
-
-TEST(NtxHeaderCheckTest, EveryHeaderFieldIsValidated) {
-    NtxHeader good;
-    ntxInitHeader(&good, NtxHeaderInfo{10, 0, "K", nullptr, nullptr, false, false, false});
-    EXPECT_EQ(ntxValidateHeader(good, 2048), NTX_OK);
-    struct Case {
-        const char* what;
-        void (*damage)(NtxHeader&);
-        uint32_t fileSize;
-        uint16_t status;
-    } cases[] = {
-        {"no signature bits", [](NtxHeader& h) { h.signature = 0x01; }, 2048, NTX_ERR_SIGNATURE},
-        {"key size 0", [](NtxHeader& h) { h.keySize = 0; }, 2048, NTX_ERR_KEY_SIZE},
-        {"key size 257", [](NtxHeader& h) { h.keySize = 257; }, 2048, NTX_ERR_KEY_SIZE},
-        {"item size", [](NtxHeader& h) { h.itemSize = 19; }, 2048, NTX_ERR_GEOMETRY},
-        {"maximum", [](NtxHeader& h) { h.maxKeys = 60; }, 2048, NTX_ERR_GEOMETRY},
-        {"half page", [](NtxHeader& h) { h.halfPage = 24; }, 2048, NTX_ERR_GEOMETRY},
-        {"root unaligned", [](NtxHeader& h) { h.root = 1000; }, 2048, NTX_ERR_ROOT},
-        {"root is the header", [](NtxHeader& h) { h.root = 0; }, 2048, NTX_ERR_ROOT},
-        {"root past the end", [](NtxHeader& h) { h.root = 2048; }, 2048, NTX_ERR_ROOT},
-        {"root page cut short", [](NtxHeader&) {}, 2000, NTX_ERR_ROOT},
-        {"free list past the end", [](NtxHeader& h) { h.freeList = 4096; }, 2048, NTX_ERR_FREE_LIST},
-        {"free list unaligned", [](NtxHeader& h) { h.freeList = 1025; }, 4096, NTX_ERR_FREE_LIST},
-        {"huge root", [](NtxHeader& h) { h.root = 0xFFFFFC00u; }, 2048, NTX_ERR_ROOT},
-    };
-    for (const Case& c : cases) {
-        NtxHeader h = good;
-        c.damage(h);
-        EXPECT_EQ(ntxValidateHeader(h, c.fileSize), c.status) << c.what;
-    }
-}

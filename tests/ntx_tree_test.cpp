@@ -481,6 +481,9 @@ TEST_F(NtxTreeTest, HostileHeadersAreRefusedAtAttach) {
         {"half page", 20, 3, 2, NTX_ERR_GEOMETRY},
         {"root unaligned", 4, 1030, 4, NTX_ERR_ROOT},
         {"root outside", 4, 1u << 30, 4, NTX_ERR_ROOT},
+        {"root at the header", 4, 0, 4, NTX_ERR_ROOT},
+        {"root past the end", 4, 2048, 4, NTX_ERR_ROOT},
+        {"root near 4 GB", 4, 0xFFFFFC00u, 4, NTX_ERR_ROOT},
         {"free list outside", 8, 8192, 4, NTX_ERR_FREE_LIST},
         {"free list unaligned", 8, 1, 4, NTX_ERR_FREE_LIST},
     };
