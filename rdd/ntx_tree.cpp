@@ -564,6 +564,47 @@ uint16_t ntxSeek(NtxTree* t, const char* key, uint16_t length, bool soft, bool l
     return NTX_OK;
 }
 
+uint16_t ntxSeekAtMost(NtxTree* t, const char* key, uint16_t length, uint32_t* record) {
+    if (length == 0 || length > t->keySize) length = t->keySize;
+    uint16_t st = ntxDescend(t, NTX_INSERT, key, length, record);
+    if (st != NTX_OK) return st;
+    if (!settleBackward(t)) {
+        lose(t);
+        return NTX_OK;
+    }
+    return takeTop(t, record);
+}
+
+uint16_t ntxKeyNumber(NtxTree* t, uint32_t* number) {
+    *number = 0;
+    if (t->depth == 0 || t->curRecord == 0) return NTX_OK;
+    char key[NTX_MAX_KEY_SIZE];
+    uint32_t record = t->curRecord, r = record;
+    std::memcpy(key, t->curKey, t->keySize);
+    uint16_t st = NTX_OK;
+    uint32_t n = 0;
+    while (st == NTX_OK && r != 0) {
+        n++;
+        st = ntxStep(t, -1, &r);
+    }
+    if (st != NTX_OK) return st;
+    bool found;
+    if ((st = ntxLocate(t, key, record, &found)) != NTX_OK) return st;
+    *number = found ? n : 0;
+    return NTX_OK;
+}
+
+uint16_t ntxGoToNumber(NtxTree* t, uint32_t number, uint32_t* record) {
+    *record = 0;
+    if (number == 0) {
+        lose(t);
+        return NTX_OK;
+    }
+    uint16_t st = ntxDescend(t, NTX_FIRST, nullptr, 0, record);
+    for (uint32_t i = 1; st == NTX_OK && *record != 0 && i < number; i++) st = ntxStep(t, 1, record);
+    return st;
+}
+
 uint16_t ntxLocate(NtxTree* t, const char* key, uint32_t record, bool* found) {
     *found = false;
     uint32_t r;

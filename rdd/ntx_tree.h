@@ -104,6 +104,14 @@ uint16_t ntxStep(NtxTree* t, int direction, uint32_t* record);
 // reached. *record: the record reached (0: none).
 uint16_t ntxSeek(NtxTree* t, const char* key, uint16_t length, bool soft, bool last, uint32_t* record,
                  bool* found);
+// The last key not greater than the search value over length (a bottom
+// scope); *record 0 when every key is greater.
+uint16_t ntxSeekAtMost(NtxTree* t, const char* key, uint16_t length, uint32_t* record);
+// The 1-based position of the current key in the order (0 without one);
+// the position is kept. Costs a step per key before it.
+uint16_t ntxKeyNumber(NtxTree* t, uint32_t* number);
+// Goes to the key at 1-based position number; *record 0 past the end.
+uint16_t ntxGoToNumber(NtxTree* t, uint32_t number, uint32_t* record);
 // Positions on the entry (key, record) (key is keySize bytes); *found false
 // when there is none.
 uint16_t ntxLocate(NtxTree* t, const char* key, uint32_t record, bool* found);

@@ -174,13 +174,27 @@ TEST_P(NtxModelTest, RandomInsertDeleteSeekAndSkipMatchTheModelAfterEveryStep) {
                     if (!inside) break;
                 }
             }
-            // locate a random entry and step back one
+            // the last key not greater than the prefix (a bottom scope)
+            int most = -1;
+            for (size_t i = 0; i < v.size(); i++)
+                if (ntxCompare(v[i].first.data(), search.data(), len, c.descending) <= 0) most = int(i);
+            ASSERT_EQ(ntxSeekAtMost(t, search.data(), len, &r), NTX_OK);
+            ASSERT_EQ(r, most < 0 ? 0u : v[size_t(most)].second) << "op " << op;
+            // locate a random entry, ask its position, go there by number, step back one
             if (!v.empty()) {
                 size_t i = rng() % v.size();
                 ASSERT_EQ(ntxLocate(t, v[i].first.data(), v[i].second, &found), NTX_OK);
                 ASSERT_TRUE(found);
+                uint32_t number;
+                ASSERT_EQ(ntxKeyNumber(t, &number), NTX_OK);
+                ASSERT_EQ(number, i + 1);
+                ASSERT_EQ(t->curRecord, v[i].second);  // the position is kept
+                ASSERT_EQ(ntxGoToNumber(t, uint32_t(i + 1), &r), NTX_OK);
+                ASSERT_EQ(r, v[i].second);
                 ASSERT_EQ(ntxStep(t, -1, &r), NTX_OK);
                 ASSERT_EQ(r, i == 0 ? 0u : v[i - 1].second);
+                ASSERT_EQ(ntxGoToNumber(t, uint32_t(v.size() + 1), &r), NTX_OK);
+                ASSERT_EQ(r, 0u);
             }
         }
         ASSERT_EQ(forwards(t), entries(model)) << "op " << op;
