@@ -350,6 +350,20 @@ uint16_t deleteTop(NtxTree* t) {
 
 uint32_t ntxBufferUses() { return sharedUses; }
 
+uint16_t ntxReadHeader(os::Handle file, NtxHeader* out) {
+    std::memset(out, 0, sizeof *out);
+    if (fsSeek(file, 0, os::FROM_BEGIN) != 0) return NTX_ERR_READ;
+    int32_t got = fsReadLong(file, out, NTX_HEADER_READ);
+    if (got < 0) return NTX_ERR_READ;
+    return got == int32_t(NTX_HEADER_READ) ? uint16_t(NTX_OK) : uint16_t(NTX_ERR_SHORT);
+}
+
+uint16_t ntxHeaderTextLength(const char* field, uint16_t room) {
+    uint16_t n = 0;
+    while (n < room && field[n]) n++;
+    return n;
+}
+
 uint16_t ntxAttach(NtxTree* t, os::Handle file) {
     std::memset(t, 0, sizeof *t);
     t->file = file;

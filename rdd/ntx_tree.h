@@ -67,6 +67,14 @@ struct NtxTree {
     char* searchKey;   // keySize + 5 bytes: the caller's search value as key text
 };
 
+// Reads the 548 header bytes of an index file into *out (the rest zero):
+// the texts for compiling the key and condition, the tag, and orderInfo's
+// codes 1 and 2. A text of 256 characters has no terminator: measure it
+// with ntxHeaderTextLength. NTX_ERR_READ/NTX_ERR_SHORT on a short file.
+uint16_t ntxReadHeader(os::Handle file, NtxHeader* out);
+// Length of a header text field (keyExpr, forExpr: room 256; tagName: 10).
+uint16_t ntxHeaderTextLength(const char* field, uint16_t room);
+
 // Reads the header (548 bytes at offset 0) and the file size, validates
 // them and fills t. On failure nothing is allocated.
 uint16_t ntxAttach(NtxTree* t, os::Handle file);

@@ -89,6 +89,21 @@ TEST_F(NtxFormatTest, NewIndexHeaderAndRootPageByteForByte) {
     EXPECT_EQ(le(f, 1024, 2), 0u);
     for (int i = 0; i <= 50; i++) EXPECT_EQ(le(f, 1024 + 2 + 2 * size_t(i), 2), 104u + 18u * uint32_t(i));
     EXPECT_EQ(std::count(f.begin() + 1024 + 104, f.end(), '\0'), 1024 - 104);
+    // read back: the texts, a key text of the full 256 characters without terminator
+    h = createFile("b.ntx");
+    std::string longKey(300, 'K');
+    info.keyExpr = longKey.c_str();
+    ASSERT_EQ(ntxCreate(&t, h, info), NTX_OK);
+    ntxDetach(&t);
+    NtxHeader back;
+    ASSERT_EQ(ntxReadHeader(h, &back), NTX_OK);
+    EXPECT_EQ(ntxHeaderTextLength(back.keyExpr, 256), 256);
+    EXPECT_EQ(back.unique, 1);
+    EXPECT_EQ(std::string(back.forExpr, ntxHeaderTextLength(back.forExpr, 256)), "AGE > 3");
+    EXPECT_EQ(std::string(back.tagName, ntxHeaderTextLength(back.tagName, 10)), "BYNAME_AND");
+    os::Handle shortFile = createFile("c.ntx");
+    fsWrite(shortFile, "\x06\x00\x01\x00", 4);
+    EXPECT_EQ(ntxReadHeader(shortFile, &back), NTX_ERR_SHORT);
     // a descending order without condition sets bit 0 too; a partial one bit 3
     NtxHeader hd;
     ntxInitHeader(&hd, NtxHeaderInfo{8, 2, "D", nullptr, nullptr, false, true, true});
