@@ -137,7 +137,9 @@ TEST_F(NtxBuildTest, ExternalSortMergesInSeveralPassesWithin16KB) {
         std::sort(out.begin(), out.end());
         std::sort(records.begin(), records.end());
         EXPECT_EQ(out, records);
-        if (c.count == 60000) EXPECT_GE(s.passes, 2u);  // 60000 / 2048 runs, 15 at a time
+        if (c.count == 60000) {
+            EXPECT_GE(s.passes, 2u);  // 60000 / 2048 runs, 15 at a time
+        }
         extSortEnd(&s);
         EXPECT_FALSE(os::fileExists(t0.c_str()));
         EXPECT_FALSE(os::fileExists(t1.c_str()));
@@ -224,7 +226,9 @@ TEST_F(NtxBuildTest, BuiltOrdersMatchTheModelAndKeepWorkingUnderChanges) {
         std::shuffle(pairs.begin(), pairs.end(), rng);
         uint32_t passes = 0;
         ASSERT_EQ(buildFrom(t, pairs, 16384, &passes), NTX_OK);
-        if (c.pairs == 20000) EXPECT_GE(passes, 2u);
+        if (c.pairs == 20000) {
+            EXPECT_GE(passes, 2u);
+        }
         KeyModel model = modelOf(pairs, c.keySize, c.descending, c.unique);
         ASSERT_EQ(forwards(t), entries(model));
         ASSERT_EQ(backwards(t), entries(model));
@@ -249,7 +253,9 @@ TEST_F(NtxBuildTest, BuiltOrdersMatchTheModelAndKeepWorkingUnderChanges) {
                 ASSERT_EQ(ntxInsert(t, k.data(), uint32_t(100000 + op)), NTX_OK);
                 model.emplace(k, uint32_t(100000 + op));
             }
-            if (op % 50 == 0 || c.keySize == 256) ASSERT_EQ(forwards(t), entries(model)) << op;
+            if (op % 50 == 0 || c.keySize == 256) {
+                ASSERT_EQ(forwards(t), entries(model)) << op;
+            }
         }
         ASSERT_EQ(forwards(t), entries(model));
         ASSERT_EQ(check(t), "ok");
