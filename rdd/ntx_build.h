@@ -20,6 +20,7 @@
 #pragma once
 #include <cstdint>
 
+#include "rdd/ext_sort.h"
 #include "rdd/ntx_tree.h"
 
 namespace xb {
@@ -41,6 +42,17 @@ uint16_t ntxBuildBegin(NtxBuilder* b, NtxTree* t);
 uint16_t ntxBuildAdd(NtxBuilder* b, const char* key, uint32_t record);
 uint16_t ntxBuildFinish(NtxBuilder* b);
 void ntxBuildEnd(NtxBuilder* b);
+
+// The whole build: pairs from the caller are sorted by the external sort
+// (budget bytes of memory, temporary files tempBase + "_s0"/"_s1") and
+// written by the page writer. source fills key (keySize bytes) and
+// *record, or sets *done when there are no more; it returns 0 or a status
+// that stops the build. The result is 0, the source's status, an external
+// sort error (4110, 4412 to 4415) or an NtxStatus. The header is left
+// dirty, as after ntxBuildFinish. Without any pair the order is one empty
+// root page.
+using NtxPairSource = uint16_t (*)(char* key, uint32_t* record, bool* done, void* context);
+uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase);
 
 // Sort entries: the key (keySize bytes) followed by the record number (4
 // bytes, little-endian). ntxEntryCompare orders them by the key through the
