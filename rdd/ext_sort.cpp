@@ -130,8 +130,33 @@ uint16_t refill(ExtSort* s, ExtSortHead* h, uint32_t block) {
     return st;
 }
 
+const uint8_t* current(const ExtSort* s, uint32_t head) {
+    const ExtSortHead* h = &s->heads[head];
+    return h->block + size_t(h->at) * s->recordSize;
+}
+
+// Heap order of two heads: the smaller current record, then the earlier run.
+bool before(ExtSort* s, uint32_t a, uint32_t b) {
+    int c = s->compare(current(s, a), current(s, b), s->context);
+    return c < 0 || (c == 0 && a < b);
+}
+
+void siftHeap(ExtSort* s, uint32_t i) {
+    for (;;) {
+        uint32_t best = i, l = 2 * i + 1, r = l + 1;
+        if (l < s->heapSize && before(s, s->heap[l], s->heap[best])) best = l;
+        if (r < s->heapSize && before(s, s->heap[r], s->heap[best])) best = r;
+        if (best == i) return;
+        uint32_t tmp = s->heap[i];
+        s->heap[i] = s->heap[best];
+        s->heap[best] = tmp;
+        i = best;
+    }
+}
+
 // Sets up heads for runs first .. first + n - 1 of the current file.
 uint16_t startHeads(ExtSort* s, uint32_t first, uint32_t n, uint32_t block) {
+    s->heapSize = 0;
     for (uint32_t i = 0; i < n; i++) {
         ExtSortHead* h = &s->heads[i];
         h->next = s->runs[first + i];
@@ -139,28 +164,25 @@ uint16_t startHeads(ExtSort* s, uint32_t first, uint32_t n, uint32_t block) {
         h->block = rec(s, s->memory, i * block);
         uint16_t st = refill(s, h, block);
         if (st) return st;
+        if (h->have) s->heap[s->heapSize++] = i;
     }
     s->headCount = n;
+    for (uint32_t i = s->heapSize / 2; i-- > 0;) siftHeap(s, i);
     return 0;
 }
 
 // The head holding the smallest current record, or -1 when all are empty.
-int smallest(ExtSort* s) {
-    int best = -1;
-    for (uint32_t i = 0; i < s->headCount; i++) {
-        ExtSortHead* h = &s->heads[i];
-        if (h->at >= h->have) continue;
-        if (best < 0 || s->compare(rec(s, h->block, h->at), rec(s, s->heads[best].block, s->heads[best].at),
-                                   s->context) < 0)
-            best = int(i);
-    }
-    return best;
-}
+int smallest(ExtSort* s) { return s->heapSize ? int(s->heap[0]) : -1; }
 
+// Moves the smallest head (heap[0]) to its next record.
 uint16_t advance(ExtSort* s, int head, uint32_t block) {
     ExtSortHead* h = &s->heads[head];
-    if (++h->at < h->have) return 0;
-    return refill(s, h, block);
+    uint16_t st = 0;
+    if (++h->at >= h->have) st = refill(s, h, block);
+    if (st) return st;
+    if (h->have == 0) s->heap[0] = s->heap[--s->heapSize];
+    siftHeap(s, 0);
+    return 0;
 }
 
 // Merges groups of `fan` runs of the current file into the other file
@@ -252,6 +274,7 @@ uint16_t extSortFinish(ExtSort* s) {
         s->runs[s->runCount] = s->total;
         uint32_t fan = fanIn(s);
         s->heads = static_cast<ExtSortHead*>(memAllocZero(fan * sizeof(ExtSortHead)));
+        s->heap = static_cast<uint32_t*>(memAllocZero(fan * sizeof(uint32_t)));
         st = mergePasses(s, fan);
         if (!st) st = startHeads(s, 0, s->runCount, blockFor(s, fan));
         s->lastHead = -1;
@@ -293,6 +316,8 @@ void extSortEnd(ExtSort* s) {
     if (s->memory) memFree(s->memory);
     if (s->runs) memFree(s->runs);
     if (s->heads) memFree(s->heads);
+    if (s->heap) memFree(s->heap);
+    s->heap = nullptr;
     s->memory = nullptr;
     s->runs = nullptr;
     s->heads = nullptr;

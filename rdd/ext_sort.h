@@ -55,6 +55,8 @@ struct ExtSort {
     char tempName[2][272];
     ExtSortHead* heads;  // merge state of the final pass
     uint32_t headCount;
+    uint32_t* heap;      // heads that still hold records, smallest current record first
+    uint32_t heapSize;
     int lastHead;        // head whose record was handed out last (advanced on the next call)
     uint32_t passes;     // merge passes done (intermediate and final)
 };
