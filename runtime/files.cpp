@@ -128,7 +128,9 @@ bool fsRename(const char* from, const char* to) {
 
 bool fsLock(os::Handle h, uint32_t offset, uint32_t length, bool unlock) {
     clearErrors();
-    return unlock ? calls.unlockFile(h, offset, length) : calls.lockFile(h, offset, length);
+    bool ok = unlock ? calls.unlockFile(h, offset, length) : calls.lockFile(h, offset, length);
+    if (!ok) noteOsError();  // the lock-failure errors carry it
+    return ok;
 }
 
 void fsCommit(os::Handle h) { os::flushFileBuffers(h); }
