@@ -74,7 +74,10 @@ void refreshCount(DbfTable* t) {
 }
 
 // The 0x1A after the last record, and the file cut there.
+bool flushWrites(DbfTable* t);
+
 bool writeEofAndCut(DbfTable* t) {
+    if (!flushWrites(t)) return false;
     const uint8_t mark = kDbfEofMark;
     return writeAt(t->tableFile, recordOffset(t, t->recordCount + 1), &mark, 1) &&
            fsWriteLong(t->tableFile, nullptr, 0) == 0;
@@ -121,10 +124,54 @@ void blankBuffer(DbfTable* t) {
     t->bufferCurrent = true;
 }
 
+constexpr uint32_t kCacheBytes = 64 * 1024;
+
+bool caching(const DbfTable* t) { return !t->shared && t->cacheCapacity != 0; }
+
+// Writes the appended records held back; false on a failed write (the
+// records are dropped: the error is reported by the caller).
+bool flushWrites(DbfTable* t) {
+    if (t->writeCount == 0) return true;
+    uint32_t n = t->writeCount;
+    t->writeCount = 0;
+    return writeAt(t->tableFile, recordOffset(t, t->writeFirst), t->writeCache, n * t->recordLength);
+}
+
+uint16_t flushWritesOrRaise(DbfTable* t) {
+    return flushWrites(t) ? 0 : raise(t, EG_WRITE, SUB_WRITE, 0, true, t->tableName);
+}
+
+void dropCaches(DbfTable* t) {
+    t->readCount = 0;
+    t->writeCount = 0;
+}
+
+// Reads the current record from the read-ahead block, filling it when the
+// record is not in it. False on a short read.
+bool readCached(DbfTable* t) {
+    uint32_t n = t->recNo;
+    if (n < t->readFirst || n >= t->readFirst + t->readCount) {
+        t->readCount = 0;
+        uint32_t want = t->cacheCapacity;
+        if (want > t->recordCount - n + 1) want = t->recordCount - n + 1;
+        if (!seekTo(t->tableFile, recordOffset(t, n))) return false;
+        int32_t got = fsReadLong(t->tableFile, t->readCache, want * t->recordLength);
+        if (got < int32_t(t->recordLength)) return false;
+        t->readFirst = n;
+        t->readCount = uint32_t(got) / t->recordLength;
+    }
+    std::memcpy(t->recordBuffer, t->readCache + (n - t->readFirst) * t->recordLength, t->recordLength);
+    return true;
+}
+
 uint16_t readRecord(DbfTable* t) {
     int32_t got = -1;
-    if (seekTo(t->tableFile, recordOffset(t, t->recNo)))
+    if (caching(t)) {
+        if (uint16_t r = flushWritesOrRaise(t)) return r;
+        got = readCached(t) ? int32_t(t->recordLength) : -1;
+    } else if (seekTo(t->tableFile, recordOffset(t, t->recNo))) {
         got = fsReadLong(t->tableFile, t->recordBuffer, t->recordLength);
+    }
     if (got != int32_t(t->recordLength)) {
         // The buffer may hold part of a record: it is not the current one.
         t->bufferCurrent = false;
@@ -138,7 +185,27 @@ uint16_t readRecord(DbfTable* t) {
 }
 
 uint16_t writeRecord(DbfTable* t) {
-    if (!writeAt(t->tableFile, recordOffset(t, t->recNo), t->recordBuffer, t->recordLength))
+    uint32_t n = t->recNo;
+    if (caching(t)) {
+        if (n >= t->readFirst && n < t->readFirst + t->readCount)
+            std::memcpy(t->readCache + (n - t->readFirst) * t->recordLength, t->recordBuffer, t->recordLength);
+        bool inBlock = t->writeCount && n >= t->writeFirst && n < t->writeFirst + t->writeCount;
+        bool next = t->appended && t->writeCount < t->cacheCapacity &&
+                    (t->writeCount == 0 || n == t->writeFirst + t->writeCount);
+        if (!inBlock && !next) {
+            if (uint16_t r = flushWritesOrRaise(t)) return r;
+            next = t->appended;
+        }
+        if (inBlock || next) {
+            if (!inBlock && t->writeCount == 0) t->writeFirst = n;
+            if (!inBlock) ++t->writeCount;
+            std::memcpy(t->writeCache + (n - t->writeFirst) * t->recordLength, t->recordBuffer, t->recordLength);
+            t->tableWritten = true;
+            hook(t, 7);
+            return 0;
+        }
+    }
+    if (!writeAt(t->tableFile, recordOffset(t, n), t->recordBuffer, t->recordLength))
         return raise(t, EG_WRITE, SUB_WRITE, 0, true, t->tableName);
     t->tableWritten = true;
     hook(t, 7);
@@ -170,6 +237,10 @@ void freeTable(DbfTable* t) {
     memFree(t->fieldOffsets);
     memFree(t->recordBuffer);
     memFree(t->lockedRecords);
+    memFree(t->readCache);
+    memFree(t->writeCache);
+    t->readCache = t->writeCache = nullptr;
+    t->cacheCapacity = t->readCount = t->writeCount = 0;
     t->fields = nullptr;
     t->fieldOffsets = nullptr;
     t->recordBuffer = nullptr;
@@ -199,6 +270,16 @@ void allocFields(DbfTable* t, uint32_t count) {
     t->fieldCount = count;
     t->fields = static_cast<DbfField*>(memAllocZero(count * sizeof(DbfField)));
     t->fieldOffsets = static_cast<uint16_t*>(memAllocZero(count * sizeof(uint16_t)));
+}
+
+// The two blocks of an exclusive table, each of whole records.
+void allocCaches(DbfTable* t) {
+    if (t->shared) return;
+    uint32_t n = kCacheBytes / t->recordLength;
+    if (n < 1) n = 1;
+    t->cacheCapacity = n;
+    t->readCache = static_cast<uint8_t*>(memAlloc(n * t->recordLength));
+    t->writeCache = static_cast<uint8_t*>(memAlloc(n * t->recordLength));
 }
 
 }  // namespace
@@ -296,6 +377,7 @@ uint16_t dbfTableOpen(DbfTable* t, const char* name, bool shared, bool readOnly)
     t->recordBuffer = static_cast<uint8_t*>(memAlloc(t->recordLength));
     t->bufferCurrent = false;
     refreshCount(t);
+    allocCaches(t);
     return 0;
 }
 
@@ -354,6 +436,7 @@ uint16_t dbfTableCreate(DbfTable* t, const char* name, const DbfField* fields, u
     t->headerDirty = false;
     t->recordBuffer = static_cast<uint8_t*>(memAlloc(t->recordLength));
     t->bufferCurrent = false;
+    allocCaches(t);
     return 0;
 }
 
@@ -378,6 +461,7 @@ uint16_t dbfTableClose(DbfTable* t) {
     uint16_t status = 0;
     if (t->tableFile != os::INVALID) {
         status = dbfGoCold(t);
+        if (!status) status = flushWritesOrRaise(t);
         dbfUnlock(t, 0);
         if (t->headerDirty && !t->readOnly) {
             bool locked = t->shared && dbfLockHeaderWait(t->tableFile);
@@ -655,6 +739,7 @@ uint16_t dbfAppend(DbfTable* t, bool releaseOthers) {
 
 uint16_t dbfFlush(DbfTable* t) {
     uint16_t status = dbfGoCold(t);
+    if (!status) status = flushWritesOrRaise(t);
     if (status) return status;
     if (t->headerDirty && !t->readOnly) {
         bool locked = false;
@@ -714,6 +799,7 @@ uint16_t dbfZap(DbfTable* t) {
     t->headerDirty = true;
     t->recordCount = 0;
     t->recNo = 1;
+    dropCaches(t);
     if (t->memoFile != os::INVALID && dbtZap(t->memoFile) != DbtStatus::Ok)
         return raise(t, EG_WRITE, SUB_WRITE, 0, true, t->memoName);
     if (t->memoFile != os::INVALID) t->memoWritten = true;

@@ -73,6 +73,13 @@ struct DbfTable {
     bool headerDirty, recordDirty, appended, bufferCurrent;
     bool tableWritten, memoWritten;
     uint8_t* recordBuffer;
+    // Exclusive tables only (nobody else reads or writes the file): records
+    // read ahead in one block, and appended records written behind in one
+    // block (written at the next read, flush, close, or non-appending write).
+    uint8_t* readCache;
+    uint32_t readFirst, readCount, cacheCapacity;  // in records
+    uint8_t* writeCache;
+    uint32_t writeFirst, writeCount;
     char tableName[kDbfNameMax + 1];  // full names, for the errors
     char memoName[kDbfNameMax + 1];
 };
