@@ -12,6 +12,7 @@
 
 #include "lib/dates.h"
 #include "rdd/dbf_driver.h"
+#include "rdd/dbf_sort.h"
 #include "rdd/dbf_table.h"
 #include "rdd/default_methods.h"
 #include "rdd/hooks.h"
@@ -515,6 +516,7 @@ void fillDbf(RddMethodTable* t) {
     rddSetSlot<RDD_SETFILTER>(t, dbfSetFilter);
     rddSetSlot<RDD_LOCK>(t, dbfLockSlot);
     rddSetSlot<RDD_UNLOCK>(t, dbfUnlockSlot);
+    fillDbfSort(t);
 }
 
 MethodFillRegistration dbfRegistration("DBF", fillDbf, &dbfParent);

@@ -5,11 +5,13 @@
 // on exclusive tables, the errors with their subsystem, and corrupt tables
 // refused at open without leaving an area behind.
 #include "rdd/dbf_driver.h"
+#include "rdd/dbf_sort.h"
 #include "tests/support/native_call.h"
 #include "tests/support/vm_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -503,6 +505,63 @@ TEST_F(DbfDriver, OpenFailuresLeaveNoArea) {
     invoke("DBUSEAREA", {true, Arg::nil(), "nomemo"});
     expectError(21, 1002);
     expectLogical(invoke("USED"), false);
+}
+
+// A sorted copy of 30,000 records in 16 KB of memory (runs on disk and more
+// than one merge pass), by a descending number and then a name without
+// regard to case; equal keys keep the table's order.
+TEST_F(DbfDriver, SortCopiesInKeyOrderWithinASmallBudget) {
+    files = {"unsorted.dbf", "sorted.dbf"};
+    Item rows = rowsOf({{"NAME", "C", 4}, {"V", "N", 4}, {"SEQ", "N", 6}});
+    invoke("DBCREATE", {"unsorted", rows});
+    invoke("DBCREATE", {"sorted", rows});
+    invoke("DBUSEAREA", {true, Arg::nil(), "sorted"});
+    WorkArea* to = currentArea();
+    invoke("DBUSEAREA", {true, Arg::nil(), "unsorted"});
+    WorkArea* from = currentArea();
+    const char* names[] = {"b", "A", "a", "C"};
+    const int kCount = 30000;
+    uint32_t seed = 7;
+    for (int i = 1; i <= kCount; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        invoke("DBAPPEND");
+        invoke("FIELDPUT", {1, names[(seed >> 16) % 4]});
+        invoke("FIELDPUT", {2, int((seed >> 8) % 50)});
+        invoke("FIELDPUT", {3, i});
+    }
+    const SortKey keys[2] = {{1, DBF_SORT_DESCENDING}, {0, DBF_SORT_NOCASE}};
+    const FieldPair pairs[3] = {{0, 0}, {1, 1}, {2, 2}};
+    SortInfo info{};
+    info.transfer.destination = to;
+    info.transfer.pairCount = 3;
+    info.transfer.pairs = pairs;
+    info.keyCount = 2;
+    info.keys = keys;
+    uint32_t budget = dbfSortBudget;
+    dbfSortBudget = 16 * 1024;
+    EXPECT_EQ(rdd::sort(from, &info), 0);
+    dbfSortBudget = budget;
+    EXPECT_TRUE(errors.empty());
+    uint32_t n = 0;
+    rdd::recCount(to, &n);
+    ASSERT_EQ(n, uint32_t(kCount));
+    int lastV = 1000, lastSeq = 0;
+    char lastName = 0;
+    for (uint32_t r = 1; r <= n; ++r) {
+        rdd::goTo(to, r);
+        Item v{}, name{}, seq{};
+        rdd::getValue(to, 0, &name);
+        rdd::getValue(to, 1, &v);
+        rdd::getValue(to, 2, &seq);
+        int value = int(v.v.d), order = int(seq.v.d);
+        char upper = char(std::toupper(strData(&name)[0]));
+        bool sameKey = value == lastV && upper == lastName;
+        ASSERT_TRUE(value < lastV || (value == lastV && upper >= lastName)) << r;
+        if (sameKey) {
+            ASSERT_GT(order, lastSeq) << r;  // the table's order among equals
+        }
+        lastV = value, lastName = upper, lastSeq = order;
+    }
 }
 
 }  // namespace

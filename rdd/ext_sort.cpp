@@ -1,0 +1,302 @@
+// External sort; see ext_sort.h.
+#include "rdd/ext_sort.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "runtime/files.h"
+#include "runtime/memory.h"
+
+namespace xb {
+
+struct ExtSortHead {
+    uint32_t next;  // next record of the run still in the file
+    uint32_t end;   // one past the run's last record
+    uint8_t* block;
+    uint32_t have;  // records in the block
+    uint32_t at;    // current record in the block
+};
+
+namespace {
+
+constexpr uint32_t kBlockBytes = 1024;
+
+uint8_t* rec(const ExtSort* s, uint8_t* base, uint32_t i) { return base + size_t(i) * s->recordSize; }
+
+void swapRecords(uint8_t* a, uint8_t* b, uint32_t n) {
+    uint8_t tmp[64];
+    while (n > 0) {
+        uint32_t k = n < sizeof tmp ? n : uint32_t(sizeof tmp);
+        std::memcpy(tmp, a, k);
+        std::memcpy(a, b, k);
+        std::memcpy(b, tmp, k);
+        a += k;
+        b += k;
+        n -= k;
+    }
+}
+
+// In-place heap sort of the records in memory (no memory beyond the budget).
+void siftDown(ExtSort* s, uint32_t i, uint32_t n) {
+    for (;;) {
+        uint32_t big = i, l = 2 * i + 1, r = l + 1;
+        if (l < n && s->compare(rec(s, s->memory, l), rec(s, s->memory, big), s->context) > 0) big = l;
+        if (r < n && s->compare(rec(s, s->memory, r), rec(s, s->memory, big), s->context) > 0) big = r;
+        if (big == i) return;
+        swapRecords(rec(s, s->memory, i), rec(s, s->memory, big), s->recordSize);
+        i = big;
+    }
+}
+
+void sortMemory(ExtSort* s) {
+    uint32_t n = s->count;
+    for (uint32_t i = n / 2; i-- > 0;) siftDown(s, i, n);
+    for (uint32_t end = n; end > 1; end--) {
+        swapRecords(rec(s, s->memory, 0), rec(s, s->memory, end - 1), s->recordSize);
+        siftDown(s, 0, end - 1);
+    }
+}
+
+uint16_t readRecords(ExtSort* s, int file, uint32_t first, uint8_t* to, uint32_t n) {
+    uint32_t offset = first * s->recordSize;
+    if (fsSeek(s->temp[file], int32_t(offset), os::FROM_BEGIN) != offset) return EXTSORT_ERR_READ;
+    int32_t want = int32_t(n * s->recordSize);
+    return fsReadLong(s->temp[file], to, uint32_t(want)) == want ? 0 : EXTSORT_ERR_READ;
+}
+
+uint16_t appendRecords(ExtSort* s, int file, const uint8_t* from, uint32_t n) {
+    int32_t want = int32_t(n * s->recordSize);
+    return fsWriteLong(s->temp[file], from, uint32_t(want)) == want ? 0 : EXTSORT_ERR_WRITE;
+}
+
+uint16_t openTemp(ExtSort* s, int file) {
+    if (s->temp[file] != os::INVALID) {
+        if (fsSeek(s->temp[file], 0, os::FROM_BEGIN) != 0 || fsWrite(s->temp[file], "", 0) != 0)
+            return EXTSORT_ERR_WRITE;
+        return 0;
+    }
+    s->temp[file] = fsCreate(s->tempName[file], 0);
+    return s->temp[file] == os::INVALID ? EXTSORT_ERR_CREATE : 0;
+}
+
+void addRun(ExtSort* s, uint32_t start) {
+    if (s->runCount + 2 > s->runCapacity) {
+        s->runCapacity = s->runCapacity * 2 + 16;
+        s->runs = static_cast<uint32_t*>(s->runs ? memRealloc(s->runs, s->runCapacity * 4)
+                                                 : memAlloc(s->runCapacity * 4));
+    }
+    s->runs[s->runCount++] = start;
+}
+
+// Sorts the memory buffer and appends it as a run to the current file.
+uint16_t spill(ExtSort* s) {
+    if (s->total == 0 && s->runCount == 0) {
+        uint16_t st = openTemp(s, 0);
+        if (st) return st;
+        if (fsSeek(s->temp[0], 0, os::FROM_END) != 0) return EXTSORT_ERR_WRITE;
+    }
+    sortMemory(s);
+    addRun(s, s->total);
+    uint16_t st = appendRecords(s, 0, s->memory, s->count);
+    s->total += s->count;
+    s->count = 0;
+    return st;
+}
+
+uint32_t blockRecords(const ExtSort* s) {
+    uint32_t n = kBlockBytes / s->recordSize;
+    return n ? n : 1;
+}
+
+// How many runs one merge can take: one block per run plus one for output.
+uint32_t fanIn(const ExtSort* s) {
+    uint32_t blocks = s->budget / (blockRecords(s) * s->recordSize);
+    return blocks > 3 ? blocks - 1 : 2;
+}
+
+uint32_t blockFor(const ExtSort* s, uint32_t fan) {
+    uint32_t n = s->budget / (fan + 1) / s->recordSize;
+    return n ? n : 1;
+}
+
+uint16_t refill(ExtSort* s, ExtSortHead* h, uint32_t block) {
+    uint32_t n = h->end - h->next;
+    if (n > block) n = block;
+    h->have = n;
+    h->at = 0;
+    if (n == 0) return 0;
+    uint16_t st = readRecords(s, s->current, h->next, h->block, n);
+    h->next += n;
+    return st;
+}
+
+// Sets up heads for runs first .. first + n - 1 of the current file.
+uint16_t startHeads(ExtSort* s, uint32_t first, uint32_t n, uint32_t block) {
+    for (uint32_t i = 0; i < n; i++) {
+        ExtSortHead* h = &s->heads[i];
+        h->next = s->runs[first + i];
+        h->end = s->runs[first + i + 1];
+        h->block = rec(s, s->memory, i * block);
+        uint16_t st = refill(s, h, block);
+        if (st) return st;
+    }
+    s->headCount = n;
+    return 0;
+}
+
+// The head holding the smallest current record, or -1 when all are empty.
+int smallest(ExtSort* s) {
+    int best = -1;
+    for (uint32_t i = 0; i < s->headCount; i++) {
+        ExtSortHead* h = &s->heads[i];
+        if (h->at >= h->have) continue;
+        if (best < 0 || s->compare(rec(s, h->block, h->at), rec(s, s->heads[best].block, s->heads[best].at),
+                                   s->context) < 0)
+            best = int(i);
+    }
+    return best;
+}
+
+uint16_t advance(ExtSort* s, int head, uint32_t block) {
+    ExtSortHead* h = &s->heads[head];
+    if (++h->at < h->have) return 0;
+    return refill(s, h, block);
+}
+
+// Merges groups of `fan` runs of the current file into the other file
+// until at most `fan` runs are left.
+uint16_t mergePasses(ExtSort* s, uint32_t fan) {
+    uint32_t block = blockFor(s, fan);
+    while (s->runCount > fan) {
+        int out = 1 - s->current;
+        uint16_t st = openTemp(s, out);
+        if (st) return st;
+        uint8_t* outBlock = rec(s, s->memory, fan * block);
+        uint32_t outHave = 0;
+        uint32_t* newRuns = static_cast<uint32_t*>(memAlloc((s->runCount / fan + 3) * 4));
+        uint32_t newCount = 0, written = 0;
+        for (uint32_t first = 0; first < s->runCount && !st; first += fan) {
+            uint32_t n = s->runCount - first < fan ? s->runCount - first : fan;
+            newRuns[newCount++] = written;
+            st = startHeads(s, first, n, block);
+            int h;
+            while (!st && (h = smallest(s)) >= 0) {
+                std::memcpy(rec(s, outBlock, outHave++), rec(s, s->heads[h].block, s->heads[h].at),
+                            s->recordSize);
+                written++;
+                if (outHave == block) {
+                    st = appendRecords(s, out, outBlock, outHave);
+                    outHave = 0;
+                }
+                if (!st) st = advance(s, h, block);
+            }
+            if (!st && outHave) st = appendRecords(s, out, outBlock, outHave);
+            outHave = 0;
+        }
+        newRuns[newCount] = written;
+        memFree(s->runs);
+        s->runs = newRuns;
+        s->runCount = newCount;
+        s->runCapacity = s->runCount / fan + 3;
+        s->current = out;
+        s->passes++;
+        if (st) return st;
+    }
+    return 0;
+}
+
+}  // namespace
+
+uint16_t extSortBegin(ExtSort* s, uint32_t recordSize, uint32_t budget, ExtSortCompare compare,
+                      void* context, const char* tempBase) {
+    std::memset(s, 0, sizeof *s);
+    s->temp[0] = s->temp[1] = os::INVALID;
+    s->phase = 3;
+    if (recordSize == 0) return EXTSORT_ERR_RECORD;
+    if (budget < 4 * recordSize) budget = 4 * recordSize;
+    s->recordSize = recordSize;
+    s->budget = budget;
+    s->compare = compare;
+    s->context = context;
+    s->capacity = budget / recordSize;
+    s->memory = static_cast<uint8_t*>(memAlloc(budget));
+    for (int i = 0; i < 2; i++)
+        std::snprintf(s->tempName[i], sizeof s->tempName[i], "%s_s%d", tempBase ? tempBase : "xbsort", i);
+    s->phase = 0;
+    return 0;
+}
+
+uint16_t extSortAdd(ExtSort* s, const void* record) {
+    if (s->phase != 0) return EXTSORT_ERR_STATE;
+    if (s->count == s->capacity) {
+        uint16_t st = spill(s);
+        if (st) {
+            s->phase = 3;
+            return st;
+        }
+    }
+    std::memcpy(rec(s, s->memory, s->count++), record, s->recordSize);
+    return 0;
+}
+
+uint16_t extSortFinish(ExtSort* s) {
+    if (s->phase != 0) return EXTSORT_ERR_STATE;
+    if (s->runCount == 0) {
+        sortMemory(s);
+        s->streamAt = 0;
+        s->phase = 1;
+        return 0;
+    }
+    uint16_t st = s->count ? spill(s) : 0;
+    if (!st) {
+        s->runs[s->runCount] = s->total;
+        uint32_t fan = fanIn(s);
+        s->heads = static_cast<ExtSortHead*>(memAllocZero(fan * sizeof(ExtSortHead)));
+        st = mergePasses(s, fan);
+        if (!st) st = startHeads(s, 0, s->runCount, blockFor(s, fan));
+        s->lastHead = -1;
+        s->passes++;
+    }
+    s->phase = st ? 3 : 2;
+    return st;
+}
+
+uint16_t extSortNext(ExtSort* s, const void** record) {
+    *record = nullptr;
+    if (s->phase == 1) {
+        if (s->streamAt < s->count) *record = rec(s, s->memory, s->streamAt++);
+        return 0;
+    }
+    if (s->phase != 2) return s->phase == 3 ? 0 : EXTSORT_ERR_STATE;
+    uint32_t block = blockFor(s, fanIn(s));
+    if (s->lastHead >= 0) {
+        uint16_t st = advance(s, s->lastHead, block);
+        if (st) {
+            s->phase = 3;
+            return st;
+        }
+    }
+    int h = smallest(s);
+    s->lastHead = h;
+    if (h >= 0) *record = rec(s, s->heads[h].block, s->heads[h].at);
+    return 0;
+}
+
+void extSortEnd(ExtSort* s) {
+    for (int i = 0; i < 2; i++) {
+        if (s->temp[i] != os::INVALID) {
+            fsClose(s->temp[i]);
+            fsDelete(s->tempName[i]);
+            s->temp[i] = os::INVALID;
+        }
+    }
+    if (s->memory) memFree(s->memory);
+    if (s->runs) memFree(s->runs);
+    if (s->heads) memFree(s->heads);
+    s->memory = nullptr;
+    s->runs = nullptr;
+    s->heads = nullptr;
+    s->phase = 3;
+}
+
+}  // namespace xb

@@ -1,0 +1,71 @@
+// External sort of fixed-size records within a memory budget: records are
+// gathered in memory, each full buffer is sorted and written as a run to a
+// temporary file, runs are merged (as many passes as the budget's fan-in
+// needs) and the result is streamed back one record at a time. Used to
+// build index orders and by the table sort.
+//
+// Use: extSortBegin, extSortAdd for every record, extSortFinish, then
+// extSortNext until it gives null, and always extSortEnd (also after a
+// failure). The order is the caller's compare (negative, 0, positive);
+// records that compare equal come back in no particular order, so callers
+// that need a stable order put a tie-breaker (a record number) in the
+// records.
+//
+// Memory: the budget (at least four records) is one block from the tracked
+// heap, plus a few words per run. Temporary files: tempBase + "_s0" and
+// tempBase + "_s1", created only when the records do not fit in the budget
+// and deleted by extSortEnd.
+//
+// Results: 0, or an internal error number: 4110 (a record size of 0),
+// 4412 (a temporary file cannot be created), 4413 (writing it failed),
+// 4414 (reading it back failed), 4415 (calls out of order).
+#pragma once
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace xb {
+
+using ExtSortCompare = int (*)(const void* a, const void* b, void* context);
+
+constexpr uint16_t EXTSORT_ERR_RECORD = 4110;
+constexpr uint16_t EXTSORT_ERR_CREATE = 4412;
+constexpr uint16_t EXTSORT_ERR_WRITE = 4413;
+constexpr uint16_t EXTSORT_ERR_READ = 4414;
+constexpr uint16_t EXTSORT_ERR_STATE = 4415;
+
+struct ExtSortHead;  // one run being merged (ext_sort.cpp)
+
+struct ExtSort {
+    uint32_t recordSize;
+    uint32_t budget;
+    ExtSortCompare compare;
+    void* context;
+    uint8_t phase;       // 0 adding, 1 streaming from memory, 2 streaming a merge, 3 done/failed
+    uint8_t* memory;     // budget bytes
+    uint32_t capacity;   // records that fit in memory
+    uint32_t count;      // records in memory
+    uint32_t streamAt;   // next record streamed from memory
+    uint32_t total;      // records written to runs
+    uint32_t* runs;      // run i is records runs[i] .. runs[i + 1] - 1 of the current file
+    uint32_t runCount;
+    uint32_t runCapacity;
+    int current;         // the temporary file holding the runs (0 or 1)
+    os::Handle temp[2];
+    char tempName[2][272];
+    ExtSortHead* heads;  // merge state of the final pass
+    uint32_t headCount;
+    int lastHead;        // head whose record was handed out last (advanced on the next call)
+    uint32_t passes;     // merge passes done (intermediate and final)
+};
+
+uint16_t extSortBegin(ExtSort* s, uint32_t recordSize, uint32_t budget, ExtSortCompare compare,
+                      void* context, const char* tempBase);
+uint16_t extSortAdd(ExtSort* s, const void* record);
+uint16_t extSortFinish(ExtSort* s);
+// *record points at the next record (valid until the next call), or is null
+// at the end.
+uint16_t extSortNext(ExtSort* s, const void** record);
+void extSortEnd(ExtSort* s);
+
+}  // namespace xb
