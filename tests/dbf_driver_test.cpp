@@ -222,6 +222,14 @@ protected:
         return *list;
     }
     // The built-ins are opcodes: their methods stand in for them here.
+    // An array of texts, rooted in a static-area temporary.
+    Item texts(std::vector<const char*> list) {
+        Item* a = tempAlloc();
+        makeArray(a, uint32_t(list.size()));
+        for (size_t i = 0; i < list.size(); ++i)
+            makeString(&arrayItems(a)[i], list[i], uint32_t(std::strlen(list[i])));
+        return *a;
+    }
     int recno() {
         Item it{};
         rdd::recNo(currentArea(), &it);
@@ -562,6 +570,38 @@ TEST_F(DbfDriver, SortCopiesInKeyOrderWithinASmallBudget) {
         }
         lastV = value, lastName = upper, lastSeq = order;
     }
+}
+
+// The function over it: a sorted copy under a new name, the current area
+// kept; a scope (here the first four records) limits what is copied.
+TEST_F(DbfDriver, DbSortWritesASortedTable) {
+    files = {"tosort.dbf", "sortout.dbf"};
+    invoke("DBCREATE", {"tosort", rowsOf({{"NAME", "C", 3}, {"V", "N", 3}})});
+    invoke("DBUSEAREA", {true, Arg::nil(), "tosort"});
+    uint16_t area = currentAreaNumber();
+    const char* names[] = {"bob", "Ann", "cy", "amy", "al"};
+    const int values[] = {2, 5, 2, 2, 9};
+    for (int i = 0; i < 5; ++i) {
+        invoke("DBAPPEND");
+        invoke("FIELDPUT", {1, names[i]});
+        invoke("FIELDPUT", {2, values[i]});
+    }
+    Item keys = texts({"v/D", " name /c"});
+    invoke("DBGOTOP");
+    expectLogical(invoke("__DBSORT", {"sortout", keys, Arg::nil(), Arg::nil(), 4}), true);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(currentAreaNumber(), area);
+    invoke("DBUSEAREA", {true, Arg::nil(), "sortout"});
+    std::vector<std::string> order;
+    for (uint32_t n = 1; n <= lastrec(); ++n) {
+        invoke("DBGOTO", {int(n)});
+        order.push_back(textOf(invoke("FIELDGET", {1})) + std::to_string(int(invoke("FIELDGET", {2}).v.d)));
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"Ann5", "amy2", "bob2", "cy 2"}));
+    Item bad = texts({"nope"});
+    invoke("DBSELECTAREA", {int(area)});
+    expectLogical(invoke("__DBSORT", {"sortout", bad}), false);
+    expectError(1, 1003, "DBCMD");
 }
 
 }  // namespace
