@@ -59,6 +59,7 @@ symbol HOOKHIT
 symbol BIGBLK proc
 symbol PARENTBLK proc
 symbol HOOKBLK proc
+symbol CLOSEBLK proc
 proc MAIN
     PUSHSYMNIL DBCREATE
     PUSHSTR "people"
@@ -148,6 +149,15 @@ end
 proc PARENTBLK
     PUSHBLOCK {
         PUSHFIELD PARENT
+        ENDBLOCK
+    }
+    POPRET
+    ENDPROC
+end
+proc CLOSEBLK
+    PUSHBLOCK {
+        PUSHSYMNIL DBCLOSEAREA
+        FUNC 0
         ENDBLOCK
     }
     POPRET
@@ -442,6 +452,23 @@ TEST_F(DbfDriver, TheEightHooksFireWhereTheyBelong) {
     hookHits.clear();
     invoke("DBUSEAREA", {true, Arg::nil(), "hooks"});
     EXPECT_TRUE(hookHits.empty());
+}
+
+// A hook that closes its own area while the driver reads a record: the
+// close is refused (the operation still uses the record) and the area stays.
+TEST_F(DbfDriver, AHookCannotCloseItsOwnArea) {
+    numbers("selfclose", 2);
+    invoke("DBCLOSEAREA");
+    Item closer = block("CLOSEBLK");
+    invoke("DBSETHOOKS", {Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(), closer});
+    invoke("DBUSEAREA", {true, Arg::nil(), "selfclose"});
+    errors.clear();
+    Item v = invoke("FIELDGET", {1});  // reads record 1: hook 6 runs
+    expectDouble(v, 1, 5, 0);
+    expectError(30, 0);
+    expectLogical(invoke("USED"), true);
+    invoke("DBSKIP");
+    expectDouble(invoke("FIELDGET", {1}), 2, 5, 0);
 }
 
 TEST_F(DbfDriver, LocksAndExclusiveOnlyOperations) {
