@@ -471,6 +471,20 @@ TEST_F(DbfDriver, AHookCannotCloseItsOwnArea) {
     expectDouble(invoke("FIELDGET", {1}), 2, 5, 0);
 }
 
+// The index driver inherits every table operation until it has its own.
+TEST_F(DbfDriver, TheIndexDriverInheritsTheTableOperations) {
+    registerDriver("DBFNTX", 1);
+    numbers("inherit", 3);
+    invoke("DBCLOSEAREA");
+    invoke("DBUSEAREA", {true, "DBFNTX", "inherit"});
+    ASSERT_NE(currentArea(), nullptr);
+    EXPECT_EQ(lastrec(), 3u);
+    invoke("DBGOBOTTOM");
+    expectDouble(invoke("FIELDGET", {1}), 3, 5, 0);
+    EXPECT_EQ(dbfTableOf(currentArea())->recordLength, 1u + 5 + 3);
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(DbfDriver, LocksAndExclusiveOnlyOperations) {
     numbers("locks", 2);
     EXPECT_FALSE(lock(LOCK_RECORD, 1));  // exclusive: no record lock
