@@ -2,7 +2,8 @@
 // records under record locks and the parent checks that every record is
 // there exactly once with its update; a record lock held by one process
 // makes another's fail until it is released; a process killed between
-// appends leaves a table that opens with every record whose append returned.
+// appends leaves a table that opens with every record whose append returned
+// (shared) or every record up to its last commit (exclusive).
 #ifndef _WIN32
 #include "tests/support/dbf_fixture.h"
 
@@ -152,6 +153,34 @@ TEST_F(DbfProcesses, KilledWriterLeavesEveryReturnedAppend) {
     ASSERT_EQ(dbfRecCount(&a->t, &count), 0);
     EXPECT_GE(count, last);
     for (uint32_t n = 1; n <= last; ++n) {
+        ASSERT_EQ(dbfGoTo(&a->t, n), 0);
+        EXPECT_EQ(number(a, 1), n - 1) << n;
+    }
+    EXPECT_TRUE(raisedHere.empty());
+}
+
+TEST_F(DbfProcesses, KilledExclusiveWriterLeavesEveryCommittedRecord) {
+    createTable();
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    pid_t pid = spawn([&] {
+        Area* c = open(false);
+        for (int i = 0;; ++i) {
+            if (dbfAppend(&c->t, true) != 0 || !put(c, 1, intItem(i))) return false;
+            if (i == 49) {
+                if (dbfFlush(&c->t) != 0 || write(report[1], "c", 1) != 1) return false;
+            }
+        }
+    });
+    ::close(report[1]);
+    char done = 0;
+    ASSERT_EQ(read(report[0], &done, 1), 1);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    ::close(report[0]);
+    Area* a = open(false);
+    ASSERT_GE(a->t.recordCount, 50u);
+    for (uint32_t n = 1; n <= 50; ++n) {
         ASSERT_EQ(dbfGoTo(&a->t, n), 0);
         EXPECT_EQ(number(a, 1), n - 1) << n;
     }
