@@ -412,6 +412,22 @@ TEST_F(DbfEngine, AppendLockFailureAsksAndRetries) {
     dbfUnlockHeader(b->t.tableFile);
 }
 
+// The memo file cannot be created (a directory stands in its way): the
+// error names it, and the table file just created is deleted again.
+TEST_F(DbfEngine, AFailedMemoCreateRemovesTheTable) {
+    ASSERT_EQ(fsMakeDir((base + ".dbt").c_str()), 1);
+    Area* a = fresh();
+    std::vector<DbfField> f = {{"NOTES", 'M', 10, 0}};
+    EXPECT_NE(dbfTableCreate(&a->t, base.c_str(), f.data(), 1), 0);
+    expectRaised(20, 1005);
+    EXPECT_EQ(raisedHere.back().flags, 4);
+    EXPECT_NE(raisedHere.back().os, 0);
+    EXPECT_EQ(raisedHere.back().file, base + ".dbt");
+    EXPECT_TRUE(fileBytes(".dbf").empty());
+    EXPECT_EQ(a->t.tableFile, os::INVALID);
+    fsRemoveDir((base + ".dbt").c_str());
+}
+
 TEST_F(DbfEngine, CreateRefusesHeadersThatWouldWrap) {
     std::vector<DbfField> many(2047, DbfField{"F", 'C', 1, 0});
     Area* a = fresh();
