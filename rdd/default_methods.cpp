@@ -137,12 +137,14 @@ uint16_t raiseAreaError(WorkArea* a, const AreaErrorInfo& info) {
     return rdd::error(a, &d);
 }
 
+// A transient record (number 0) has no slot to select: the block runs in
+// the current area.
 uint16_t evalInArea(WorkArea* a, const Item* block) {
-    uint16_t previous = selectArea(a->areaNo);
+    uint16_t previous = a->areaNo ? selectArea(a->areaNo) : currentAreaNumber();
     ++a->busy;
     uint16_t r = evalBlock(block);
     --a->busy;
-    selectArea(previous);
+    if (previous != currentAreaNumber()) selectArea(previous);
     return r;
 }
 

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "rdd/binding.h"
+#include "rdd/compile_hook.h"
+#include "rdd/hooks.h"
 #include "runtime/settings.h"
 #include "runtime/settings_block.h"
 
@@ -38,6 +40,7 @@ symbol SETNAME proc
 symbol BUILTINS proc
 symbol AGEOF proc
 symbol KIDS
+symbol BADNAME proc
 symbol LOCKBLK proc
 symbol DBRLOCK
 proc P
@@ -85,6 +88,12 @@ proc LOCKBLK
         FUNC 1
         ENDBLOCK
     }
+    POPRET
+    ENDPROC
+end
+proc BADNAME
+    PUSHSTR "x"
+    FIELDNAME
     POPRET
     ENDPROC
 end
@@ -443,6 +452,11 @@ TEST_F(WorkAreas, TheBuiltinsAnswerWithAndWithoutAnArea) {
     r = call("BUILTINS");
     expectLogical(arrayItems(&r)[2], true);
     EXPECT_EQ(errors.size(), 3u);
+    EXPECT_EQ(textOf(call("BADNAME")), "");  // a non-number: argument error, empty name
+    ASSERT_EQ(errors.size(), 4u);
+    EXPECT_EQ(errors[3].d.genCode, EG_ARG);
+    EXPECT_EQ(errors[3].d.subCode, 1009);
+    EXPECT_EQ(errors[3].subsystem, "DBCMD");
 }
 
 TEST_F(WorkAreas, RecordFunctionsAndLocksGoThroughTheirMethods) {
@@ -581,7 +595,17 @@ TEST_F(WorkAreas, ShutdownClosesEveryAreaAndTheCompileFailsCleanlyWithoutACompil
     Item info{};
     rdd::info(current(), DBI_LOCATEFOR, &info);
     EXPECT_EQ(textOf(info), "AGE > 3");
-    EXPECT_EQ(rdd::compile(current(), "AGE > 3"), 2);
+    if (blockCompiler()) {  // the macro compiler is built in
+        EXPECT_EQ(rdd::compile(current(), "PARENT > 1"), 0);  // the block lands in the result item
+        ASSERT_TRUE(current()->result->type & T_BLOCK);
+        Item block = *current()->result;
+        EXPECT_EQ(rdd::evalBlock(current(), &block), 0);
+        expectLogical(*current()->result, true);  // KAI's PARENT is 2
+        EXPECT_EQ(rdd::compile(current(), "PARENT >"), 2);
+    } else {
+        EXPECT_EQ(rdd::compile(current(), "PARENT > 1"), 2);  // no compiler: fails cleanly
+    }
+    EXPECT_EXIT(rdd::compile(current(), std::string(257, 'x').c_str()), ::testing::ExitedWithCode(1), "1255");
     uint16_t size = 0;
     rdd::structSize(current(), &size);
     EXPECT_EQ(size, sizeof(test::MemArea));
@@ -671,4 +695,31 @@ end
     expectInt(e[4], 2, 7);
     EXPECT_EQ(e[5].v.l, 2);
     EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(WorkAreas, PendingHooksWaitInTemporariesUntilATableTakesThem) {
+    Item* age = tempAlloc();
+    *age = call("AGEBLK");
+    Item* nil = tempAlloc();
+    *nil = call("NILBLK");
+    invoke("DBSETHOOKS", {*age, Arg::nil(), *nil, 5});
+    tempRelease(age);
+    tempRelease(nil);
+    itemClear(returnItem());
+    collectGarbage(true);  // the pending hooks are roots of their own
+    Item* hooks[TABLE_HOOKS];
+    takePendingHooks(hooks);
+    EXPECT_TRUE(hooks[0] && (hooks[0]->type & T_BLOCK));
+    EXPECT_EQ(hooks[1], nullptr);
+    EXPECT_TRUE(hooks[2] && (hooks[2]->type & T_BLOCK));
+    for (int i = 3; i < TABLE_HOOKS; ++i) EXPECT_EQ(hooks[i], nullptr) << i;
+    use("PEOPLE");
+    EXPECT_EQ(evalInArea(current(), hooks[0]), 0);  // still a working block
+    EXPECT_TRUE(errors.empty());
+    expectDouble(*returnItem(), 31, 3, 0);
+    for (Item* h : hooks)
+        if (h) tempRelease(h);
+    Item* again[TABLE_HOOKS];
+    takePendingHooks(again);  // taken once: the set is empty now
+    for (Item* h : again) EXPECT_EQ(h, nullptr);
 }
