@@ -27,6 +27,8 @@ protected:
                 symbol EVALTEXT proc
                 symbol TYPETEXT proc
                 symbol ASSIGNTEXT proc
+                symbol ALIASFIELD proc
+                symbol FIELDTEXT proc
                 proc MAIN
                     ENDPROC
                 end
@@ -49,6 +51,21 @@ protected:
                     PUSHLOCAL 2
                     PUSHLOCAL 1
                     MACROASSIGN
+                    ENDPROC
+                end
+                proc ALIASFIELD
+                    FRAME 2 0
+                    PUSHLOCAL 1
+                    PUSHLOCAL 2
+                    MACROPUSHALIASFIELD
+                    POPRET
+                    ENDPROC
+                end
+                proc FIELDTEXT
+                    FRAME 2 0
+                    PUSHLOCAL 2
+                    PUSHLOCAL 1
+                    MACROPOPFIELD
                     ENDPROC
                 end)");
     }
