@@ -25,7 +25,9 @@ uint8_t* compileMacro(const char* text, uint32_t length, uint32_t* codeLength, b
     while (from < length && (text[from] == ' ' || text[from] == '\t')) ++from;
     while (length > from && (text[length - 1] == ' ' || text[length - 1] == '\t')) --length;
     uint32_t n = length - from;
-    auto* work = static_cast<char*>(memAlloc(n + 1));
+    // the work copy: a static buffer for the usual short texts
+    static char shortWork[1024];
+    char* work = n < sizeof shortWork ? shortWork : static_cast<char*>(memAlloc(n + 1));
     std::memcpy(work, text + from, n);
     work[n] = 0;
 
@@ -34,7 +36,7 @@ uint8_t* compileMacro(const char* text, uint32_t length, uint32_t* codeLength, b
         if (macro::Node* root = macro::parseMacro(tokens)) {
             macro::CodeBuffer out{};
             bool ok = macro::generateRoot(&out, root, storeMode);
-            macro::freeNode(root);
+            macro::releaseTree(root);
             macro::emitByte(&out, OP_ENDPROC);
             if (ok && !out.tooLong) {
                 code = out.data;
@@ -44,7 +46,7 @@ uint8_t* compileMacro(const char* text, uint32_t length, uint32_t* codeLength, b
             }
         }
     }
-    memFree(work);
+    if (work != shortWork) memFree(work);
     return code;
 }
 

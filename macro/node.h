@@ -1,7 +1,8 @@
 // The expression tree of the macro compiler (internal to macro/): node
 // records, their growable lists, and the parser and generator entry points.
-// Every node and every text it holds comes from the tracked heap and is
-// owned by its parent; freeNode releases a whole subtree.
+// The nodes, their lists and texts of one compile live in the parser's arena
+// (a static block, then blocks of the tracked heap for large texts), owned
+// by the compile: releaseTree gives all of it back at once.
 #pragma once
 #include <cstdint>
 
@@ -47,11 +48,13 @@ struct Node {
     NodeList params;  // block parameters (IDENT nodes)
 };
 
-void freeNode(Node* n);
-
 // Parses the whole token array into a tree whose root yields a value at the
 // top level; null on any syntax failure (nothing is left allocated).
 Node* parseMacro(MacroToken* tokens);
+// Ends the tree's life (after generation): checks its node types, writing
+// "FreeExpression() de tipo: %ld" for a type no rule makes, and empties the
+// arena.
+void releaseTree(Node* root);
 
 // Appends the root's code to a buffer; false on a generation failure.
 struct CodeBuffer {

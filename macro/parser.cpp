@@ -18,8 +18,45 @@ namespace xb::macro {
 
 namespace {
 
+// The tree of one compile lives in an arena: a static first block and, for
+// large texts, further blocks from the tracked heap, all given back at once
+// when the compile ends (releaseTree). Compiles never nest.
+struct ArenaBlock {
+    ArenaBlock* next;
+};
+alignas(8) char firstBlock[8192];
+char* arenaAt = firstBlock;
+char* arenaEnd = firstBlock + sizeof firstBlock;
+ArenaBlock* extraBlocks = nullptr;
+
+void* arenaAlloc(uint32_t n) {
+    n = (n + 7) & ~7u;
+    if (uint32_t(arenaEnd - arenaAt) < n) {
+        uint32_t size = n + 8 > 16384 ? n + 8 : 16384;
+        auto* b = static_cast<ArenaBlock*>(memAlloc(size));
+        b->next = extraBlocks;
+        extraBlocks = b;
+        arenaAt = reinterpret_cast<char*>(b) + 8;
+        arenaEnd = reinterpret_cast<char*>(b) + size;
+    }
+    void* p = arenaAt;
+    arenaAt += n;
+    return p;
+}
+
+void arenaReset() {
+    while (extraBlocks) {
+        ArenaBlock* next = extraBlocks->next;
+        memFree(extraBlocks);
+        extraBlocks = next;
+    }
+    arenaAt = firstBlock;
+    arenaEnd = firstBlock + sizeof firstBlock;
+}
+
 Node* newNode(uint8_t type) {
-    auto* n = static_cast<Node*>(memAllocZero(sizeof(Node)));
+    auto* n = static_cast<Node*>(arenaAlloc(sizeof(Node)));
+    std::memset(n, 0, sizeof(Node));
     n->type = type;
     return n;
 }
@@ -28,21 +65,17 @@ bool listAdd(NodeList* l, Node* n) {
     if (l->count == 0xFFFF) return false;
     if (l->count == l->capacity) {
         uint16_t cap = uint16_t(l->capacity + 4);
-        l->items = static_cast<Node**>(memRealloc(l->items, uint32_t(cap) * sizeof(Node*)));
+        auto* items = static_cast<Node**>(arenaAlloc(uint32_t(cap) * sizeof(Node*)));
+        if (l->count) std::memcpy(items, l->items, l->count * sizeof(Node*));
+        l->items = items;
         l->capacity = cap;
     }
     l->items[l->count++] = n;
     return true;
 }
 
-void freeList(NodeList* l) {
-    for (uint16_t i = 0; i < l->count; ++i) freeNode(l->items[i]);
-    if (l->items) memFree(l->items);
-    *l = NodeList{};
-}
-
 char* copyText(const char* p, uint32_t n) {
-    auto* s = static_cast<char*>(memAlloc(n + 1));
+    auto* s = static_cast<char*>(arenaAlloc(n + 1));
     std::memcpy(s, p, n);
     s[n] = 0;
     return s;
@@ -69,6 +102,21 @@ Node* combine(Node* n, Node* r) {
     }
     r->left = combine(n, r->left);
     return r;
+}
+
+// Walks a finished tree before it is released; a node of a type no rule
+// makes is reported on the error output.
+void checkTree(const Node* n) {
+    if (n->type == 0 || n->type > N_PREDEC || n->type == 19 || n->type == 20) {
+        char text[48];
+        int len = std::snprintf(text, sizeof text, "FreeExpression() de tipo: %ld", long(n->type));
+        if (errorOutputWrite) errorOutputWrite(text, uint32_t(len));
+        return;
+    }
+    if (n->left) checkTree(n->left);
+    if (n->right) checkTree(n->right);
+    for (uint16_t i = 0; i < n->list.count; ++i) checkTree(n->list.items[i]);
+    for (uint16_t i = 0; i < n->params.count; ++i) checkTree(n->params.items[i]);
 }
 
 struct Parser {
@@ -103,12 +151,8 @@ struct Parser {
     Node* alias(Node* left);
 };
 
-// Frees what was built and reports the failure.
-Node* failWith(Node* a, Node* b = nullptr) {
-    freeNode(a);
-    freeNode(b);
-    return nullptr;
-}
+// A failure: what was built stays in the arena until the compile ends.
+Node* failWith(Node*, Node* = nullptr) { return nullptr; }
 
 Node* Parser::expression() {
     Node* operand = unary();
@@ -281,7 +325,7 @@ Node* Parser::nameOrCall(bool macroPrefix) {
         n->evaluate = 1;
         uint32_t prefix = macroPrefix ? 1 : 0;
         n->textLength = t.length + prefix;
-        n->text = static_cast<char*>(memAlloc(n->textLength + 1));
+        n->text = static_cast<char*>(arenaAlloc(n->textLength + 1));
         n->text[0] = '&';
         std::memcpy(n->text + prefix, t.text, t.length);
         n->text[n->textLength] = 0;
@@ -308,7 +352,7 @@ bool Parser::items(uint8_t close, NodeList* list) {
         } else {
             Node* n = item();
             if (!n) return false;
-            if (!listAdd(list, n)) return freeNode(n), false;
+            if (!listAdd(list, n)) return false;
             if (accept(close)) return true;
             if (kind() != TK_COMMA) return false;
         }
@@ -370,7 +414,7 @@ bool Parser::subscript(Node* s) {
         for (;;) {
             Node* e = expression();
             if (!e) return false;
-            if (!listAdd(&s->list, e)) return freeNode(e), false;
+            if (!listAdd(&s->list, e)) return false;
             if (accept(TK_RSUB)) break;
             if (!accept(TK_COMMA)) return false;
         }
@@ -424,7 +468,6 @@ Node* Parser::alias(Node* left) {
         if (l->list.count == 1) {
             a->right = l->list.items[0];
             l->list.count = 0;
-            freeNode(l);
         }
         return a;
     }
@@ -441,32 +484,26 @@ Node* Parser::alias(Node* left) {
 
 }  // namespace
 
-void freeNode(Node* n) {
-    if (!n) return;
-    if (n->type == 0 || n->type > N_PREDEC || n->type == 19 || n->type == 20) {
-        char text[48];
-        int len = std::snprintf(text, sizeof text, "FreeExpression() de tipo: %ld", long(n->type));
-        if (errorOutputWrite) errorOutputWrite(text, uint32_t(len));
-        return;
-    }
-    freeNode(n->left);
-    freeNode(n->right);
-    freeList(&n->list);
-    freeList(&n->params);
-    if (n->text) memFree(n->text);
-    memFree(n);
+void releaseTree(Node* n) {
+    if (n) checkTree(n);
+    arenaReset();
 }
 
 Node* parseMacro(MacroToken* tokens) {
     Parser p{tokens, 0};
     Node* root = p.expression();
-    if (!root) return nullptr;
-    if (p.kind() != TK_END) return failWith(root);
-    switch (root->type) {
-    case N_BYREF: case N_SEND: case N_EQUAL: case N_PREINC: case N_PREDEC: return failWith(root);
-    default: break;
+    if (!root) {
+        arenaReset();
+        return nullptr;
     }
-    if (isAssignment(root->type)) return failWith(root);
+    // the root must yield a value at the top level
+    bool refused = p.kind() != TK_END || isAssignment(root->type) || root->type == N_BYREF ||
+                   root->type == N_SEND || root->type == N_EQUAL || root->type == N_PREINC ||
+                   root->type == N_PREDEC;
+    if (refused) {
+        arenaReset();
+        return nullptr;
+    }
     return root;
 }
 
