@@ -129,7 +129,7 @@ bool scanToken(char* p, uint8_t previous, MacroToken* t) {
         }
     } else {
         for (const Spelling& s : OPERATORS) {
-            if (std::strncmp(p, s.text, s.length) == 0) {
+            if (s.text[0] == char(c) && std::strncmp(p, s.text, s.length) == 0) {
                 t->kind = s.kind;
                 length = s.length;
                 break;

@@ -274,8 +274,19 @@ Node* Parser::primary(bool macroPrefix) {
 Node* Parser::numberLiteral() {
     const MacroToken& t = cur();
     uint32_t n = t.length > 256 ? 256 : t.length;
-    double value = textToNumber(t.text, n);
     const char* point = static_cast<const char*>(std::memchr(t.text, '.', n));
+    if (!point && n <= 4) {
+        // the usual small integer, read without going through a double
+        uint32_t v = 0;
+        for (uint32_t i = 0; i < n; ++i) v = v * 10 + uint32_t(t.text[i] - '0');
+        advance();
+        if (v == 0) return newNode(N_ZERO);
+        if (v == 1) return newNode(N_ONE);
+        Node* node = newNode(v < 10000 ? N_WORD : N_INT);
+        node->value = uint16_t(v);
+        return node;
+    }
+    double value = textToNumber(t.text, n);
     advance();
     Node* node;
     uint32_t width, decimals = 0;
