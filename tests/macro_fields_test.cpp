@@ -158,6 +158,9 @@ TEST_F(MacroFields, FieldPathsOfTheMacroOpcodes) {
     setVar("WHICH", str("second"));
     EXPECT_EQ(number(eval("1 + &which->amount")), 21);
     EXPECT_EQ(number(eval("(which)->amount")), 20);
+    setVar("WHICH", str("2"));
+    EXPECT_EQ(number(eval("1 + &which->amount")), 21);
+    setVar("WHICH", str("second"));
     EXPECT_EQ(number(eval("FIELD->amount")), 10);
     EXPECT_EQ(number(eval("M->amount")), 99);
     EXPECT_EQ(number(eval("second->(amount * 2)")), 40);
@@ -173,6 +176,9 @@ TEST_F(MacroFields, FieldPathsOfTheMacroOpcodes) {
     EXPECT_EQ(amounts[2], 4);
     call("ASSIGNTEXT", {str("first->amount"), intItem(6)});
     EXPECT_EQ(amounts[1], 6);
+    expectInt(call("ALIASNUMBER", {str(" second ")}), 2, 10);
+    expectInt(call("ALIASNUMBER", {str("7")}), 7, 10);
+    expectInt(call("ALIASNUMBER", {str("300")}), 0, 10);
     EXPECT_EQ(type("amount"), "N");
     EXPECT_EQ(type("nosuch->amount"), "UE");
     EXPECT_TRUE(errors.empty());

@@ -121,7 +121,7 @@ char typeLetters(const Item* x, char* out) {
 
 XB_OPCODE(MACROEVAL) { return macroEvaluate(); }
 
-// Alias name → its work-area number.
+// Alias name (or area number written as digits) → the work-area number.
 XB_OPCODE(MACROALIAS) {
     if (!(vm.top->type & M_STRING)) return MACRO_ARGUMENT_ERROR;
     char name[SYMBOL_NAME_MAX + 1];
@@ -129,12 +129,19 @@ XB_OPCODE(MACROALIAS) {
     const char* p = strData(vm.top);
     while (n && (*p == ' ' || *p == '\t')) ++p, --n;
     while (n && (p[n - 1] == ' ' || p[n - 1] == '\t')) --n;
-    if (n == 0 || n > uint32_t(SYMBOL_NAME_MAX)) return MACRO_ARGUMENT_ERROR;
-    upperText(name, p, n);
-    name[n] = 0;
-    GlobalSymbol* s = findSymbol(name);
-    if (!s || !s->aliasArea) return MACRO_ARGUMENT_ERROR;
-    uint16_t area = s->aliasArea;
+    uint32_t area = 0;
+    if (n && *p >= '0' && *p <= '9') {
+        // a work-area number written as digits
+        for (uint32_t i = 0; i < n && p[i] >= '0' && p[i] <= '9' && area < 256; ++i) area = area * 10 + uint32_t(p[i] - '0');
+        if (area >= 256) area = 0;
+    } else {
+        if (n == 0 || n > uint32_t(SYMBOL_NAME_MAX)) return MACRO_ARGUMENT_ERROR;
+        upperText(name, p, n);
+        name[n] = 0;
+        GlobalSymbol* s = findSymbol(name);
+        if (!s || !s->aliasArea) return MACRO_ARGUMENT_ERROR;
+        area = s->aliasArea;
+    }
     itemClear(vm.top);
     vm.top->type = T_INTEGER;
     vm.top->width = 10;

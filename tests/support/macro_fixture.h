@@ -29,6 +29,7 @@ protected:
                 symbol ASSIGNTEXT proc
                 symbol ALIASFIELD proc
                 symbol FIELDTEXT proc
+                symbol ALIASNUMBER proc
                 proc MAIN
                     ENDPROC
                 end
@@ -66,6 +67,13 @@ protected:
                     PUSHLOCAL 2
                     PUSHLOCAL 1
                     MACROPOPFIELD
+                    ENDPROC
+                end
+                proc ALIASNUMBER
+                    FRAME 1 0
+                    PUSHLOCAL 1
+                    MACROALIAS
+                    POPRET
                     ENDPROC
                 end)");
     }
