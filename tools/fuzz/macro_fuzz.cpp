@@ -120,7 +120,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         vm = saved;
         vm.top = top;
         resetSequences();
-        memvarsFree();
+        // undo the privates of the frames the jump abandoned, newest first
+        MemvarTable* t = memvarTable();
+        while (t && t->privateDepth) {
+            vm.frame = vm.stack + t->privates[t->privateDepth - 1].frame;
+            releasePrivates();
+        }
+        vm.frame = saved.frame;
+        vm.frameFlags = saved.frameFlags;
         macroUndefinedIsNil = false;
     }
     running = false;
