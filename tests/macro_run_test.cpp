@@ -4,6 +4,7 @@
 // compile, and the status words of the syntax and argument errors.
 #include "tests/support/macro_fixture.h"
 
+#include <cstdio>
 #include <string>
 
 #include "image/function.h"
@@ -211,6 +212,26 @@ TEST_F(MacroRun, FieldStoreByNameWithoutATableIsTheMissingVariableError) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].d.subCode, 1003);
     EXPECT_EQ(errors[0].operation, "NOFIELD");
+}
+
+}  // namespace
+
+namespace {
+
+void writeToStderr(const char* text, uint32_t n) { std::fwrite(text, 1, n, stderr); }
+
+// DEVPOS, INKEY, PCOL and PROW compile into opcodes the interpreter has no
+// handler for: the text compiles and its run is the invalid-opcode failure.
+TEST_F(MacroRun, ConsoleBuiltInsCompileButFailAsInvalidOpcodes) {
+    for (const char* text : {"DEVPOS(1, 2)", "INKEY()", "PCOL()", "PROW()"}) {
+        EXPECT_NE(code(text), "FAIL") << text;
+    }
+    EXPECT_EXIT(
+        {
+            errorOutputWrite = writeToStderr;
+            eval("1 + PROW()");
+        },
+        ::testing::ExitedWithCode(1), "_0ERR\\(\\) CC");
 }
 
 }  // namespace
