@@ -20,6 +20,33 @@ namespace {
 
 constexpr uint16_t FF_NOT_FOR_MACRO = 0x0002 | FF_DEBUG;
 
+// The code of the runs in progress, innermost last: a static array, and a
+// heap array only while runs nest deeper than it (given back when the
+// outermost run ends, so nothing stays allocated between runs).
+uint8_t* inlineActive[64];
+uint8_t** activeCode = inlineActive;
+uint32_t activeCount = 0;
+uint32_t activeCapacity = 64;
+
+void enterRun(uint8_t* code) {
+    if (activeCount == activeCapacity) {
+        auto* grown = static_cast<uint8_t**>(memAlloc(activeCapacity * 2 * uint32_t(sizeof(uint8_t*))));
+        std::memcpy(grown, activeCode, activeCount * sizeof(uint8_t*));
+        if (activeCode != inlineActive) memFree(activeCode);
+        activeCode = grown;
+        activeCapacity *= 2;
+    }
+    activeCode[activeCount++] = code;
+}
+
+void leaveRun() {
+    if (--activeCount == 0 && activeCode != inlineActive) {
+        memFree(activeCode);
+        activeCode = inlineActive;
+        activeCapacity = 64;
+    }
+}
+
 inline bool nameStart(uint8_t c) { return c == '_' || c == '@' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 inline bool nameChar(uint8_t c) { return nameStart(c) || (c >= '0' && c <= '9'); }
 inline bool refChar(uint8_t c) {
@@ -129,13 +156,23 @@ uint16_t macroRun(bool storeMode) {
     uint16_t flags = vm.frameFlags;
     // blocks made by the code outlive its buffer, so they copy their code
     vm.frameFlags = uint16_t((flags | FF_MACRO) & ~FF_NOT_FOR_MACRO);
+    enterRun(code);
     uint16_t r = execute(code, emptyModuleTable());
+    leaveRun();
     vm.frameFlags = flags;
     memFree(code);
     while (vm.top < base + 1) pushNil();
     if (vm.top > base + 1) vm.top = base + 1;
     if (storeMode) vm.top -= 2;
     return r;
+}
+
+void macroRunsAbandoned() {
+    while (activeCount) memFree(activeCode[--activeCount]);
+    if (activeCode != inlineActive) memFree(activeCode);
+    activeCode = inlineActive;
+    activeCapacity = 64;
+    macroUndefinedIsNil = false;
 }
 
 }  // namespace xb

@@ -37,4 +37,9 @@ bool plainIdentifier(const char* text, uint32_t n, uint32_t* start, uint32_t* le
 // Set while TYPE() evaluates: an undefined plain name gives NIL.
 extern bool macroUndefinedIsNil;
 
+// For a host that carries on after a fatal error ended a run abruptly (the
+// fuzz harness): frees the code of every macro run that was in progress and
+// clears the TYPE flag. Never called while a run is in progress.
+void macroRunsAbandoned();
+
 }  // namespace xb

@@ -206,6 +206,25 @@ TEST_F(MacroRun, BlocksFromTextOutliveTheirCompile) {
     EXPECT_TRUE(errors.empty());
 }
 
+// A macro whose code evaluates a macro, a hundred levels deep in one frame:
+// every level's code is given back.
+TEST_F(MacroRun, NestedRunsGiveTheirCodeBack) {
+    setVar("T", str("IIF(n > 0, (n := n - 1, &(t) + 1), 0)"));
+    // each call's argument stays in a test temporary: compare a shallow run
+    // with a deep one
+    setVar("N", intItem(0));
+    collectGarbage(true);
+    int32_t start = memInUse();
+    EXPECT_EQ(number(eval("&(t)")), 0);
+    collectGarbage(true);
+    int32_t shallow = memInUse() - start;
+    setVar("N", intItem(100));
+    EXPECT_EQ(number(eval("&(t)")), 100);
+    collectGarbage(true);
+    EXPECT_EQ(memInUse() - start, 2 * shallow);
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(MacroRun, FieldStoreByNameWithoutATableIsTheMissingVariableError) {
     answerUnwind();
     call("FIELDTEXT", {str("nofield"), intItem(1)});

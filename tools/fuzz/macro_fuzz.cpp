@@ -10,6 +10,7 @@
 //
 // Build (clang): see docs/macro-compiler.md, "Fuzzing".
 #include <csetjmp>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -101,7 +102,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
+static int runOne(const uint8_t* data, size_t size);
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const char* probe = std::getenv("XB_FUZZ_PROBE");
+    if (!probe) return runOne(data, size);
+    runOne(data, size);
+    collectGarbage(true);
+    int32_t before = memInUse();
+    for (int i = 0; i < 10; ++i) runOne(data, size);
+    collectGarbage(true);
+    if (memInUse() != before)
+        std::fprintf(stderr, "grows %ld: %.*s\n", long(memInUse() - before), int(size), reinterpret_cast<const char*>(data));
+    return 0;
+}
+
+static int runOne(const uint8_t* data, size_t size) {
     if (size > 4096) return 0;
     const char* text = reinterpret_cast<const char*>(data);
     checkCompileGivesEverythingBack(text, uint32_t(size));
@@ -128,11 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         vm.frame = saved.frame;
         vm.frameFlags = saved.frameFlags;
-        macroUndefinedIsNil = false;
+        macroRunsAbandoned();
     }
     running = false;
     vm.callResult = 0;
     static unsigned runs;
-    if (++runs % 256 == 0) collectGarbage(true);
+    if (++runs % 256 == 0) {
+        collectGarbage(true);
+        if (std::getenv("XB_FUZZ_TRACE")) std::fprintf(stderr, "run %u: %ld bytes tracked\n", runs, long(memInUse()));
+    }
     return 0;
 }
