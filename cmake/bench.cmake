@@ -15,3 +15,6 @@ if(XB_DBF_BENCH_SOURCES)
   add_executable(xbdbfbench EXCLUDE_FROM_ALL ${XB_DBF_BENCH_SOURCES} $<TARGET_OBJECTS:xbcore>)
   target_include_directories(xbdbfbench PRIVATE ${CMAKE_SOURCE_DIR})
 endif()
+# The macro compiler benchmark (bench/macro/run.sh): `--target xbmacrobench`.
+add_executable(xbmacrobench EXCLUDE_FROM_ALL bench/macro/macro_bench.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
+target_include_directories(xbmacrobench PRIVATE ${CMAKE_SOURCE_DIR})

@@ -40,6 +40,6 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/comtest_main.cpp)
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbrun_main.cpp)
-  xb_program(xbrun tools/xbrun_main.cpp ${XB_APP_MODULES}
+  xb_program(xbrun tools/xbrun_main.cpp tools/xbrun_shell.cpp ${XB_APP_MODULES}
     $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbstdmodules>)
 endif()

@@ -37,6 +37,8 @@ void setLastError(uint32_t code);
 // ---- standard handles and console-less output
 Handle stdOutput();  // GetStdHandle(STD_OUTPUT_HANDLE)
 Handle stdError();
+Handle stdInput();
+bool isTerminal(Handle h);  // a console / terminal rather than a file or pipe
 void messageBox(const char* text, const char* caption);  // MessageBoxA; POSIX: standard error
 void messageBox(const char* text, const char* caption, uint32_t style);  // MB_* style bits
 

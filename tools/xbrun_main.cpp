@@ -8,6 +8,8 @@
 //                            standard error and exit code 2.
 //   xbrun --list             every procedure of the seven compiled modules, as
 //                            assembler text, module by module.
+//   xbrun -e EXPR [EXPR...] / xbrun -i
+//                            the expression shell (tools/xbrun_shell.cpp).
 //   xbrun --emit-module ID [--header] FILE
 //                            C++ source that embeds FILE's module (how the
 //                            compiled modules are made, tools/genmodules.sh).
@@ -23,6 +25,7 @@
 #include "tools/asm/assembler.h"
 #include "tools/asm/disassembler.h"
 #include "tools/asm/module_emitter.h"
+#include "tools/xbrun_shell.h"
 
 namespace {
 
@@ -140,7 +143,8 @@ void bindProgram() { pcasm::bindModule(&program); }
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) return argc == 2 ? listModules() : fail("usage: xbrun --list");
     if (argc >= 2 && std::strcmp(argv[1], "--emit-module") == 0) return emitModule(argc, argv);
-    if (argc < 2) return fail("usage: xbrun FILE [ARGS...] | --list | --emit-module IDENTIFIER [--header] FILE");
+    if (argc >= 2 && (std::strcmp(argv[1], "-e") == 0 || std::strcmp(argv[1], "-i") == 0)) shell::run(argc, argv);
+    if (argc < 2) return fail("usage: xbrun FILE [ARGS...] | -e EXPR [EXPR...] | -i | --list | --emit-module IDENTIFIER [--header] FILE");
 
     std::string why;
     if (!assembleFile(argv[1], &program, &why)) return fail(std::string(argv[1]) + ": " + why);

@@ -96,6 +96,11 @@ void releasePrivates() {
 }
 
 uint16_t raiseMissingVariable(const GlobalSymbol* symbol, uint16_t tries) {
+    // while TYPE examines an expression the error ends the evaluation instead
+    if (vm.frameFlags & FF_QUIET) {
+        vm.callResult = ST_UNWIND;
+        return ST_UNWIND;
+    }
     ErrorDescriptor d{};
     d.severity = 2;
     d.genCode = EG_NOVAR;

@@ -19,6 +19,8 @@ uint32_t lastError() { return lastErrorValue; }
 void setLastError(uint32_t code) { lastErrorValue = code; }
 Handle stdOutput() { return 1; }
 Handle stdError() { return 2; }
+Handle stdInput() { return 0; }
+bool isTerminal(Handle h) { return isatty(int(h)) == 1; }
 
 // ---- command line
 

@@ -10,6 +10,11 @@ uint32_t lastError() { return GetLastError(); }
 void setLastError(uint32_t code) { SetLastError(code); }
 Handle stdOutput() { return reinterpret_cast<Handle>(GetStdHandle(STD_OUTPUT_HANDLE)); }
 Handle stdError() { return reinterpret_cast<Handle>(GetStdHandle(STD_ERROR_HANDLE)); }
+Handle stdInput() { return reinterpret_cast<Handle>(GetStdHandle(STD_INPUT_HANDLE)); }
+bool isTerminal(Handle h) {
+    DWORD mode;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(h), &mode) != 0;
+}
 
 const char* commandLine() { return GetCommandLineA(); }
 void setCommandLine(int, char**) {}  // the system keeps the line itself
