@@ -9,6 +9,8 @@
 #pragma once
 #include <cstdint>
 
+#include "vm/target.h"
+
 namespace xb {
 
 constexpr uint16_t RDD_METHOD_COUNT = 92;
@@ -19,7 +21,11 @@ using RddMethod = void (*)();
 struct RddMethodTable {
     RddMethod slot[RDD_METHOD_COUNT];
 };
+#if XB_TARGET_64
+static_assert(sizeof(RddMethodTable) == RDD_METHOD_COUNT * 8, "92 slots of 8 bytes on x86_64");
+#else
 static_assert(sizeof(RddMethodTable) == RDD_METHOD_COUNT * 4, "92 slots of 4 bytes");
+#endif
 
 using MethodFill = void (*)(RddMethodTable* table);
 struct MethodFillRegistration {

@@ -108,7 +108,7 @@ uint16_t findDriver(const char* name, DriverEntry** out) {
     uint16_t count = 0;
     getTable(&count, nullptr);
     if (!e->methods) {
-        auto* table = static_cast<RddMethodTable*>(memAllocZero(uint32_t(count) * 4u));
+        auto* table = static_cast<RddMethodTable*>(memAllocZero(uint32_t(count) * uint32_t(sizeof(RddMethod))));
         if (count < RDD_METHOD_COUNT || getTable(&count, table) != 0) {
             memFree(table);
             return FD_TABLE_FAILED;

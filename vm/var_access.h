@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "image/symbols.h"
+#include "vm/symref.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
 #include "vm/symref.h"
