@@ -95,8 +95,9 @@ TEST(RecordLayout, SizesAndOffsetsOfThisTarget) {
         {"ObjectHeader", sizeof(ObjectHeader), 12, 24},
         {"ObjectBody", sizeof(ObjectBody), 20, 24},
         {"ObjectBody.data", offsetof(ObjectBody, data), 16, 16},
-        {"Codeblock", sizeof(Codeblock), 44, 64},
-        {"Codeblock.detachedLocals", offsetof(Codeblock, detachedLocals), 28, 48},
+        // the Item's double is 8-aligned in the Windows ABI, 4-aligned on Linux i386
+        {"Codeblock", sizeof(Codeblock), alignof(Item) == 8 ? 48u : 44u, 64},
+        {"Codeblock.detachedLocals", offsetof(Codeblock, detachedLocals), alignof(Item) == 8 ? 32u : 28u, 48},
         {"FieldDescriptor", sizeof(FieldDescriptor), 20, 32},
         {"PrivateEntry", sizeof(PrivateEntry), 12, 16},
         {"FrameSlot", sizeof(FrameSlot), 16, 16},

@@ -28,9 +28,12 @@ static_assert(offsetof(Codeblock, code) == 8 && offsetof(Codeblock, definingFram
                   sizeof(Codeblock) == 64,
               "Codeblock layout on x86_64");
 #else
+// The Item keeps the alignment of its double: 8 bytes in the Windows ABI, 4 in
+// the Linux i386 ABI, so the detached locals start at 32 or at 28.
 static_assert(offsetof(Codeblock, code) == 4 && offsetof(Codeblock, definingFrame) == 12 &&
-                  offsetof(Codeblock, staticsBase) == 20 && offsetof(Codeblock, detachedLocals) == 28 &&
-                  sizeof(Codeblock) == 44,
+                  offsetof(Codeblock, staticsBase) == 20 &&
+                  offsetof(Codeblock, detachedLocals) == (alignof(Item) == 8 ? 32u : 28u) &&
+                  sizeof(Codeblock) == offsetof(Codeblock, detachedLocals) + sizeof(Item),
               "Codeblock layout on i386");
 #endif
 constexpr uint32_t CB_INPLACE = 1;
