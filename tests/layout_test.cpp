@@ -108,6 +108,32 @@ TEST(RecordLayout, SizesAndOffsetsOfThisTarget) {
     for (const Row& r : rows) EXPECT_EQ(r.got, XB_TARGET_64 ? r.x86_64 : r.i386) << r.what;
 }
 
+TEST(ImageForm, EntriesNameTheirModulesProcedures) {
+    Function functions[3] = {};
+    const ImageModule m{nullptr, nullptr, 0, functions, 3};
+    for (uint32_t i = 0; i < 3; ++i) {
+        ModuleSymbol e{};
+        setImageFunction(&e, functions, i);
+        EXPECT_EQ(imageFunction(m, &e), &functions[i]) << i;
+    }
+    const ModuleSymbol none{};
+    EXPECT_EQ(imageFunction(m, &none), nullptr);
+    // the generated tables' initialiser gives the same bytes as the setter
+    const ModuleSymbol generated = {"P", SC_STATIC, XB_IMAGE_FUNCTION(functions, 2)};
+    ModuleSymbol set{};
+    set.name[0] = 'P';
+    set.scope = SC_STATIC;
+    setImageFunction(&set, functions, 2);
+    EXPECT_EQ(bytesOf(&generated, 64), bytesOf(&set, 64));
+#if XB_TARGET_64
+    // a procedure number beyond the module's procedures names nothing
+    ModuleSymbol beyond{};
+    beyond.ref = 4;
+    EXPECT_EQ(imageFunction(m, &beyond), nullptr);
+    EXPECT_EQ(generated.ref, 3u);
+#endif
+}
+
 class Layout : public VmTest {
 protected:
     void loadEcho() {
