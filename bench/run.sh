@@ -1,22 +1,28 @@
 #!/bin/sh
 # Builds the interpreter benchmark and runs the counting loop on the
-# interpreter, in Lua 5.4 and in Python 3, one after the other; prints the
-# nanoseconds per opcode and the time ratios, the Lua ratio last.
-#   bench/run.sh [count]     (XB_BUILD_DIR overrides build/native)
+# interpreter, in Lua 5.4 and in Python 3 (/usr/bin/python3), one after the
+# other in the same run; prints which build it timed, the nanoseconds per
+# opcode and the time ratios, the Lua ratio last.
+#   bench/run.sh [count]     (XB_BUILD_DIR overrides build/native64, the
+#                             x86_64 build; XB_BUILD_DIR=build/native times
+#                             the i386 build)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-build=${XB_BUILD_DIR:-$root/build/native}
+build=${XB_BUILD_DIR:-$root/build/native64}
 count=${1:-10000000}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    if [ "$build" = "$root/build/native" ]; then
-        (cd "$root" && cmake --preset native >/dev/null)
-    else
-        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    fi
+    case "$build" in
+        "$root/build/native64") (cd "$root" && cmake --preset native64 >/dev/null) ;;
+        "$root/build/native") (cd "$root" && cmake --preset native >/dev/null) ;;
+        *) cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DXB_ARCH=x86_64 >/dev/null ;;
+    esac
 fi
 cmake --build "$build" --target xbbench -j2 >/dev/null
+arch=$(sed -n 's/^XB_ARCH:[A-Z]*=//p' "$build/CMakeCache.txt")
+buildType=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+echo "timed build: $build (Linux ${arch:-i386}, $buildType)"
 
 out=$("$build/xbbench" "$count")
 echo "$out" | grep -v '^seconds '
@@ -32,7 +38,7 @@ awk -v xb="$xb" -v py="$py" 'BEGIN { printf "interpreter/python3 time ratio: %.2
 # the i386 build of the same Lua under the same emulation (unpacked from the
 # distribution's packages into the build tree, not installed).
 emulated=0
-if [ "$(uname -m)" = x86_64 ] && grep -qs qemu-i386 /proc/sys/fs/binfmt_misc/* 2>/dev/null; then emulated=1; fi
+if [ "${arch:-i386}" = i386 ] && [ "$(uname -m)" = x86_64 ] && grep -qs qemu-i386 /proc/sys/fs/binfmt_misc/* 2>/dev/null; then emulated=1; fi
 if [ "$emulated" = 1 ]; then
     lua32="$build/lua-i386"
     if [ ! -x "$lua32/usr/bin/lua5.4" ]; then

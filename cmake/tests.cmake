@@ -23,8 +23,8 @@ if(NOT WIN32)
   # One ctest test per test case, or per test suite where starting a process
   # is dear: under qemu-user (kernels without 32-bit support, see
   # tools/host-setup.sh) every start of an i386 program costs a fraction of a
-  # second, more with the sanitizers.
-  if(EXISTS /proc/sys/fs/binfmt_misc/xb-i386)
+  # second, more with the sanitizers. The x86_64 build runs natively.
+  if(XB_ARCH STREQUAL "i386" AND EXISTS /proc/sys/fs/binfmt_misc/xb-i386)
     set(XB_TEST_DEFAULT_GRANULARITY suite)
   else()
     set(XB_TEST_DEFAULT_GRANULARITY case)

@@ -1,6 +1,6 @@
 // Calling a procedure by its symbol with the command-line parameters: the
 // start-up code's way into pcode.
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/startup.h"
 #include "image/symbols.h"
 #include "vm/interp.h"

@@ -1,36 +1,4 @@
-// What a symbol's function designates: a native routine, or a pcode procedure
-// (its bytes and its module's table) run by the interpreter.
+// The Function record and XB_NATIVE live in vm/function.h; this header only
+// forwards to it for sources written before the move.
 #pragma once
-#include <cstdint>
-
-namespace xb {
-
-struct ModuleSymbol;
-
-struct Function {
-    uint16_t (*native)();  // null for pcode procedures
-    const uint8_t* pcode;
-    ModuleSymbol* module;
-};
-
-// Native functions register themselves by name; after the module tables are
-// registered each name gets its native unless a module defined it.
-struct NativeRegistration {
-    const char* name;
-    const Function* function;
-    NativeRegistration* next;
-    NativeRegistration(const char* n, const Function* f);
-};
-NativeRegistration* nativeRegistrations();
-const Function* findNative(const char* name);
-
-}  // namespace xb
-
-// Defines a native function callable from pcode under NAME:
-//   XB_NATIVE(fnFOPEN, "FOPEN") { ... return 0; }
-#define XB_NATIVE(ident, NAME)                                   \
-    static uint16_t ident##_body();                              \
-    extern const ::xb::Function ident;                           \
-    const ::xb::Function ident = {ident##_body, nullptr, nullptr}; \
-    static ::xb::NativeRegistration ident##_registration(NAME, &ident); \
-    static uint16_t ident##_body()
+#include "vm/function.h"

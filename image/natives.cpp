@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 
 namespace xb {
 

@@ -2,7 +2,7 @@
 // process with the error level, and the pcode functions ERRORLEVEL and __QUIT.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/startup.h"
 #include "image/symbols.h"
 #include "lib/classes.h"

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "image/function.h"
 #include "lib/casemap.h"
 #include "runtime/memory.h"
 
@@ -45,12 +44,34 @@ void* newPoolBlock(uint32_t bytes) {
     return b;
 }
 
+#if XB_TARGET_64
+static_assert(POOL_BLOCK == SYMBOL_BLOCK, "record numbers count in pool blocks");
+uint32_t recordBlockCapacity;
+
+// Records are numbered through a table of their blocks (vm/symref.h).
+void addRecordBlock(GlobalSymbol* block) {
+    uint32_t blocks = symbolRecords.count / POOL_BLOCK;
+    if (blocks == recordBlockCapacity) {
+        recordBlockCapacity += recordBlockCapacity < 64 ? 16 : recordBlockCapacity / 4;
+        symbolRecords.blocks = static_cast<GlobalSymbol**>(
+            memRealloc(symbolRecords.blocks, recordBlockCapacity * uint32_t(sizeof(GlobalSymbol*))));
+    }
+    symbolRecords.blocks[blocks] = block;
+}
+#endif
+
 GlobalSymbol* newRecord(ModuleSymbol* name, const Function* fn) {
     if (recordsUsed == POOL_BLOCK) {
         recordBlock = static_cast<GlobalSymbol*>(newPoolBlock(POOL_BLOCK * sizeof(GlobalSymbol)));
         recordsUsed = 0;
+#if XB_TARGET_64
+        addRecordBlock(recordBlock);
+#endif
     }
     GlobalSymbol* r = &recordBlock[recordsUsed++];
+#if XB_TARGET_64
+    r->ref = ++symbolRecords.count;
+#endif
     r->name = name;
     r->function = fn;
     r->hash = symbolCrc(name->name);
@@ -80,7 +101,7 @@ GlobalSymbol* searchIndex(const char* name, uint32_t* insertAt) {
     uint32_t low = 0, high = indexCount, probe = indexCount / 2, pos = 0;
     while (low < high) {
         int c = compareNames(name, nameIndex[probe]->name);
-        if (c == 0) return static_cast<GlobalSymbol*>(nameIndex[probe]->address);
+        if (c == 0) return entryGlobal(nameIndex[probe]);
         if (c < 0) {
             high = probe;
             pos = probe;
@@ -124,7 +145,7 @@ GlobalSymbol* createName(const char* upper, uint32_t insertAt) {
     std::strcpy(slot->name, upper);
     insertIndex(insertAt, slot);
     GlobalSymbol* r = newRecord(slot, nullptr);
-    slot->address = r;
+    setEntryGlobal(slot, r);
     return r;
 }
 
@@ -187,9 +208,9 @@ void registerModuleSymbols() {
         for (uint32_t i = 0; i < imageModules[m].count; ++i) {
             ModuleSymbol* e = &imageModules[m].symbols[i];
             if (!e->name[0]) continue;
-            GlobalSymbol* r = registerSymbol(e, static_cast<const Function*>(e->address));
+            GlobalSymbol* r = registerSymbol(e, imageFunction(imageModules[m], e));
             // entries that name an existing record keep pointing at it
-            e->address = r;
+            setEntryGlobal(e, r);
         }
     }
     char letter[2] = {0, 0};
@@ -257,6 +278,11 @@ void freeSymbols() {
     poolBlocks = nullptr;
     poolCount = poolCapacity = 0;
     recordsUsed = slotsUsed = POOL_BLOCK;
+#if XB_TARGET_64
+    memFree(symbolRecords.blocks);
+    symbolRecords = {};
+    recordBlockCapacity = 0;
+#endif
     memFree(nameIndex);
     nameIndex = nullptr;
     indexCount = indexCapacity = 0;

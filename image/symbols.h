@@ -2,49 +2,55 @@
 //
 // Each compiled module carries a table of 64-byte ModuleSymbol entries (entry
 // 0 all zero, so that pcode symbol operand n is entry n). At start-up every
-// entry is registered: names are kept once, in a sorted index, and the entry's
-// address field is replaced by the address of its GlobalSymbol record.
+// entry is registered: names are kept once, in a sorted index, and bytes
+// 60..63 of the entry, which named the module's own Function for the name,
+// then name its GlobalSymbol record (the records: vm/symbol.h; the 32-bit
+// encoding: vm/symref.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+#include "vm/function.h"
+#include "vm/symbol.h"
+#include "vm/symref.h"
+
 namespace xb {
-
-struct FieldDescriptor;
-struct Function;
-
-enum SymbolScope : uint8_t { SC_PUBLIC = 0, SC_STATIC = 1, SC_INIT = 2, SC_EXIT = 4 };
-constexpr int SYMBOL_NAME_MAX = 58;
-
-struct ModuleSymbol {
-    char name[59];
-    uint8_t scope;
-    void* address;  // image: const Function* or null; after registration: GlobalSymbol*
-};
-static_assert(sizeof(ModuleSymbol) == 64, "ModuleSymbol is 64 bytes");
-static_assert(offsetof(ModuleSymbol, address) == 60, "address in bytes 60..63");
-
-struct GlobalSymbol {
-    FieldDescriptor* fieldChain;
-    uint16_t memvarSlot;
-    uint16_t aliasArea;
-    ModuleSymbol* name;  // 64-byte name entry
-    const Function* function;
-    uint32_t hash;
-};
-static_assert(sizeof(GlobalSymbol) == 20, "GlobalSymbol layout on i386");
-
-inline GlobalSymbol* moduleGlobal(const ModuleSymbol* table, uint16_t n) {
-    return static_cast<GlobalSymbol*>(table[n].address);
-}
-inline const char* symbolName(const GlobalSymbol* s) { return s->name->name; }
 
 // One module of the image: its table (entry 0 the zero entry) and entry count.
 struct ImageModule {
     ModuleSymbol* symbols;          // writable table the pcode refers to
     const ModuleSymbol* pristine;   // its image form, copied in before registration (may be null)
     uint32_t count;                 // entries including the leading zero entry
+    const Function* functions;      // the module's procedures, which the image form names
+    uint32_t functionCount;
 };
+
+// The Function an entry in image form (before registration) names for its
+// module, or null. On x86_64 the entry holds a procedure number, resolved
+// through m.functions (a number beyond them names nothing).
+inline const Function* imageFunction(const ImageModule& m, const ModuleSymbol* e) {
+#if XB_TARGET_64
+    return e->ref && e->ref <= m.functionCount ? &m.functions[e->ref - 1] : nullptr;
+#else
+    (void)m;
+    return static_cast<const Function*>(e->address);
+#endif
+}
+// Makes the image-form entry e name functions[i].
+inline void setImageFunction(ModuleSymbol* e, const Function* functions, uint32_t i) {
+#if XB_TARGET_64
+    (void)functions;
+    e->ref = i + 1;
+#else
+    e->address = const_cast<Function*>(&functions[i]);
+#endif
+}
+// The same, as the initialiser of bytes 60..63 in a generated image table.
+#if XB_TARGET_64
+#define XB_IMAGE_FUNCTION(functions, i) (uint32_t(i) + 1u)
+#else
+#define XB_IMAGE_FUNCTION(functions, i) (const_cast<::xb::Function*>(&(functions)[i]))
+#endif
 // The image: the modules in image order (the main module first).
 void setImage(const ImageModule* modules, uint32_t count);
 // The image module whose writable table is `table`; null for any other table

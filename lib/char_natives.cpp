@@ -1,6 +1,6 @@
 // The four character tests of the library, each on the first character of
 // its text argument. A missing, empty or non-text argument answers false.
-#include "image/function.h"
+#include "vm/function.h"
 #include "lib/casemap.h"
 #include "vm/native.h"
 

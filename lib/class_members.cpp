@@ -3,7 +3,7 @@
 // and the creation of instances.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/symbols.h"
 #include "lib/classes.h"
 #include "runtime/memory.h"
@@ -131,7 +131,7 @@ void copyArray(Item* slot, CopyMap* map) {
     ObjectBody* to = bodyOf(slot);
     if (from->length) std::memcpy(to->data, from->data, from->length * sizeof(Item));
     to->classHandle = from->classHandle;
-    slot->v.o.classHandle = original.v.o.classHandle;
+    setItemClassHandle(slot, itemClassHandle(&original));
     map->add(from, to);
 }
 

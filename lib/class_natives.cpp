@@ -4,7 +4,7 @@
 // array.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/symbols.h"
 #include "lib/classes.h"
 #include "vm/interp.h"
@@ -52,7 +52,7 @@ const Function* functionInModule(const Codeblock* cb, const GlobalSymbol* name) 
     for (uint32_t i = 1; i < m->count; ++i) {
         const ModuleSymbol& e = m->symbols[i];
         if (std::strcmp(e.name, symbolName(name)) != 0) continue;
-        auto* g = static_cast<const GlobalSymbol*>(e.address);
+        const GlobalSymbol* g = entryGlobal(&e);
         if (g && g->function) return g->function;
     }
     return nullptr;

@@ -4,7 +4,7 @@
 // two opcodes of the class system.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/symbols.h"
 #include "lib/classes.h"
 #include "runtime/error.h"
@@ -104,7 +104,7 @@ uint16_t readOnlyRoutine() {
         vm.callResult = ST_UNWIND;
         return ST_UNWIND;
     }
-    const char* name = symbolName(frameSlot(vm.frame)->procSymbol);
+    const char* name = symbolName(frameProcSymbol(vm.frame));
     if (name[0] == '_') ++name;
     ErrorDescriptor d{};
     d.severity = 2;
@@ -123,8 +123,8 @@ uint16_t opQSuper() {
     Item copy = *self;
     if (isObject(&copy)) {
         ClassRecord* c = classRecord(objectSearchClass(&copy));
-        copy.v.o.receiver = 1;
-        copy.v.o.classHandle = c ? c->superclass : 0;
+        setItemReceiver(&copy, 1);
+        setItemClassHandle(&copy, c ? c->superclass : 0);
     }
     push(&copy);
     return 0;

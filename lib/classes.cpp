@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/symbols.h"
 #include "lib/casemap.h"
 #include "runtime/memory.h"
@@ -227,13 +227,13 @@ uint16_t objectClass(const Item* it) { return isObject(it) ? bodyOf(it)->classHa
 
 uint16_t objectSearchClass(const Item* it) {
     if (!isObject(it)) return 0;
-    return it->v.o.receiver ? it->v.o.classHandle : bodyOf(it)->classHandle;
+    return itemReceiver(it) ? itemClassHandle(it) : bodyOf(it)->classHandle;
 }
 
 void objectTag(Item* it, uint16_t handle) {
     bodyOf(it)->classHandle = handle;
-    it->v.o.classHandle = handle;
-    it->v.o.receiver = 0;
+    setItemClassHandle(it, handle);
+    setItemReceiver(it, 0);
 }
 
 }  // namespace xb

@@ -4,7 +4,7 @@
 // An object is an Array Item whose array object carries a class handle (the
 // 1-based position in the registry; 0 = no class). The Item carries a second
 // handle, the class whose messages are searched: an Item pushed as a method
-// receiver (v.o.receiver = 1: PUSHSELF, QSUPER) searches v.o.classHandle,
+// receiver (itemReceiver() = 1: PUSHSELF, QSUPER) searches itemClassHandle(),
 // every other Item searches its object's own class.
 //
 // Lifecycle: classSystemInstall() (called by errorSystemStart()) hooks the
@@ -13,6 +13,7 @@
 // must run before vmStop(), because the classes' instance templates and class
 // variables live in static-area temporaries.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "vm/item.h"
@@ -40,7 +41,15 @@ struct MethodEntry {
     uintptr_t ownerModule;   // the declaring class's owner
     const void* target;      // forwarding messages: the GlobalSymbol forwarded to
 };
-static_assert(sizeof(MethodEntry) == 28, "MethodEntry layout on i386");
+#if XB_TARGET_64
+static_assert(sizeof(MethodEntry) == 48 && offsetof(MethodEntry, function) == 16 &&
+                  offsetof(MethodEntry, ownerModule) == 32 && offsetof(MethodEntry, target) == 40,
+              "MethodEntry layout on x86_64");
+#else
+static_assert(sizeof(MethodEntry) == 28 && offsetof(MethodEntry, function) == 8 &&
+                  offsetof(MethodEntry, ownerModule) == 20 && offsetof(MethodEntry, target) == 24,
+              "MethodEntry layout on i386");
+#endif
 
 struct ClassRecord {
     GlobalSymbol* name;

@@ -29,18 +29,18 @@ inline const Function appMainFunctions[] = {
 
 inline const ModuleSymbol appMainPristine[7] = {
     {},
-    {"MAIN", SC_PUBLIC, const_cast<Function*>(&appMainFunctions[0])},
-    {"FOPEN", SC_PUBLIC, nullptr},
-    {"FDCB", SC_PUBLIC, nullptr},
-    {"FWRITE", SC_PUBLIC, nullptr},
-    {"FCOMMIT", SC_PUBLIC, nullptr},
-    {"FCLOSE", SC_PUBLIC, nullptr},
+    {"MAIN", SC_PUBLIC, XB_IMAGE_FUNCTION(appMainFunctions, 0)},
+    {"FOPEN", SC_PUBLIC, {}},
+    {"FDCB", SC_PUBLIC, {}},
+    {"FWRITE", SC_PUBLIC, {}},
+    {"FCOMMIT", SC_PUBLIC, {}},
+    {"FCLOSE", SC_PUBLIC, {}},
 };
 
 inline const CompiledProc appMainProcs[] = {
     {"MAIN", appMainCode0, sizeof appMainCode0},
 };
 
-inline const CompiledModule appMain = {"APP", appMainTable, appMainPristine, 7, appMainProcs, 1};
+inline const CompiledModule appMain = {"APP", appMainTable, appMainPristine, 7, appMainProcs, 1, appMainFunctions};
 
 }  // namespace xb::modules

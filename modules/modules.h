@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/symbols.h"
 
 namespace xb::modules {
@@ -23,9 +23,12 @@ struct CompiledModule {
     uint32_t count;  // entries including the zero entry
     const CompiledProc* procs;
     uint32_t procCount;
+    const Function* functions;  // procCount records, named by the pristine table
 };
 
-inline ImageModule imageModule(const CompiledModule& m) { return {m.table, m.pristine, m.count}; }
+inline ImageModule imageModule(const CompiledModule& m) {
+    return {m.table, m.pristine, m.count, m.functions, m.procCount};
+}
 
 // The six standard modules in image order: start-up, error system, database
 // start-up, NTX registration, NTX lock errors, DBF registration.

@@ -27,10 +27,10 @@ const Function stdClipinitFunctions[] = {
 
 const ModuleSymbol stdClipinitPristine[5] = {
     {},
-    {"CLIPINIT$", SC_INIT, const_cast<Function*>(&stdClipinitFunctions[0])},
-    {"GETLIST", SC_PUBLIC, nullptr},
-    {"ERRORSYS", SC_PUBLIC, nullptr},
-    {"SYSINIT", SC_PUBLIC, const_cast<Function*>(&stdClipinitFunctions[1])},
+    {"CLIPINIT$", SC_INIT, XB_IMAGE_FUNCTION(stdClipinitFunctions, 0)},
+    {"GETLIST", SC_PUBLIC, {}},
+    {"ERRORSYS", SC_PUBLIC, {}},
+    {"SYSINIT", SC_PUBLIC, XB_IMAGE_FUNCTION(stdClipinitFunctions, 1)},
 };
 
 const CompiledProc stdClipinitProcs[] = {
@@ -41,6 +41,6 @@ const CompiledProc stdClipinitProcs[] = {
 }  // namespace
 
 extern const CompiledModule stdClipinit;
-const CompiledModule stdClipinit = {"CLIPINIT", stdClipinitTable, stdClipinitPristine, 5, stdClipinitProcs, 2};
+const CompiledModule stdClipinit = {"CLIPINIT", stdClipinitTable, stdClipinitPristine, 5, stdClipinitProcs, 2, stdClipinitFunctions};
 
 }  // namespace xb::modules

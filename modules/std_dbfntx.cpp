@@ -26,11 +26,11 @@ const Function stdDbfntxFunctions[] = {
 
 const ModuleSymbol stdDbfntxPristine[6] = {
     {},
-    {"DBFNTX", SC_PUBLIC, const_cast<Function*>(&stdDbfntxFunctions[0])},
-    {"DBFNTXINIT$", SC_INIT, const_cast<Function*>(&stdDbfntxFunctions[1])},
-    {"_VDBFNTX", SC_PUBLIC, nullptr},
-    {"DBFONLY", SC_PUBLIC, nullptr},
-    {"RDDREGISTER", SC_PUBLIC, nullptr},
+    {"DBFNTX", SC_PUBLIC, XB_IMAGE_FUNCTION(stdDbfntxFunctions, 0)},
+    {"DBFNTXINIT$", SC_INIT, XB_IMAGE_FUNCTION(stdDbfntxFunctions, 1)},
+    {"_VDBFNTX", SC_PUBLIC, {}},
+    {"DBFONLY", SC_PUBLIC, {}},
+    {"RDDREGISTER", SC_PUBLIC, {}},
 };
 
 const CompiledProc stdDbfntxProcs[] = {
@@ -41,6 +41,6 @@ const CompiledProc stdDbfntxProcs[] = {
 }  // namespace
 
 extern const CompiledModule stdDbfntx;
-const CompiledModule stdDbfntx = {"DBFNTX", stdDbfntxTable, stdDbfntxPristine, 6, stdDbfntxProcs, 2};
+const CompiledModule stdDbfntx = {"DBFNTX", stdDbfntxTable, stdDbfntxPristine, 6, stdDbfntxProcs, 2, stdDbfntxFunctions};
 
 }  // namespace xb::modules

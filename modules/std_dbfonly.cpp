@@ -26,10 +26,10 @@ const Function stdDbfonlyFunctions[] = {
 
 const ModuleSymbol stdDbfonlyPristine[5] = {
     {},
-    {"DBFONLY", SC_PUBLIC, const_cast<Function*>(&stdDbfonlyFunctions[0])},
-    {"DBFINIT$", SC_INIT, const_cast<Function*>(&stdDbfonlyFunctions[1])},
-    {"_VDBF", SC_PUBLIC, nullptr},
-    {"RDDREGISTER", SC_PUBLIC, nullptr},
+    {"DBFONLY", SC_PUBLIC, XB_IMAGE_FUNCTION(stdDbfonlyFunctions, 0)},
+    {"DBFINIT$", SC_INIT, XB_IMAGE_FUNCTION(stdDbfonlyFunctions, 1)},
+    {"_VDBF", SC_PUBLIC, {}},
+    {"RDDREGISTER", SC_PUBLIC, {}},
 };
 
 const CompiledProc stdDbfonlyProcs[] = {
@@ -40,6 +40,6 @@ const CompiledProc stdDbfonlyProcs[] = {
 }  // namespace
 
 extern const CompiledModule stdDbfonly;
-const CompiledModule stdDbfonly = {"DBFONLY", stdDbfonlyTable, stdDbfonlyPristine, 5, stdDbfonlyProcs, 2};
+const CompiledModule stdDbfonly = {"DBFONLY", stdDbfonlyTable, stdDbfonlyPristine, 5, stdDbfonlyProcs, 2, stdDbfonlyFunctions};
 
 }  // namespace xb::modules

@@ -77,25 +77,25 @@ const Function stdErrorsysFunctions[] = {
 
 const ModuleSymbol stdErrorsysPristine[20] = {
     {},
-    {"ERRORSYS", SC_PUBLIC, const_cast<Function*>(&stdErrorsysFunctions[0])},
-    {"ERRORBLOCK", SC_PUBLIC, nullptr},
-    {"DEFERROR", SC_STATIC, const_cast<Function*>(&stdErrorsysFunctions[1])},
-    {"GENCODE", SC_PUBLIC, nullptr},
-    {"OSCODE", SC_PUBLIC, nullptr},
-    {"CANDEFAULT", SC_PUBLIC, nullptr},
-    {"NETERR", SC_PUBLIC, nullptr},
-    {"ERRORMESSAGE", SC_STATIC, const_cast<Function*>(&stdErrorsysFunctions[2])},
-    {"PROCNAME", SC_PUBLIC, nullptr},
-    {"PROCLINE", SC_PUBLIC, nullptr},
-    {"OUTERR", SC_PUBLIC, nullptr},
-    {"ERRORLEVEL", SC_PUBLIC, nullptr},
-    {"__QUIT", SC_PUBLIC, nullptr},
-    {"SEVERITY", SC_PUBLIC, nullptr},
-    {"SUBSYSTEM", SC_PUBLIC, nullptr},
-    {"SUBCODE", SC_PUBLIC, nullptr},
-    {"DESCRIPTION", SC_PUBLIC, nullptr},
-    {"FILENAME", SC_PUBLIC, nullptr},
-    {"OPERATION", SC_PUBLIC, nullptr},
+    {"ERRORSYS", SC_PUBLIC, XB_IMAGE_FUNCTION(stdErrorsysFunctions, 0)},
+    {"ERRORBLOCK", SC_PUBLIC, {}},
+    {"DEFERROR", SC_STATIC, XB_IMAGE_FUNCTION(stdErrorsysFunctions, 1)},
+    {"GENCODE", SC_PUBLIC, {}},
+    {"OSCODE", SC_PUBLIC, {}},
+    {"CANDEFAULT", SC_PUBLIC, {}},
+    {"NETERR", SC_PUBLIC, {}},
+    {"ERRORMESSAGE", SC_STATIC, XB_IMAGE_FUNCTION(stdErrorsysFunctions, 2)},
+    {"PROCNAME", SC_PUBLIC, {}},
+    {"PROCLINE", SC_PUBLIC, {}},
+    {"OUTERR", SC_PUBLIC, {}},
+    {"ERRORLEVEL", SC_PUBLIC, {}},
+    {"__QUIT", SC_PUBLIC, {}},
+    {"SEVERITY", SC_PUBLIC, {}},
+    {"SUBSYSTEM", SC_PUBLIC, {}},
+    {"SUBCODE", SC_PUBLIC, {}},
+    {"DESCRIPTION", SC_PUBLIC, {}},
+    {"FILENAME", SC_PUBLIC, {}},
+    {"OPERATION", SC_PUBLIC, {}},
 };
 
 const CompiledProc stdErrorsysProcs[] = {
@@ -107,6 +107,6 @@ const CompiledProc stdErrorsysProcs[] = {
 }  // namespace
 
 extern const CompiledModule stdErrorsys;
-const CompiledModule stdErrorsys = {"ERRORSYS", stdErrorsysTable, stdErrorsysPristine, 20, stdErrorsysProcs, 3};
+const CompiledModule stdErrorsys = {"ERRORSYS", stdErrorsysTable, stdErrorsysPristine, 20, stdErrorsysProcs, 3, stdErrorsysFunctions};
 
 }  // namespace xb::modules

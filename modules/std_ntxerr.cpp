@@ -36,12 +36,12 @@ const Function stdNtxerrFunctions[] = {
 
 const ModuleSymbol stdNtxerrPristine[7] = {
     {},
-    {"_NTXERR", SC_PUBLIC, const_cast<Function*>(&stdNtxerrFunctions[0])},
-    {"LOCKERRHANDLER", SC_STATIC, const_cast<Function*>(&stdNtxerrFunctions[1])},
-    {"GENCODE", SC_PUBLIC, nullptr},
-    {"EVAL", SC_PUBLIC, nullptr},
-    {"INITHANDLER$", SC_INIT, const_cast<Function*>(&stdNtxerrFunctions[2])},
-    {"ERRORBLOCK", SC_PUBLIC, nullptr},
+    {"_NTXERR", SC_PUBLIC, XB_IMAGE_FUNCTION(stdNtxerrFunctions, 0)},
+    {"LOCKERRHANDLER", SC_STATIC, XB_IMAGE_FUNCTION(stdNtxerrFunctions, 1)},
+    {"GENCODE", SC_PUBLIC, {}},
+    {"EVAL", SC_PUBLIC, {}},
+    {"INITHANDLER$", SC_INIT, XB_IMAGE_FUNCTION(stdNtxerrFunctions, 2)},
+    {"ERRORBLOCK", SC_PUBLIC, {}},
 };
 
 const CompiledProc stdNtxerrProcs[] = {
@@ -53,6 +53,6 @@ const CompiledProc stdNtxerrProcs[] = {
 }  // namespace
 
 extern const CompiledModule stdNtxerr;
-const CompiledModule stdNtxerr = {"NTXERR", stdNtxerrTable, stdNtxerrPristine, 7, stdNtxerrProcs, 3};
+const CompiledModule stdNtxerr = {"NTXERR", stdNtxerrTable, stdNtxerrPristine, 7, stdNtxerrProcs, 3, stdNtxerrFunctions};
 
 }  // namespace xb::modules

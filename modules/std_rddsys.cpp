@@ -26,11 +26,11 @@ const Function stdRddsysFunctions[] = {
 
 const ModuleSymbol stdRddsysPristine[6] = {
     {},
-    {"RDDSYS", SC_PUBLIC, const_cast<Function*>(&stdRddsysFunctions[0])},
-    {"RDDINIT$", SC_INIT, const_cast<Function*>(&stdRddsysFunctions[1])},
-    {"DBFNTX", SC_PUBLIC, nullptr},
-    {"DBFONLY", SC_PUBLIC, nullptr},
-    {"RDDSETDEFAULT", SC_PUBLIC, nullptr},
+    {"RDDSYS", SC_PUBLIC, XB_IMAGE_FUNCTION(stdRddsysFunctions, 0)},
+    {"RDDINIT$", SC_INIT, XB_IMAGE_FUNCTION(stdRddsysFunctions, 1)},
+    {"DBFNTX", SC_PUBLIC, {}},
+    {"DBFONLY", SC_PUBLIC, {}},
+    {"RDDSETDEFAULT", SC_PUBLIC, {}},
 };
 
 const CompiledProc stdRddsysProcs[] = {
@@ -41,6 +41,6 @@ const CompiledProc stdRddsysProcs[] = {
 }  // namespace
 
 extern const CompiledModule stdRddsys;
-const CompiledModule stdRddsys = {"RDDSYS", stdRddsysTable, stdRddsysPristine, 6, stdRddsysProcs, 2};
+const CompiledModule stdRddsys = {"RDDSYS", stdRddsysTable, stdRddsysPristine, 6, stdRddsysProcs, 2, stdRddsysFunctions};
 
 }  // namespace xb::modules

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "vm/item.h"
+#include "vm/target.h"
 
 namespace xb {
 
@@ -49,10 +50,11 @@ using RddMethod = void (*)();
 struct RddMethodTable {
     RddMethod slot[RDD_METHOD_COUNT];
 };
-#if defined(__i386__) || defined(_M_IX86)
+#if XB_TARGET_64
+static_assert(sizeof(RddMethodTable) == RDD_METHOD_COUNT * 8, "92 slots of 8 bytes on x86_64");
+#else
 static_assert(sizeof(RddMethodTable) == RDD_METHOD_COUNT * 4, "92 slots of 4 bytes");
 #endif
-static_assert(sizeof(RddMethodTable) == RDD_METHOD_COUNT * sizeof(void*), "92 pointer slots");
 
 // The signature of each slot: RddSlotType<RDD_SKIP>::Fn.
 template <uint16_t N>

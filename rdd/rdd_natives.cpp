@@ -1,7 +1,7 @@
 // RDDREGISTER, RDDSETDEFAULT and RDDLIST: the driver registry seen from pcode.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "rdd/registry.h"
 #include "runtime/error.h"
 #include "vm/native.h"

@@ -1,7 +1,7 @@
 // The output functions of pcode: OUTERR and OUTSTD write their arguments as
 // pieces (a blank between two arguments), QOUT and QQOUT show each argument
 // in a message box, SETCOLOR reports the one colour text there is.
-#include "image/function.h"
+#include "vm/function.h"
 #include "runtime/display.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"

@@ -2,6 +2,7 @@
 // ErrorDescriptor; the error system turns it into an ErrorObject, evaluates the
 // error block with it and hands the answer back (in the return Item).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "vm/item.h"
@@ -35,7 +36,13 @@ struct ErrorDescriptor {
     const char* operation;
     const char* fileName;
 };
-static_assert(sizeof(ErrorDescriptor) == 28, "ErrorDescriptor is 28 bytes");
+#if XB_TARGET_64
+static_assert(sizeof(ErrorDescriptor) == 48 && offsetof(ErrorDescriptor, subsystem) == 16,
+              "ErrorDescriptor layout on x86_64");
+#else
+static_assert(sizeof(ErrorDescriptor) == 28 && offsetof(ErrorDescriptor, subsystem) == 12,
+              "ErrorDescriptor is 28 bytes");
+#endif
 
 // Raises: builds the error object and evaluates the error block; the block's
 // value is left in the return Item. Returns 0, or 0xFFFF when the block unwound.

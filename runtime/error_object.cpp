@@ -7,7 +7,7 @@
 // may share.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/symbols.h"
 #include "lib/classes.h"
 #include "runtime/errorsys.h"

@@ -1,7 +1,7 @@
 // The error system's functions callable from pcode: the error block, the
 // network-error flag, the last operating-system code, and the names and
 // lines of the active procedures.
-#include "image/function.h"
+#include "vm/function.h"
 #include "runtime/errorsys.h"
 #include "vm/native.h"
 #include "vm/procname.h"

@@ -3,7 +3,7 @@
 // never by raising, except FOPEN given a name that is not text.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "runtime/error.h"
 #include "runtime/files.h"
 #include "runtime/memory.h"

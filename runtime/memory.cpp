@@ -15,7 +15,7 @@ struct BlockHeader {
     BlockHeader* next;  // older
     BlockHeader* prev;  // newer
 };
-static_assert(sizeof(BlockHeader) == 12, "block header");
+static_assert(sizeof(BlockHeader) == 3 * sizeof(void*), "block header: 12 bytes on i386, 24 on x86_64");
 
 BlockHeader* newest;
 int32_t bytesInUse;

@@ -84,7 +84,7 @@ uint16_t raiseFunctionError(uint16_t genCode, const char* subsystem, uint16_t su
     d.subsystem = subsystem;
     d.subCode = subCode;
     d.flags = uint16_t(flags & ~EF_RETRY);
-    d.operation = symbolName(frameSlot(vm.frame)->procSymbol);
+    d.operation = symbolName(frameProcSymbol(vm.frame));
     if (raiseError(&d, vm.frame + 2, vm.paramCount) == ST_UNWIND) return ST_UNWIND;
     if (d.flags & EF_SUBSTITUTE) return 0;
     if (!(d.flags & EF_DEFAULT)) unrecoverableErrorStop();
@@ -102,7 +102,7 @@ uint16_t noAreaError(const char* subsystem, uint16_t subCode) {
     d.subsystem = subsystem;
     d.subCode = subCode;
     d.flags = EF_DEFAULT;
-    d.operation = symbolName(frameSlot(vm.frame)->procSymbol);
+    d.operation = symbolName(frameProcSymbol(vm.frame));
     uint16_t r = raiseAndDecide(&d);
     if (r == 0 || r == ST_UNWIND) return r;
     unrecoverableErrorStop();

@@ -3,7 +3,7 @@
 // numbers; every other setting of the line is kept as it was.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "platform/com_name.h"
 #include "platform/platform.h"
 #include "runtime/serial.h"

@@ -2,7 +2,7 @@
 // the collector sees it as long as the table holds it.
 #include "runtime/setkey.h"
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/procname.h"

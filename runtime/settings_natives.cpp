@@ -1,5 +1,5 @@
 // SET(specifier, [value], [additive]): reads and changes the settings block.
-#include "image/function.h"
+#include "vm/function.h"
 #include "runtime/settings_block.h"
 #include "vm/native.h"
 #include "vm/stack.h"

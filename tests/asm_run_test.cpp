@@ -1,6 +1,6 @@
 // Assembled modules run on the interpreter: the Functions, the module table
 // and the bound X operands are what the call sequence expects.
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/symbols.h"
 #include "tests/support/asm_fixture.h"
 #include "vm/interp.h"

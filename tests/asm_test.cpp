@@ -128,16 +128,16 @@ TEST(AsmEncoding, ModuleTableAndFunctions) {
         EXPECT_STREQ(m.pristine[n].name, names[n]);
         EXPECT_EQ(m.pristine[n].scope, scopes[n]);
     }
-    EXPECT_EQ(m.pristine[2].address, nullptr);
+    ImageModule img = s.image();
+    EXPECT_EQ(imageFunction(img, &m.pristine[2]), nullptr);
     const Function* f = s.proc("ERRORSYS");
     ASSERT_TRUE(f);
-    EXPECT_EQ(m.pristine[1].address, f);
+    EXPECT_EQ(imageFunction(img, &m.pristine[1]), f);
     EXPECT_EQ(f->native, nullptr);
     EXPECT_EQ(f->module, m.table);
     EXPECT_EQ(f->pcode[0], OP_LINE);
-    EXPECT_EQ(m.pristine[3].address, s.proc("DEFERROR"));
+    EXPECT_EQ(imageFunction(img, &m.pristine[3]), s.proc("DEFERROR"));
     EXPECT_EQ(std::memcmp(m.table, m.pristine, m.count * sizeof(ModuleSymbol)), 0);
-    ImageModule img = s.image();
     EXPECT_EQ(img.symbols, m.table);
     EXPECT_EQ(img.pristine, m.pristine);
     EXPECT_EQ(img.count, 6u);
@@ -696,7 +696,8 @@ TEST(AsmRoundTrip, WholeModuleThroughDisassembleModule) {
     for (uint32_t n = 0; n < a.m.count; ++n) {
         EXPECT_STREQ(b.m.pristine[n].name, a.m.pristine[n].name);
         EXPECT_EQ(b.m.pristine[n].scope, a.m.pristine[n].scope);
-        EXPECT_EQ(b.m.pristine[n].address == nullptr, a.m.pristine[n].address == nullptr) << n;
+        EXPECT_EQ(imageFunction(b.image(), &b.m.pristine[n]) == nullptr, imageFunction(a.image(), &a.m.pristine[n]) == nullptr)
+            << n;
     }
     ASSERT_EQ(b.m.codeLength, a.m.codeLength);
     EXPECT_EQ(std::memcmp(b.m.code, a.m.code, a.m.codeLength), 0) << text;

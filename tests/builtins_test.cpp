@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "lib/dates.h"
 #include "runtime/memory.h"
 #include "vm/normalize.h"

@@ -634,8 +634,8 @@ end
     send(*base, "SUPERWHO");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].operation, "WHO");
-    EXPECT_EQ(errors[0].operands[0].v.o.receiver, 1);
-    EXPECT_EQ(errors[0].operands[0].v.o.classHandle, 0);
+    EXPECT_EQ(itemReceiver(&errors[0].operands[0]), 1);
+    EXPECT_EQ(itemClassHandle(&errors[0].operands[0]), 0);
 
     freeClasses();
     EXPECT_FALSE(hasOpHandler(OP_QSUPER));

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "image/function.h"
+#include "vm/function.h"
 
 using namespace xb;
 using xb::test::VmTest;

@@ -174,7 +174,8 @@ TEST(CompiledModules, TablesAndPcodeFollowTheListing) {
             EXPECT_STREQ(compiled.pristine[n].name, expected.m.pristine[n].name) << "entry " << n;
             EXPECT_EQ(compiled.pristine[n].scope, expected.m.pristine[n].scope) << compiled.pristine[n].name;
             // natives are bound by name at registration: no address in the image
-            EXPECT_EQ(compiled.pristine[n].address != nullptr, expected.m.pristine[n].address != nullptr)
+            EXPECT_EQ(imageFunction(imageModule(compiled), &compiled.pristine[n]) != nullptr,
+                      imageFunction(expected.image(), &expected.m.pristine[n]) != nullptr)
                 << compiled.pristine[n].name;
         }
         ASSERT_EQ(compiled.procCount, listed.procs.size());
@@ -186,7 +187,7 @@ TEST(CompiledModules, TablesAndPcodeFollowTheListing) {
             const Function* f = nullptr;
             for (uint32_t n = 1; n < compiled.count; ++n)
                 if (std::strcmp(compiled.pristine[n].name, compiled.procs[k].name) == 0)
-                    f = static_cast<const Function*>(compiled.pristine[n].address);
+                    f = imageFunction(imageModule(compiled), &compiled.pristine[n]);
             ASSERT_NE(f, nullptr) << compiled.procs[k].name;
             EXPECT_EQ(f->native, nullptr);
             EXPECT_EQ(f->pcode, compiled.procs[k].code);

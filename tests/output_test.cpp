@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "lib/dates.h"
 #include "platform/platform.h"
 #include "runtime/display.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "platform/platform.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"

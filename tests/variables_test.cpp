@@ -590,9 +590,9 @@ end)");
     Item r = *returnItem();
     EXPECT_EQ(r.type, T_ARRAY);
     EXPECT_EQ(bodyOf(&r), bodyOf(&receiver));
-    EXPECT_EQ(r.v.o.receiver, 1);
-    EXPECT_EQ(r.v.o.classHandle, 5);
-    EXPECT_EQ(receiver.v.o.receiver, 0);  // the object's own Item is unchanged
+    EXPECT_EQ(itemReceiver(&r), 1);
+    EXPECT_EQ(itemClassHandle(&r), 5);
+    EXPECT_EQ(itemReceiver(&receiver), 0);  // the object's own Item is unchanged
     pop();
 }
 

@@ -2,9 +2,16 @@
 # Regenerates the compiled modules (modules/std_*.cpp, modules/app_main.h)
 # from their assembler sources with the runner's emitter.
 #   tools/genmodules.sh [path/to/xbrun]
+# The output is the same from every build (the image form of a table entry is
+# written as XB_IMAGE_FUNCTION, which each target expands); by default the
+# x86_64 build's runner is used, else the i386 one.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-xbrun=${1:-$root/build/native/xbrun}
+xbrun=${1:-}
+if [ -z "$xbrun" ]; then
+  xbrun=$root/build/native64/xbrun
+  [ -x "$xbrun" ] || xbrun=$root/build/native/xbrun
+fi
 cd "$root"
 "$xbrun" --emit-module appMain --header modules/app_main.xbasm > modules/app_main.h
 for name in clipinit errorsys rddsys dbfntx ntxerr dbfonly; do

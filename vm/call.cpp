@@ -3,7 +3,7 @@
 // arguments to the callee's parameters.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/symbols.h"
 #include "runtime/error.h"
 #include "vm/interp.h"
@@ -63,7 +63,7 @@ uint16_t callSequence(uint16_t n, CallKind kind) {
     FrameSlot* fs = frameSlot(frame);
     GlobalSymbol* sym = static_cast<GlobalSymbol*>(fs->symbolOrLocals);
     fs->callerFrame = slotOf(caller);
-    fs->procSymbol = sym;
+    setFrameProcSymbol(frame, sym);
     fs->pad = 0;
     vm.frameFlags = 0;
     vm.lineNumber = 0;
@@ -132,7 +132,7 @@ uint16_t blockEvalRoutine() {
     if (!(self->type & T_BLOCK)) return noMethodRoutine();
     auto* cb = static_cast<Codeblock*>(bodyOf(self)->data);
     FrameSlot* fs = frameSlot(frame);
-    fs->procSymbol = cb->procSymbol;
+    setFrameProcSymbol(frame, cb->procSymbol);
     vm.staticsBase = cb->staticsBase;
     vm.blockFrame = cb->definingFrame;
     vm.localCount = cb->localCount;
@@ -189,12 +189,12 @@ uint16_t raiseCallError(uint16_t genCode, uint16_t subCode, const char* operatio
 }  // namespace
 
 uint16_t undefinedFunctionRoutine() {
-    GlobalSymbol* sym = frameSlot(vm.frame)->procSymbol;
+    GlobalSymbol* sym = frameProcSymbol(vm.frame);
     return raiseCallError(EG_NOFUNC, 1001, symbolName(sym), vm.frame + 2, vm.paramCount);
 }
 
 uint16_t noMethodRoutine() {
-    const char* name = symbolName(frameSlot(vm.frame)->procSymbol);
+    const char* name = symbolName(frameProcSymbol(vm.frame));
     if (name[0] == '_') return raiseCallError(EG_NOVARMETHOD, 1005, name + 1, vm.frame + 1, uint16_t(vm.paramCount + 1));
     return raiseCallError(EG_NOMETHOD, 1004, name, vm.frame + 1, uint16_t(vm.paramCount + 1));
 }

@@ -1,6 +1,6 @@
 #include "vm/fields.h"
 
-#include "image/symbols.h"
+#include "vm/symref.h"
 #include "runtime/error.h"
 #include "vm/memvars.h"
 #include "vm/object.h"

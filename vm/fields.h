@@ -35,6 +35,7 @@
 // area table: current area 1, no area exists, selection only moves the
 // current number.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "vm/item.h"
@@ -54,7 +55,15 @@ struct FieldDescriptor {
     GlobalSymbol* symbol;   // the field name
     FieldDescriptor* next;  // next descriptor of the same name in another area
 };
-static_assert(sizeof(FieldDescriptor) == 20, "FieldDescriptor layout on i386");
+#if XB_TARGET_64
+static_assert(sizeof(FieldDescriptor) == 32 && offsetof(FieldDescriptor, symbol) == 16 &&
+                  offsetof(FieldDescriptor, next) == 24,
+              "FieldDescriptor layout on x86_64");
+#else
+static_assert(sizeof(FieldDescriptor) == 20 && offsetof(FieldDescriptor, symbol) == 12 &&
+                  offsetof(FieldDescriptor, next) == 16,
+              "FieldDescriptor layout on i386");
+#endif
 
 struct FieldAccess {
     uint16_t (*currentArea)();

@@ -2,12 +2,21 @@
 //
 // Byte layout (i386): 0..1 type code; 2..3 display width (String: length low
 // 16 bits); 4..5 decimals (String: length high 16 bits); 6..7 unused; 8..15 the
-// value. Bytes a type does not use are kept zero because operators copy whole
-// Items.
+// value (heap types and Symbols: the pointer in 8..11; Arrays: the receiver
+// mark in byte 12 and the class handle in 14..15).
+// Byte layout (x86_64): the same, except that a pointer fills 8..15, so the
+// two Array fields that do not fit beside it move into bytes the Array type
+// does not otherwise use: the class handle into 2..3 and the receiver mark
+// into byte 6. Use itemClassHandle/itemReceiver and their setters, never the
+// bytes.
+// Bytes a type does not use are kept zero because operators copy whole Items
+// (plain bytes, on every target).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "vm/target.h"
 
 namespace xb {
 
@@ -51,23 +60,54 @@ struct Item {
         double d;
         struct {
             void* ptr;  // Symbol: GlobalSymbol*; ItemRef: Item*; heap types: ObjectBody*
+#if !XB_TARGET_64
             uint8_t receiver;  // Array pushed as a method receiver
             uint8_t pad13;
             uint16_t classHandle;
+#endif
         } o;
         uint16_t area;  // Alias: work area; MemvarRef: slot
         uint32_t raw[2];
     } v;
 };
 
-static_assert(sizeof(void*) == 4, "the runtime is built for 32-bit targets only");
-static_assert(sizeof(Item) == 16, "Item is 16 bytes");
-static_assert(offsetof(Item, width) == 2 && offsetof(Item, decimals) == 4, "Item layout");
+static_assert(sizeof(Item) == 16, "Item is 16 bytes on every target");
+static_assert(offsetof(Item, width) == 2 && offsetof(Item, decimals) == 4 && offsetof(Item, pad6) == 6, "Item layout");
 static_assert(offsetof(Item, v) == 8, "Item value at byte 8");
+static_assert(offsetof(Item, v.o.ptr) == 8 && sizeof(Item::v) == 8, "one pointer in the value bytes");
+
+// Where an Array Item keeps its receiver mark and class handle.
+#if XB_TARGET_64
+constexpr size_t ITEM_RECEIVER_AT = 6;
+constexpr size_t ITEM_CLASS_AT = 2;
+static_assert(sizeof(void*) == 8 && offsetof(Item, pad6) == ITEM_RECEIVER_AT && offsetof(Item, width) == ITEM_CLASS_AT,
+              "x86_64: receiver mark in byte 6, class handle in 2..3");
+#else
+constexpr size_t ITEM_RECEIVER_AT = 12;
+constexpr size_t ITEM_CLASS_AT = 14;
+static_assert(sizeof(void*) == 4 && offsetof(Item, v.o.receiver) == ITEM_RECEIVER_AT &&
+                  offsetof(Item, v.o.classHandle) == ITEM_CLASS_AT,
+              "i386: receiver mark in byte 12, class handle in 14..15");
+#endif
+
+// An Array pushed as a method receiver (PUSHSELF, super calls): 1, else 0.
+inline uint8_t itemReceiver(const Item* it) { return reinterpret_cast<const uint8_t*>(it)[ITEM_RECEIVER_AT]; }
+inline void setItemReceiver(Item* it, uint8_t mark) { reinterpret_cast<uint8_t*>(it)[ITEM_RECEIVER_AT] = mark; }
+// The class a receiver's messages are looked up in.
+inline uint16_t itemClassHandle(const Item* it) {
+    uint16_t h;
+    std::memcpy(&h, reinterpret_cast<const uint8_t*>(it) + ITEM_CLASS_AT, sizeof h);
+    return h;
+}
+inline void setItemClassHandle(Item* it, uint16_t h) {
+    std::memcpy(reinterpret_cast<uint8_t*>(it) + ITEM_CLASS_AT, &h, sizeof h);
+}
 
 // Heap objects: a header followed by the body an Item points at.
 enum ObjectKind : uint8_t { K_STRING = 1, K_CONSTSTRING = 2, K_ARRAY = 3, K_BLOCK = 4 };
 
+// i386: 0 kind, 1 colour, 4 prev, 8 next (12 bytes).
+// x86_64: 0 kind, 1 colour, 8 prev, 16 next (24 bytes).
 struct ObjectHeader {
     uint8_t kind;
     uint8_t colour;
@@ -76,6 +116,8 @@ struct ObjectHeader {
     ObjectHeader* next;
 };
 
+// i386: 0 flags, 4 length, 8 capacity, 12 classHandle, 16 data (20 bytes).
+// x86_64: the same up to 16; data is 8 bytes (24 bytes).
 struct ObjectBody {
     uint32_t flags;     // arrays: 2 once the frame whose locals it holds returned
     uint32_t length;    // string bytes or array elements
@@ -89,7 +131,14 @@ struct HeapObject {
     ObjectHeader h;
     ObjectBody b;
 };
-static_assert(sizeof(ObjectHeader) == 12 && sizeof(ObjectBody) == 20, "heap object layout");
+static_assert(offsetof(ObjectBody, classHandle) == 12 && offsetof(ObjectBody, data) == 16, "object body layout");
+#if XB_TARGET_64
+static_assert(sizeof(ObjectHeader) == 24 && sizeof(ObjectBody) == 24 && sizeof(HeapObject) == 48,
+              "heap object layout on x86_64");
+#else
+static_assert(sizeof(ObjectHeader) == 12 && sizeof(ObjectBody) == 20 && sizeof(HeapObject) == 32,
+              "heap object layout on i386");
+#endif
 
 inline HeapObject* objectOf(ObjectBody* body) {
     return reinterpret_cast<HeapObject*>(reinterpret_cast<char*>(body) - offsetof(HeapObject, b));

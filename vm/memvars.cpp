@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "image/symbols.h"
+#include "vm/symref.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "vm/interp.h"

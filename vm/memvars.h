@@ -12,6 +12,7 @@
 // installs the collector's memvar roots (gcMarkMemvarRoots), the resolver of
 // MemvarRefs (memvarSlotItem) and the call sequence's releasePrivatesHook.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "vm/item.h"
@@ -22,14 +23,18 @@ struct GlobalSymbol;
 
 constexpr uint32_t MEMVAR_SLOTS = 65535;
 
-// One entry of the private stack (12 bytes).
+// One entry of the private stack (12 bytes on i386, 16 on x86_64).
 struct PrivateEntry {
     uint16_t savedSlot;     // the name's slot before this private hid it
     uint16_t pad;
     uint32_t frame;         // EvalStack slot of the frame that created it
     GlobalSymbol* symbol;
 };
-static_assert(sizeof(PrivateEntry) == 12, "private stack entry is 12 bytes");
+#if XB_TARGET_64
+static_assert(sizeof(PrivateEntry) == 16 && offsetof(PrivateEntry, symbol) == 8, "private stack entry on x86_64");
+#else
+static_assert(sizeof(PrivateEntry) == 12 && offsetof(PrivateEntry, symbol) == 8, "private stack entry is 12 bytes");
+#endif
 
 struct MemvarTable {
     Item* values;            // MEMVAR_SLOTS Items; slot n is values[n - 1]

@@ -1,6 +1,7 @@
 // Heap objects (strings, arrays, codeblocks) and the mark-and-sweep collector
 // that reclaims them.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "vm/item.h"
@@ -21,6 +22,20 @@ struct Codeblock {
     GlobalSymbol* procSymbol;
     Item detachedLocals;  // NIL or an Array Item
 };
+#if XB_TARGET_64
+static_assert(offsetof(Codeblock, code) == 8 && offsetof(Codeblock, definingFrame) == 24 &&
+                  offsetof(Codeblock, staticsBase) == 32 && offsetof(Codeblock, detachedLocals) == 48 &&
+                  sizeof(Codeblock) == 64,
+              "Codeblock layout on x86_64");
+#else
+// The Item keeps the alignment of its double: 8 bytes in the Windows ABI, 4 in
+// the Linux i386 ABI, so the detached locals start at 32 or at 28.
+static_assert(offsetof(Codeblock, code) == 4 && offsetof(Codeblock, definingFrame) == 12 &&
+                  offsetof(Codeblock, staticsBase) == 20 &&
+                  offsetof(Codeblock, detachedLocals) == (alignof(Item) == 8 ? 32u : 28u) &&
+                  sizeof(Codeblock) == offsetof(Codeblock, detachedLocals) + sizeof(Item),
+              "Codeblock layout on i386");
+#endif
 constexpr uint32_t CB_INPLACE = 1;
 constexpr uint32_t CB_OWNED = 4;
 constexpr uint32_t ARRAY_DETACHED = 2;  // array flags: the owning frame returned

@@ -62,7 +62,7 @@ XB_OPCODE(PUSHBLOCK) {
     }
     cb->moduleSymbols = vm.moduleSymbols;
     cb->staticsBase = vm.staticsBase;
-    cb->procSymbol = frameSlot(vm.frame)->procSymbol;
+    cb->procSymbol = frameProcSymbol(vm.frame);
     return 0;
 }
 

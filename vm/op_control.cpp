@@ -1,5 +1,5 @@
 // Control opcodes: lines, ends, returns, jumps, call set-up and idle.
-#include "image/symbols.h"
+#include "vm/symref.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "vm/interp.h"

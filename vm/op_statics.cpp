@@ -1,5 +1,5 @@
 // Module statics and the temporary values kept in the static area.
-#include "image/symbols.h"
+#include "vm/symref.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "vm/interp.h"

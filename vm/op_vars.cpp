@@ -1,6 +1,6 @@
 // Memory-variable opcodes, the declarations PRIVATE, PUBLIC and PARAMETERS,
 // and the local-reference and self opcodes.
-#include "image/symbols.h"
+#include "vm/symref.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"
 #include "vm/stack.h"
@@ -73,8 +73,8 @@ XB_OPCODE(PUSHLOCALREF) {
 XB_OPCODE(PUSHSELF) {
     pushDeref(selfSlot());
     if (vm.top->type & T_ARRAY) {
-        vm.top->v.o.receiver = 1;
-        vm.top->v.o.classHandle = bodyOf(vm.top)->classHandle;
+        setItemReceiver(vm.top, 1);
+        setItemClassHandle(vm.top, bodyOf(vm.top)->classHandle);
     }
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/symbols.h"
+#include "vm/symref.h"
 #include "runtime/error.h"
 #include "vm/vm.h"
 
@@ -24,7 +24,7 @@ uint32_t frameDisplayName(Item* frame, char* buf, uint32_t size) {
     if (!size) return 0;
     buf[0] = 0;
     if (!frame || frame == vm.stack) return 0;
-    GlobalSymbol* sym = frameSlot(frame)->procSymbol;
+    GlobalSymbol* sym = frameProcSymbol(frame);
     const char* name = sym ? symbolName(sym) : "";
     const Item* self = frame + 1;
     int n;

@@ -1,10 +1,9 @@
 // Small helpers the variable, array and codeblock opcodes share: reading a
-// symbol operand (module-table number or GlobalSymbol address) and storing
+// symbol operand (module-table number or 32-bit symbol number) and storing
 // the top into a local-like variable.
 #pragma once
 #include <cstdint>
 
-#include "image/symbols.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
 #include "vm/symref.h"
@@ -18,7 +17,7 @@ inline GlobalSymbol* readSymbolOperand() {
     return s;
 }
 
-// The x operand: the address of a GlobalSymbol (macro-compiled code).
+// The x operand: a GlobalSymbol as symbolRef encodes it (macro-compiled code).
 inline GlobalSymbol* readSymbolOperandX() {
     GlobalSymbol* s = symbolFromRef(readU32(vm.pc));
     vm.pc += 4;

@@ -1,6 +1,7 @@
 // The interpreter's registers, the evaluation stack and the static area: one
 // set per process (the runtime is single-threaded).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "vm/item.h"
@@ -25,26 +26,49 @@ constexpr uint16_t ST_UNWIND = 0xFFFF;
 // Slot numbers are 32-bit: the stack has more slots than 16 bits can name.
 constexpr uint32_t DETACHED = 0xFFFFFFFFu;
 
-// The procedure slot of a call, seen as a frame.
+// The procedure slot of a call, seen as a frame. Bytes 0..1 and 8.. are
+// those of an Item: once the locals are detached the slot reads as an Array
+// Item whose value is the detached-locals array (the collector marks it so).
+//   i386:   0 type, 4 callerFrame, 8 symbolOrLocals, 12 procSymbol.
+//   x86_64: 0 type, 4 callerFrame, 8 symbolOrLocals (8 bytes); the procedure
+//           symbol does not fit and is kept in the slot's FrameExtra.
+// Read and write the procedure symbol through frameProcSymbol/setFrameProcSymbol.
 struct FrameSlot {
     uint16_t type;         // Symbol, or Array once the locals were detached
     uint16_t pad;
     uint32_t callerFrame;  // slot number of the caller's procedure slot
     void* symbolOrLocals;  // GlobalSymbol*, or the detached-locals array body
+#if !XB_TARGET_64
     GlobalSymbol* procSymbol;
+#endif
 };
-static_assert(sizeof(FrameSlot) == 16, "a frame lives in one Item");
+static_assert(sizeof(FrameSlot) == 16 && sizeof(FrameSlot) == sizeof(Item), "a frame lives in one Item");
+static_assert(offsetof(FrameSlot, type) == offsetof(Item, type) && offsetof(FrameSlot, callerFrame) == 4 &&
+                  offsetof(FrameSlot, symbolOrLocals) == offsetof(Item, v.o.ptr),
+              "a detached frame slot reads as an Array Item");
+#if !XB_TARGET_64
+static_assert(offsetof(FrameSlot, procSymbol) == 12, "i386: procedure symbol in bytes 12..15");
+#endif
 
 // What a frame saves while it calls another, kept beside the stack (one entry
 // per slot). Not in the procedure slot: the bottom frame is slot 0, the
 // return Item, which every callee overwrites.
+//   i386: 8 bytes. x86_64: 16 bytes, the frame's procedure symbol at 8.
 struct FrameExtra {
     uint16_t savedLine;
     uint8_t savedParamCount;
     uint8_t savedLocalCount;
     uint16_t savedFlags;
     uint16_t pad;
+#if XB_TARGET_64
+    GlobalSymbol* procSymbol;  // the procedure running in this slot's frame
+#endif
 };
+#if XB_TARGET_64
+static_assert(sizeof(FrameExtra) == 16 && offsetof(FrameExtra, procSymbol) == 8, "FrameExtra layout on x86_64");
+#else
+static_assert(sizeof(FrameExtra) == 8, "FrameExtra layout on i386");
+#endif
 
 struct VmState {
     const uint8_t* pc;
@@ -78,6 +102,21 @@ inline Item* returnItem() { return vm.stack; }
 inline uint32_t slotOf(const Item* it) { return uint32_t(it - vm.stack); }
 inline FrameSlot* frameSlot(Item* it) { return reinterpret_cast<FrameSlot*>(it); }
 inline FrameExtra& frameExtraOf(const Item* frame) { return vm.frameExtra[frame - vm.stack]; }
+// The procedure a frame runs (set by the call sequence).
+inline GlobalSymbol* frameProcSymbol(Item* frame) {
+#if XB_TARGET_64
+    return frameExtraOf(frame).procSymbol;
+#else
+    return frameSlot(frame)->procSymbol;
+#endif
+}
+inline void setFrameProcSymbol(Item* frame, GlobalSymbol* s) {
+#if XB_TARGET_64
+    frameExtraOf(frame).procSymbol = s;
+#else
+    frameSlot(frame)->procSymbol = s;
+#endif
+}
 // The flags a frame saved when it made the call that is running above it.
 inline uint16_t savedFlagsOf(const Item* frame) { return frameExtraOf(frame).savedFlags; }
 inline Item* selfSlot() { return vm.frame + 1; }

@@ -132,7 +132,7 @@ void build(const SymbolTable& symbols, const std::string& moduleName, std::vecto
         std::memcpy(m->code + offset, p.code.data(), p.code.size());
         m->functions[i] = {nullptr, m->code + offset, m->table};
         m->procs[i] = {m->pristine[p.symbol].name, p.symbol, &m->functions[i], offset, uint32_t(p.code.size())};
-        m->pristine[p.symbol].address = &m->functions[i];
+        setImageFunction(&m->pristine[p.symbol], m->functions, uint32_t(i));
         for (const ProcXref& r : p.xrefs) {
             m->xrefs[x].offset = offset + r.offset;
             std::memcpy(m->xrefs[x].name, r.name.data(), r.name.size());
@@ -216,7 +216,7 @@ bool assemble(const char* text, size_t length, AsmModule* out, AsmError* err, As
     return true;
 }
 
-ImageModule moduleImage(const AsmModule& m) { return {m.table, m.pristine, m.count}; }
+ImageModule moduleImage(const AsmModule& m) { return {m.table, m.pristine, m.count, m.functions, m.procCount}; }
 
 void bindModule(AsmModule* m) {
     for (uint32_t i = 0; i < m->xrefCount; ++i) {

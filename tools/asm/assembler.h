@@ -21,7 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/symbols.h"
 
 namespace xb::pcasm {

@@ -98,10 +98,11 @@ bool emitModuleSource(const AsmModule& m, const char* identifier, const char* so
     s += q + "const ModuleSymbol " + id + "Pristine[" + count + "] = {\n    {},\n";
     for (uint32_t n = 1; n < m.count; ++n) {
         const ModuleSymbol& e = m.pristine[n];
-        std::string address = "nullptr";
+        // Bytes 60..63 name the module's own procedure (the encoding is the
+        // target's, see XB_IMAGE_FUNCTION) or stay zero.
+        std::string address = "{}";
         for (uint32_t i = 0; i < m.procCount; ++i)
-            if (m.procs[i].symbol == n)
-                address = "const_cast<Function*>(&" + id + "Functions[" + std::to_string(i) + "])";
+            if (m.procs[i].symbol == n) address = "XB_IMAGE_FUNCTION(" + id + "Functions, " + std::to_string(i) + ")";
         s += "    {" + literal(e.name) + ", " + scopeName(e.scope) + ", " + address + "},\n";
     }
     s += "};\n\n";
@@ -114,8 +115,8 @@ bool emitModuleSource(const AsmModule& m, const char* identifier, const char* so
     s += "};\n\n";
     if (!header) s += "}  // namespace\n\nextern const CompiledModule " + id + ";\n";
     s += (header ? "inline " : "") + std::string("const CompiledModule ") + id + " = {" + literal(m.name) + ", " +
-         id + "Table, " + id + "Pristine, " + count + ", " + id + "Procs, " + std::to_string(m.procCount) +
-         "};\n\n}  // namespace xb::modules\n";
+         id + "Table, " + id + "Pristine, " + count + ", " + id + "Procs, " + std::to_string(m.procCount) + ", " +
+         id + "Functions};\n\n}  // namespace xb::modules\n";
     return true;
 }
 
