@@ -56,6 +56,28 @@ void exitAfterFailure(uint32_t code) {
 uint16_t lastOsCode() { return lastOs; }
 void setLastOsCode(uint16_t code) { lastOs = code; }
 
+ErrorDescriptor errorDescriptor(const char* subsystem, uint16_t genCode, uint16_t subCode, uint16_t flags,
+                                const char* operation) {
+    ErrorDescriptor d{};
+    d.severity = 2;
+    d.genCode = genCode;
+    d.subCode = subCode;
+    d.flags = flags;
+    d.subsystem = subsystem;
+    d.operation = operation;
+    return d;
+}
+
+uint16_t raiseSpec(const RaiseSpec& spec, const Item* operands, uint16_t count) {
+    ErrorDescriptor d = errorDescriptor(spec.subsystem, spec.genCode, spec.subCode, spec.flags, spec.operation);
+    d.fileName = spec.fileName;
+    d.osCode = spec.osCode;
+    d.description = spec.description;
+    if (raiseError(&d, operands, count) == ST_UNWIND) return ST_UNWIND;
+    if (d.flags & EF_SUBSTITUTE) return 0;
+    return decide(&d);
+}
+
 uint16_t raiseError(ErrorDescriptor* d, const Item* operands, uint16_t count) {
     lastOs = d->osCode;
     return errorLauncher(d, operands, count);
@@ -77,14 +99,18 @@ uint16_t raiseOperatorError(ErrorDescriptor* d, uint16_t count) {
     return 0;
 }
 
+namespace {
+
+const char* runningProcedureName() {
+    GlobalSymbol* s = frameSlot(vm.frame)->procSymbol;
+    return s ? symbolName(s) : "";
+}
+
+}  // namespace
+
 uint16_t raiseFunctionError(uint16_t genCode, const char* subsystem, uint16_t subCode, uint16_t flags) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = genCode;
-    d.subsystem = subsystem;
-    d.subCode = subCode;
-    d.flags = uint16_t(flags & ~EF_RETRY);
-    d.operation = symbolName(frameSlot(vm.frame)->procSymbol);
+    ErrorDescriptor d =
+        errorDescriptor(subsystem, genCode, subCode, uint16_t(flags & ~EF_RETRY), runningProcedureName());
     if (raiseError(&d, vm.frame + 2, vm.paramCount) == ST_UNWIND) return ST_UNWIND;
     if (d.flags & EF_SUBSTITUTE) return 0;
     if (!(d.flags & EF_DEFAULT)) unrecoverableErrorStop();
@@ -96,13 +122,7 @@ uint16_t argumentError(const char* subsystem, uint16_t subCode, uint16_t flags) 
 }
 
 uint16_t noAreaError(const char* subsystem, uint16_t subCode) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = EG_NOTABLE;
-    d.subsystem = subsystem;
-    d.subCode = subCode;
-    d.flags = EF_DEFAULT;
-    d.operation = symbolName(frameSlot(vm.frame)->procSymbol);
+    ErrorDescriptor d = errorDescriptor(subsystem, EG_NOTABLE, subCode, EF_DEFAULT, runningProcedureName());
     uint16_t r = raiseAndDecide(&d);
     if (r == 0 || r == ST_UNWIND) return r;
     unrecoverableErrorStop();

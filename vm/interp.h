@@ -10,6 +10,7 @@
 namespace xb {
 
 struct Function;
+struct ErrorDescriptor;
 
 using OpHandler = uint16_t (*)();
 
@@ -85,6 +86,26 @@ inline int16_t readI16(const uint8_t* p) { return int16_t(readU16(p)); }
 inline uint32_t readU32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
+// Handlers read their operands with these: the value at pc, pc moved past it.
+inline uint8_t fetchU8() { return *vm.pc++; }
+inline uint16_t fetchU16() {
+    uint16_t v = readU16(vm.pc);
+    vm.pc += 2;
+    return v;
+}
+inline int16_t fetchI16() { return int16_t(fetchU16()); }
+inline uint32_t fetchU32() {
+    uint32_t v = readU32(vm.pc);
+    vm.pc += 4;
+    return v;
+}
+
+// The error a handler status word describes (severity 2, subsystem "BASE",
+// operation from the operator-name table, retry and substitution flags),
+// and how many top Items are its operands. The only decoder of the word.
+struct ErrorDescriptor;
+ErrorDescriptor statusDescriptor(uint16_t word);
+constexpr uint16_t statusOperandCount(uint16_t word) { return uint16_t((word >> 11) & 7); }
 
 // Packs a handler error word. The subcode's low eleven bits carry the
 // operation (bits 0..5) and the general code (bits 6..10).

@@ -20,6 +20,7 @@ struct Codeblock {
     Item* staticsBase;
     GlobalSymbol* procSymbol;
     Item detachedLocals;  // NIL or an Array Item
+    uint32_t definingSerial;  // serial of the defining frame's call (FrameExtra::serial)
 };
 constexpr uint32_t CB_INPLACE = 1;
 constexpr uint32_t CB_OWNED = 4;
@@ -41,7 +42,10 @@ void arrayGrowTo(ObjectBody* array, uint32_t count);
 // Collector.
 void collectGarbage(bool force);  // threshold check, then collect
 void requestCollection();         // the next check collects regardless of growth
-void markItem(Item* it);          // used by root walkers
+void markItem(Item* it);          // used by root walkers (iterative: any depth)
+// New allocation after which the next collection runs: max(4,000,000, bytes
+// of the objects the last collection kept).
+uint32_t lastCollectionGrowth();
 extern void (*gcMarkMemvarRoots)();  // marks the memory-variable table (set by the variables layer)
 void gcIdleTask();
 void freeAllObjects();  // teardown helper for tests: frees every live object

@@ -129,8 +129,8 @@ XB_OPCODE(ARRAYPUTC) {
 
 // d1 .. dn → an array of d1 elements, each of shape d2 .. dn
 XB_OPCODE(ARRAYDIM) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
+    needItems(n);
     Item* sizes = vm.top - n + 1;
     Item* result = pushSlot();
     itemClear(result);
@@ -143,8 +143,8 @@ XB_OPCODE(ARRAYDIM) {
 
 // e1 .. en → {e1, .., en}
 XB_OPCODE(ARRAYGEN) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
+    needItems(n);
     Item* first = vm.top - n + 1;
     Item* result = pushSlot();
     itemClear(result);

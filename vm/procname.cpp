@@ -11,14 +11,22 @@ namespace xb {
 
 const char* (*receiverClassName)(const Item* self) = nullptr;
 
+// Each step goes strictly down the stack and there are at most as many
+// steps as calls running, so a damaged chain still ends.
 Item* frameAbove(Item* from, uint32_t level) {
+    if (!from || !vm.stack) return nullptr;
     Item* f = from;
+    if (level > vm.liveFrames) return nullptr;
     while (level--) {
-        if (f == vm.stack) return nullptr;
-        f = vm.stack + frameSlot(f)->callerFrame;
+        if (f <= vm.stack) return nullptr;
+        uint32_t caller = frameSlot(f)->callerFrame;
+        if (caller >= slotOf(f)) return nullptr;
+        f = vm.stack + caller;
     }
-    return f == vm.stack ? nullptr : f;
+    return f <= vm.stack ? nullptr : f;
 }
+
+Item* nextFrameOut(Item* frame) { return frameAbove(frame, 1); }
 
 uint32_t frameDisplayName(Item* frame, char* buf, uint32_t size) {
     if (!size) return 0;

@@ -8,6 +8,16 @@
 namespace xb {
 
 [[noreturn]] void stackOverflow();  // fatal error 667
+// The running code took more Items than its frame holds: fatal error 668.
+// The frame slot may have been overwritten by then, so its procedure fields
+// are cleared before the fatal-error line names the running procedure.
+[[noreturn]] void stackUnderflow();
+
+// An opcode that takes n Items (its operand says how many) checks first
+// that they lie above the running frame's self slot.
+inline void needItems(uint32_t n) {
+    if (uint32_t(vm.top - vm.frame) <= n) [[unlikely]] stackUnderflow();
+}
 
 inline Item* pushSlot() {
     if (vm.top >= vm.stackEnd) stackOverflow();

@@ -24,6 +24,9 @@ constexpr uint16_t ST_UNWIND = 0xFFFF;
 // blockFrame / a codeblock's defining frame once the locals are detached.
 // Slot numbers are 32-bit: the stack has more slots than 16 bits can name.
 constexpr uint32_t DETACHED = 0xFFFFFFFFu;
+// blockFrame of a block whose creator returned without detaching its locals:
+// the outer-local opcodes raise instead of reaching the slots it left.
+constexpr uint32_t FRAME_GONE = 0xFFFFFFFEu;
 
 // The procedure slot of a call, seen as a frame.
 struct FrameSlot {
@@ -38,12 +41,16 @@ static_assert(sizeof(FrameSlot) == 16, "a frame lives in one Item");
 // What a frame saves while it calls another, kept beside the stack (one entry
 // per slot). Not in the procedure slot: the bottom frame is slot 0, the
 // return Item, which every callee overwrites.
+// `serial` names the call whose procedure slot this is (0 once it returned),
+// so a codeblock can tell its creator's frame from a later call that reused
+// the slot.
 struct FrameExtra {
     uint16_t savedLine;
     uint8_t savedParamCount;
     uint8_t savedLocalCount;
     uint16_t savedFlags;
     uint16_t pad;
+    uint32_t serial;
 };
 
 struct VmState {
@@ -70,7 +77,14 @@ struct VmState {
     Item* tempFree;    // free list of returned temporaries (linked through v.o.ptr)
 
     FrameExtra* frameExtra;  // per stack slot: what a frame there saved while calling
+    uint32_t liveFrames;     // calls running (bounds every walk of the caller chain)
+    uint32_t nextSerial;     // serial of the next call (never 0)
 };
+
+// Slots kept below slot 0: an instruction that pops more than the stack
+// holds writes into them, never outside the allocation, and the interpreter
+// ends the run (fatal error 668) before anything reads them.
+constexpr uint32_t STACK_GUARD_SLOTS = 16;
 
 extern VmState vm;
 
