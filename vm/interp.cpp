@@ -75,6 +75,11 @@ constexpr uintptr_t NATIVE_STACK_BUDGET = 6u << 20;
 #endif
 uintptr_t nativeStackBase;
 
+// The running frame has lost its self slot (the bottom frame has none).
+void checkFrameItems() {
+    if (vm.top < vm.frame || vm.frame != vm.stack) stackUnderflow();
+}
+
 inline void checkNativeStack() {
     char probe;
     auto here = reinterpret_cast<uintptr_t>(&probe);
@@ -97,14 +102,13 @@ uint16_t execute(const uint8_t* pcode, ModuleSymbol* moduleSymbols) {
     vm.running = 1;
     uint16_t result = 0;
     while (vm.running) {
+        // Taking more Items than the frame holds ends the run before the next
+        // instruction, or a raise, reads what lies below it.
+        if (vm.top <= vm.frame) [[unlikely]] checkFrameItems();
         const uint8_t* instruction = vm.pc;
         uint16_t r = opTable[*vm.pc++]();
-        // Taking more Items than the frame holds ends the run before anything
-        // reads what lies below it (the bottom frame has no self slot).
-        if (vm.top <= vm.frame) [[unlikely]] {
-            if (vm.top < vm.frame || vm.frame != vm.stack) stackUnderflow();
-        }
         if (r) [[unlikely]] {
+            if (vm.top <= vm.frame) checkFrameItems();
             r = handleResult(r, instruction);
             if (r) {
                 result = r;
