@@ -115,6 +115,7 @@ TEST_F(Guards, TheSameInstructionsWithTheirItemsRunNormally) {
     const uint16_t a = sym("A");
     // ARRAYGEN 2 over two Items, ARRAYDIM 1, PUBLIC 1 over a Symbol
     Item r = run(Code()
+                     .op(0x6F)  // the second NOP
                      .op(OP_ONE)
                      .op(OP_PUSHINT, 2)
                      .op(OP_ARRAYGEN, 2)

@@ -31,6 +31,9 @@ inline void jumpBy() { vm.pc += 2 + readI16(vm.pc); }
 void (*idleServices)() = nullptr;
 
 XB_OPCODE(NOP) { return 0; }
+// 111 is a second NOP (it has no mnemonic of its own).
+constexpr uint8_t OP_NOP_SECOND = 0x6F;
+static OpRegistration op_NOP_second_registration(OP_NOP_SECOND, op_NOP);
 
 XB_OPCODE(LINE) {
     vm.lineNumber = readU16(vm.pc);
