@@ -227,33 +227,28 @@ uint16_t noMethodRoutine() {
 }
 
 XB_OPCODE(DO) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
     return callSequence(n, CALL_DO);
 }
 
 XB_OPCODE(FUNC) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
     return callSequence(n, CALL_FUNC);
 }
 
 XB_OPCODE(SEND) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
     return callSequence(n, CALL_SEND);
 }
 
 XB_OPCODE(EVALSEND) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
     return callSequence(n, CALL_EVALSEND);
 }
 
 XB_OPCODE(FRAME) {
-    uint8_t params = vm.pc[0];
-    uint8_t locals = vm.pc[1];
-    vm.pc += 2;
+    uint8_t params = fetchU8();
+    uint8_t locals = fetchU8();
     vm.localCount = uint8_t(params + locals);
     if (vm.paramCount > params) {
         vm.top -= vm.paramCount - params;

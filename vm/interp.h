@@ -99,6 +99,18 @@ inline uint32_t fetchU32() {
     vm.pc += 4;
     return v;
 }
+// Operand bytes read in place (strings, doubles, code) are stepped over.
+inline const uint8_t* fetchBytes(uint32_t n) {
+    const uint8_t* p = vm.pc;
+    vm.pc += n;
+    return p;
+}
+// A jump: the distance counts from the end of its 16-bit operand.
+inline void takeJump() {
+    int16_t d = fetchI16();
+    vm.pc += d;
+}
+inline void skipJump() { vm.pc += 2; }
 
 // The error a handler status word describes (severity 2, subsystem "BASE",
 // operation from the operator-name table, retry and substitution flags),

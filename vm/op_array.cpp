@@ -108,8 +108,7 @@ XB_OPCODE(ARRAYPUT) {
 
 // array → element (index from the operand)
 XB_OPCODE(ARRAYGETC) {
-    uint16_t i = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t i = fetchU16();
     if (!isArray(vm.top)) return GETC_NOT_ARRAY;
     if (!inBounds(vm.top, i)) return GET_OUT_OF_BOUNDS;
     *vm.top = arrayItems(vm.top)[i - 1];
@@ -118,8 +117,7 @@ XB_OPCODE(ARRAYGETC) {
 
 // value array → (index from the operand)
 XB_OPCODE(ARRAYPUTC) {
-    uint16_t i = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t i = fetchU16();
     if (!isArray(vm.top)) return PUTC_NOT_ARRAY;
     if (!inBounds(vm.top, i)) return PUT_OUT_OF_BOUNDS;
     storeElement(&arrayItems(vm.top)[i - 1], vm.top - 1);

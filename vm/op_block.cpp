@@ -42,9 +42,8 @@ Item* outerLocal(uint16_t i) {
 // n code → a Codeblock over the code (a copy under macro code, whose pcode
 // is freed with its block).
 XB_OPCODE(PUSHBLOCK) {
-    uint16_t length = readU16(vm.pc);
-    const uint8_t* code = vm.pc + 2;
-    vm.pc += 2 + length;
+    uint16_t length = fetchU16();
+    const uint8_t* code = fetchBytes(length);
     Item* t = pushSlot();
     itemClear(t);
     Codeblock* cb = makeCodeblock(t);

@@ -76,8 +76,7 @@ XB_OPCODE(PUSHSTATICREF) {
 // 1 opens a temporary value (a NIL Item of the static area), 2 pops the top
 // into the innermost one, anything else closes the innermost one.
 XB_OPCODE(TEMPVALUE) {
-    uint8_t b = vm.pc[0];
-    vm.pc += 1;
+    uint8_t b = fetchU8();
     if (b == 1) {
         if (tempCount == tempCapacity) {
             tempCapacity += 16;

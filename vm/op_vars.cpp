@@ -85,8 +85,7 @@ XB_OPCODE(PARAMETERS) {
 }
 
 XB_OPCODE(PUSHLOCALREF) {
-    pushVariableRef(localItem(readU16(vm.pc)));
-    vm.pc += 2;
+    pushVariableRef(localItem(fetchU16()));
     return 0;
 }
 
