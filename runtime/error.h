@@ -90,13 +90,13 @@ void setLastOsCode(uint16_t code);
 // on standard error and ends the run with exit code 1. Tests may install
 // their own decision.
 using ErrorLauncher = uint16_t (*)(ErrorDescriptor* d, const Item* operands, uint16_t count);
-extern ErrorLauncher errorLauncher;
+extern ErrorLauncher& errorLauncher;
 
 // Where failure paths send their text (the error output channel) and how they
 // end the process (shutdown without exit procedures). Set at start-up.
-extern void (*errorOutputWrite)(const char* text, uint32_t n);
+extern void (*&errorOutputWrite)(const char* text, uint32_t n);
 [[noreturn]] void exitAfterFailure(uint32_t code);
-extern void (*exitAfterFailureHook)(uint32_t code);
+extern void (*&exitAfterFailureHook)(uint32_t code);
 
 // "NAME (line)" of the running procedure, or false when no procedure is active.
 bool currentProcedureLocation(char* buf, uint32_t size);

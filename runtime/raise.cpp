@@ -7,6 +7,7 @@
 #include "image/symbols.h"
 #include "platform/platform.h"
 #include "runtime/error.h"
+#include "vm/hooks.h"
 #include "vm/stack.h"
 
 namespace xb {
@@ -15,6 +16,20 @@ namespace {
 
 uint16_t lastOs;
 
+bool isTrue(const Item* it) { return it->type == T_LOGICAL && it->v.l; }
+
+// The answer to an error that cannot substitute: retry, default or stop.
+uint16_t decide(const ErrorDescriptor* d) {
+    const Item* answer = returnItem();
+    if (answer->type != T_LOGICAL) unrecoverableErrorStop();
+    if (isTrue(answer) && (d->flags & EF_RETRY)) return 1;
+    if (!(d->flags & EF_DEFAULT) || isTrue(answer)) unrecoverableErrorStop();
+    return 0;
+}
+
+}  // namespace
+
+// The defaults of the hooks below (vm/hooks.h).
 void stdErrorWrite(const char* text, uint32_t n) {
     uint32_t done;
     os::writeFile(os::stdError(), text, n, &done);
@@ -31,22 +46,9 @@ uint16_t provisionalLauncher(ErrorDescriptor* d, const Item*, uint16_t) {
 
 void defaultExitAfterFailure(uint32_t code) { os::exitProcess(code); }
 
-bool isTrue(const Item* it) { return it->type == T_LOGICAL && it->v.l; }
-
-// The answer to an error that cannot substitute: retry, default or stop.
-uint16_t decide(const ErrorDescriptor* d) {
-    const Item* answer = returnItem();
-    if (answer->type != T_LOGICAL) unrecoverableErrorStop();
-    if (isTrue(answer) && (d->flags & EF_RETRY)) return 1;
-    if (!(d->flags & EF_DEFAULT) || isTrue(answer)) unrecoverableErrorStop();
-    return 0;
-}
-
-}  // namespace
-
-ErrorLauncher errorLauncher = provisionalLauncher;
-void (*errorOutputWrite)(const char* text, uint32_t n) = stdErrorWrite;
-void (*exitAfterFailureHook)(uint32_t code) = defaultExitAfterFailure;
+ErrorLauncher& errorLauncher = runtimeHooks.errorLauncher;
+void (*&errorOutputWrite)(const char* text, uint32_t n) = runtimeHooks.errorOutputWrite;
+void (*&exitAfterFailureHook)(uint32_t code) = runtimeHooks.exitAfterFailureHook;
 
 void exitAfterFailure(uint32_t code) {
     exitAfterFailureHook(code);

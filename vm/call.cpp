@@ -7,6 +7,7 @@
 #include "image/symbols.h"
 #include "runtime/error.h"
 #include "vm/guard.h"
+#include "vm/hooks.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -17,7 +18,7 @@ const Function blockEvalFunction = {blockEvalRoutine, nullptr, nullptr};
 const Function undefinedFunction = {undefinedFunctionRoutine, nullptr, nullptr};
 const Function noMethodFunction = {noMethodRoutine, nullptr, nullptr};
 GlobalSymbol* evalSymbol;
-void (*releasePrivatesHook)() = nullptr;
+void (*&releasePrivatesHook)() = runtimeHooks.releasePrivatesHook;
 
 namespace {
 
@@ -41,10 +42,6 @@ uint16_t calleeNotASymbol(Item* frame, CallKind kind) {
     return 0;
 }
 
-const Function* defaultSendResolver(GlobalSymbol* message, Item* receiver) {
-    if ((receiver->type & T_BLOCK) && message == evalSymbol) return &blockEvalFunction;
-    return &noMethodFunction;
-}
 
 // The returning frame's locals were captured by codeblocks: copy them into
 // the shared array, which from now on holds them.
@@ -61,7 +58,12 @@ void detachLocals(Item* frame) {
 
 }  // namespace
 
-const Function* (*sendResolver)(GlobalSymbol* message, Item* receiver) = defaultSendResolver;
+const Function* defaultSendResolver(GlobalSymbol* message, Item* receiver) {
+    if ((receiver->type & T_BLOCK) && message == evalSymbol) return &blockEvalFunction;
+    return &noMethodFunction;
+}
+
+const Function* (*&sendResolver)(GlobalSymbol* message, Item* receiver) = runtimeHooks.sendResolver;
 
 uint16_t callFunction(const Function* f) {
     return f->native ? f->native() : execute(f->pcode, f->module);

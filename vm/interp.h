@@ -57,7 +57,7 @@ extern const Function noMethodFunction;
 
 // SEND asks the class layer for the routine; the default knows only EVAL on
 // codeblocks.
-extern const Function* (*sendResolver)(GlobalSymbol* message, Item* receiver);
+extern const Function* (*&sendResolver)(GlobalSymbol* message, Item* receiver);
 // Set at start-up: the well-known symbol EVAL.
 extern GlobalSymbol* evalSymbol;
 
@@ -73,9 +73,9 @@ bool findRecoveryPoint(uint16_t depth, const uint8_t** address);
 void resetSequences();
 uint32_t sequenceDepth();
 // How an unwinding that meets a finished activation ends the program (QUIT).
-extern void (*quitHook)();
+extern void (*&quitHook)();
 // Variables layer: releases the privates of the returning frame.
-extern void (*releasePrivatesHook)();
+extern void (*&releasePrivatesHook)();
 
 // The operator-name table (1..60) used as the operation of handler errors.
 const char* operatorName(uint32_t index);

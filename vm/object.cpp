@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/memory.h"
+#include "vm/hooks.h"
 #include "vm/stack.h"
 #include "vm/vm.h"
 
@@ -52,7 +53,7 @@ void freeObject(ObjectHeader* h) {
 
 }  // namespace
 
-void (*gcMarkMemvarRoots)() = nullptr;
+void (*&gcMarkMemvarRoots)() = runtimeHooks.gcMarkMemvarRoots;
 
 ObjectBody* newObject(ObjectKind kind, uint32_t extra) {
     collectGarbage(false);

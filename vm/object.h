@@ -46,7 +46,7 @@ void markItem(Item* it);          // used by root walkers (iterative: any depth)
 // New allocation after which the next collection runs: max(4,000,000, bytes
 // of the objects the last collection kept).
 uint32_t lastCollectionGrowth();
-extern void (*gcMarkMemvarRoots)();  // marks the memory-variable table (set by the variables layer)
+extern void (*&gcMarkMemvarRoots)();  // marks the memory-variable table (set by the variables layer)
 void gcIdleTask();
 void freeAllObjects();  // teardown helper for tests: frees every live object
 uint32_t liveObjectCount();

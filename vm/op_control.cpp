@@ -2,6 +2,7 @@
 #include "image/symbols.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "vm/hooks.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
 #include "vm/symref.h"
@@ -20,7 +21,7 @@ inline void jumpBy() { takeJump(); }
 
 }  // namespace
 
-void (*idleServices)() = nullptr;
+void (*&idleServices)() = runtimeHooks.idleServices;
 
 XB_OPCODE(NOP) { return 0; }
 // 111 is a second NOP (it has no mnemonic of its own).

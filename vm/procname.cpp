@@ -5,11 +5,12 @@
 
 #include "image/symbols.h"
 #include "runtime/error.h"
+#include "vm/hooks.h"
 #include "vm/vm.h"
 
 namespace xb {
 
-const char* (*receiverClassName)(const Item* self) = nullptr;
+const char* (*&receiverClassName)(const Item* self) = runtimeHooks.receiverClassName;
 
 // Each step goes strictly down the stack and there are at most as many
 // steps as calls running, so a damaged chain still ends.

@@ -19,6 +19,6 @@ uint32_t frameDisplayName(Item* frame, char* buf, uint32_t size);
 // The line last recorded by the frame (the running one reads the register).
 uint16_t frameLine(Item* frame);
 // The class name of a receiver, for method frames (set by the class layer).
-extern const char* (*receiverClassName)(const Item* self);
+extern const char* (*&receiverClassName)(const Item* self);
 
 }  // namespace xb

@@ -5,11 +5,12 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "vm/interp.h"
+#include "vm/hooks.h"
 #include "vm/stack.h"
 
 namespace xb {
 
-void (*quitHook)() = nullptr;
+void (*&quitHook)() = runtimeHooks.quitHook;
 
 namespace {
 

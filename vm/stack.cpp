@@ -5,12 +5,13 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/settings.h"
+#include "vm/hooks.h"
 #include "vm/object.h"
 
 namespace xb {
 
 VmState vm;
-Item* (*memvarSlotItem)(uint16_t slot) = nullptr;
+Item* (*&memvarSlotItem)(uint16_t slot) = runtimeHooks.memvarSlotItem;
 
 void stackOverflow() { fatalError(667); }
 

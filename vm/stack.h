@@ -64,6 +64,6 @@ void stackInit();
 void stackFree();
 
 // Memvar references are resolved through this hook (the variables layer sets it).
-extern Item* (*memvarSlotItem)(uint16_t slot);
+extern Item* (*&memvarSlotItem)(uint16_t slot);
 
 }  // namespace xb
