@@ -428,8 +428,12 @@ protected:
         xbrun = scratch.copyProgram("xbrun");
         if (xbrun.empty()) GTEST_SKIP() << "xbrun was not built (build all targets)";
     }
+    // Runs the module; no sanitizer report may appear (sanitizer build).
     RunResult runModule(const std::string& text) {
-        return scratch.run(xbrun, {scratch.write("prog.xbasm", text)});
+        RunResult r = scratch.run(xbrun, {scratch.write("prog.xbasm", text)});
+        EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("runtime error:"), std::string::npos) << r.err;
+        return r;
     }
     std::string log() const { return scratch.read("Error.txt"); }
     static std::string firstLine(const std::string& s) { return s.substr(0, s.find('\r')); }
