@@ -418,6 +418,52 @@ TEST_F(Guards, DeepNestingIsMarkedWithoutRecursionAndTheThresholdFollowsTheHeap)
     EXPECT_EQ(lastCollectionGrowth(), 4000000u);
 }
 
+// The one decoder of handler status words and the one raise helper.
+TEST_F(Guards, StatusWordsDecodeIntoDescriptorsAndRaiseSpecDecides) {
+    struct Word {
+        uint16_t word;
+        const char* operation;
+        uint16_t genCode, subCode, flags, operands;
+    };
+    for (const Word& w : {Word{0x0842, "conditional", 1, 1066, 0, 1}, Word{0x9154, "/", 5, 1340, EF_SUBSTITUTE, 2},
+                          Word{errorWord(1132, 0, false), "array access", 2, 1132, 0, 0},
+                          Word{errorWord(1081, 2, true, true), "+", 1, 1081, EF_SUBSTITUTE | EF_RETRY, 2}}) {
+        ErrorDescriptor d = statusDescriptor(w.word);
+        EXPECT_EQ(std::string(d.operation), w.operation);
+        EXPECT_EQ(std::string(d.subsystem), "BASE");
+        EXPECT_EQ(d.severity, 2);
+        EXPECT_EQ(d.genCode, w.genCode) << w.word;
+        EXPECT_EQ(d.subCode, w.subCode) << w.word;
+        EXPECT_EQ(d.flags, w.flags) << w.word;
+        EXPECT_EQ(statusOperandCount(w.word), w.operands) << w.word;
+    }
+
+    const RaiseSpec open{"DBFNTX", EG_OPEN, 1001, EF_RETRY | EF_DEFAULT, nullptr, "datos.dbf", 2};
+    answerLogical(true);
+    EXPECT_EQ(raiseSpec(open), 1);  // retry
+    answerLogical(false);
+    EXPECT_EQ(raiseSpec(open), 0);  // default
+    answerUnwind();
+    EXPECT_EQ(raiseSpec(open), ST_UNWIND);
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[0].subsystem, "DBFNTX");
+    EXPECT_EQ(errors[0].d.genCode, EG_OPEN);
+    EXPECT_EQ(errors[0].d.subCode, 1001);
+    EXPECT_EQ(errors[0].d.osCode, 2);
+    EXPECT_EQ(std::string(errors[0].d.fileName), "datos.dbf");
+    EXPECT_EQ(errors[0].d.severity, 2);
+    // with substitution the answer is left in the return Item
+    answerInt(5);
+    Item operand = intItem(9);
+    EXPECT_EQ(raiseSpec({"BASE", EG_ARG, 1099, EF_SUBSTITUTE, "X"}, &operand, 1), 0);
+    EXPECT_EQ(returnItem()->v.l, 5);
+    EXPECT_EQ(errors.back().operands.size(), 1u);
+    EXPECT_EQ(errors.back().operation, "X");
+    // an answer the flags do not allow stops the run
+    answerLogical(true);
+    EXPECT_EXIT(raiseSpec({"BASE", EG_ARG, 1099, EF_DEFAULT}), ::testing::ExitedWithCode(1), "Fallo en la recuperaci");
+}
+
 // ---- through xbrun: what a checking assembler lets pass ----
 
 class GuardRuns : public ::testing::Test {
