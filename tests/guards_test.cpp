@@ -103,6 +103,9 @@ TEST_F(Guards, TakingMoreItemsThanTheFrameHoldsIsFatal668) {
         {"300 POPs after FRAME 0 1", Code().op(OP_FRAME).op(0).op(1).times(300, OP_POP)},
         {"one POP of the self slot", Code().op(OP_POP)},
         {"PLUS over the self slot", Code().op(OP_PLUS)},
+        {"PUSHLOCAL 65535 beyond the frame", Code().op(OP_FRAME).op(0).op(2).op(OP_PUSHLOCAL, 65535)},
+        {"POPLOCAL 4 in a frame of two locals", Code().op(OP_FRAME).op(0).op(2).op(OP_ONE).op(OP_POPLOCAL, 4)},
+        {"PUSHLOCALREF 9", Code().op(OP_PUSHLOCALREF, 9)},
     };
     for (FatalCase& c : cases) {
         c.code.op(OP_ENDPROC);

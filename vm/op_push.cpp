@@ -71,14 +71,14 @@ XB_OPCODE(PUSHEMPTYSTR) {
 }
 
 XB_OPCODE(PUSHLOCAL) {
-    const Item* local = localItem(fetchU16());
+    const Item* local = frameLocal(fetchU16());
     if (local->type & M_REF) [[unlikely]] local = derefItem(const_cast<Item*>(local));
     *pushSlot() = *local;
     return 0;
 }
 
 XB_OPCODE(POPLOCAL) {
-    Item* local = localItem(fetchU16());
+    Item* local = frameLocal(fetchU16());
     if (local->type & M_REF) {
         storeTop(local);
     } else {

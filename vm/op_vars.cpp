@@ -85,7 +85,7 @@ XB_OPCODE(PARAMETERS) {
 }
 
 XB_OPCODE(PUSHLOCALREF) {
-    pushVariableRef(localItem(fetchU16()));
+    pushVariableRef(frameLocal(fetchU16()));
     return 0;
 }
 

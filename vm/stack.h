@@ -18,6 +18,13 @@ namespace xb {
 inline void needItems(uint32_t n) {
     if (uint32_t(vm.top - vm.frame) <= n) [[unlikely]] stackUnderflow();
 }
+// Local i of the running frame, which must lie within the frame's Items
+// (a local beyond them is fatal error 668 too).
+inline Item* frameLocal(uint32_t i) {
+    Item* it = localItem(i);
+    if (it > vm.top) [[unlikely]] stackUnderflow();
+    return it;
+}
 
 inline Item* pushSlot() {
     if (vm.top >= vm.stackEnd) stackOverflow();
