@@ -1,10 +1,12 @@
 # Benchmarks: the interpreter's counting loop against the same loop in Lua
-# and Python (bench/run.sh). Built for the plain native configuration only
-# (sanitizers distort timings), and only on request: `--target xbbench`.
+# and Python (bench/run.sh), and the building of a large array (xbgcbench).
+# Built for the plain native configuration only (sanitizers distort
+# timings), and only on request: `--target xbbench` / `--target xbgcbench`.
 if(XB_SANITIZE OR NOT TARGET xbasm)
   return()
 endif()
 file(GLOB XB_BENCH_SOURCES CONFIGURE_DEPENDS bench/*.cpp)
+list(FILTER XB_BENCH_SOURCES EXCLUDE REGEX "gc_bench\\.cpp$")
 if(XB_BENCH_SOURCES)
   add_executable(xbbench EXCLUDE_FROM_ALL ${XB_BENCH_SOURCES} $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
   target_include_directories(xbbench PRIVATE ${CMAKE_SOURCE_DIR})
@@ -18,3 +20,5 @@ endif()
 # The macro compiler benchmark (bench/macro/run.sh): `--target xbmacrobench`.
 add_executable(xbmacrobench EXCLUDE_FROM_ALL bench/macro/macro_bench.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
 target_include_directories(xbmacrobench PRIVATE ${CMAKE_SOURCE_DIR})
+add_executable(xbgcbench EXCLUDE_FROM_ALL bench/gc_bench.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
+target_include_directories(xbgcbench PRIVATE ${CMAKE_SOURCE_DIR})

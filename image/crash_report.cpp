@@ -37,9 +37,9 @@ uint32_t crashCallStack(char* out, uint32_t size) {
     uint32_t at = 0;
     if (size) out[0] = 0;
     if (!vm.stack || !vm.frame) return 0;
-    for (uint32_t levelNo = 0;; ++levelNo) {
-        Item* frame = frameAbove(vm.frame, levelNo);
-        if (!frame) break;
+    uint32_t levels = 0;
+    for (Item* frame = frameAbove(vm.frame, 0); frame && levels <= vm.liveFrames;
+         frame = nextFrameOut(frame), ++levels) {
         char name[128];
         uint32_t nameLength = frameDisplayName(frame, name, sizeof name);
         // Formatted by hand: no library call that might allocate or lock.

@@ -14,13 +14,14 @@
 #include "runtime/output.h"
 #include "runtime/serial.h"
 #include "runtime/settings_block.h"
+#include "vm/hooks.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/vm_init.h"
 
 namespace xb {
 
-void (*afterSymbolRegistration)() = nullptr;
+void (*&afterSymbolRegistration)() = runtimeHooks.afterSymbolRegistration;
 
 namespace {
 

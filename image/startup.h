@@ -46,6 +46,6 @@ void setErrorLevel(int16_t level);
 
 // Called between the registration of the module tables and the rest of the
 // start-up (the runner binds its assembled module there). May be null.
-extern void (*afterSymbolRegistration)();
+extern void (*&afterSymbolRegistration)();
 
 }  // namespace xb

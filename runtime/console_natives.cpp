@@ -10,7 +10,7 @@
 
 namespace xb {
 
-extern void (*idleServices)();  // the interpreter's idle step (op_control.cpp)
+extern void (*&idleServices)();  // the interpreter's idle step (op_control.cpp)
 
 namespace {
 

@@ -38,8 +38,9 @@ DisplayText displayText(const Item* it) {
         return {displayBuffer, uint32_t(n)};
     }
     case T_INTEGER:
-    case T_WORD:
     case T_DOUBLE: return number(it);
+    // a Word item (type 1) is an internal value, not a number: like every
+    // other type without a text of its own it shows as the empty text
     default:
         if (isString(it)) return {strData(it), strLength(it)};
         return {"", 0};

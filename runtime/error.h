@@ -44,6 +44,29 @@ static_assert(sizeof(ErrorDescriptor) == 28 && offsetof(ErrorDescriptor, subsyst
               "ErrorDescriptor is 28 bytes");
 #endif
 
+// A descriptor of severity 2 with the given fields, everything else zero.
+ErrorDescriptor errorDescriptor(const char* subsystem, uint16_t genCode, uint16_t subCode, uint16_t flags,
+                                const char* operation = nullptr);
+
+// What a raising driver or native routine says about its error. Fields left
+// out are zero (no operating-system code, no file, the general code's own
+// description).
+struct RaiseSpec {
+    const char* subsystem;
+    uint16_t genCode;
+    uint16_t subCode;
+    uint16_t flags;  // EF_RETRY, EF_SUBSTITUTE, EF_DEFAULT
+    const char* operation = nullptr;
+    const char* fileName = nullptr;
+    uint16_t osCode = 0;
+    const char* description = nullptr;
+};
+// The one raise for code that has no descriptor of its own: raises with the
+// operands and decides on the answer. 0: substituted (the answer is in the
+// return Item) or default chosen; 1: retry; 0xFFFF: the error block
+// unwound. An answer the flags do not allow is the unrecoverable-error stop.
+uint16_t raiseSpec(const RaiseSpec& spec, const Item* operands = nullptr, uint16_t count = 0);
+
 // Raises: builds the error object and evaluates the error block; the block's
 // value is left in the return Item. Returns 0, or 0xFFFF when the block unwound.
 uint16_t raiseError(ErrorDescriptor* d, const Item* operands, uint16_t count);
@@ -74,13 +97,13 @@ void setLastOsCode(uint16_t code);
 // on standard error and ends the run with exit code 1. Tests may install
 // their own decision.
 using ErrorLauncher = uint16_t (*)(ErrorDescriptor* d, const Item* operands, uint16_t count);
-extern ErrorLauncher errorLauncher;
+extern ErrorLauncher& errorLauncher;
 
 // Where failure paths send their text (the error output channel) and how they
 // end the process (shutdown without exit procedures). Set at start-up.
-extern void (*errorOutputWrite)(const char* text, uint32_t n);
+extern void (*&errorOutputWrite)(const char* text, uint32_t n);
 [[noreturn]] void exitAfterFailure(uint32_t code);
-extern void (*exitAfterFailureHook)(uint32_t code);
+extern void (*&exitAfterFailureHook)(uint32_t code);
 
 // "NAME (line)" of the running procedure, or false when no procedure is active.
 bool currentProcedureLocation(char* buf, uint32_t size);

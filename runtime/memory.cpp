@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "runtime/error.h"
+#include "vm/hooks.h"
 
 namespace xb {
 
@@ -29,7 +30,6 @@ IdleEntry* idleTable;
 uint16_t idleCount;
 uint16_t idleCapacity;
 
-void defaultExhausted() { fatalError(5304); }
 
 void* rawAlloc(uint32_t size) {
     if (size == 0 || size >= 0xFFFFFFE1u) return nullptr;
@@ -42,10 +42,13 @@ void noteGrowth() {
 
 }  // namespace
 
-void (*memReleaseItemAreas)() = nullptr;
-bool (*memClassSystemStarted)() = nullptr;
-void (*memReportLine)(const char* text) = nullptr;
-void (*memExhausted)() = defaultExhausted;
+// The default of memExhausted (vm/hooks.h).
+void defaultMemExhausted() { fatalError(5304); }
+
+void (*&memReleaseItemAreas)() = runtimeHooks.memReleaseItemAreas;
+bool (*&memClassSystemStarted)() = runtimeHooks.memClassSystemStarted;
+void (*&memReportLine)(const char* text) = runtimeHooks.memReportLine;
+void (*&memExhausted)() = runtimeHooks.memExhausted;
 
 void* memAlloc(uint32_t size) {
     if (size > 0xFFFFFFE0u - sizeof(BlockHeader)) memExhausted();

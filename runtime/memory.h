@@ -20,13 +20,13 @@ int32_t memPeak();
 uint32_t memTeardown(uint32_t code);
 
 // Hooks the teardown uses; set by the layers that own them.
-extern void (*memReleaseItemAreas)();  // frees the evaluation stack and static area
-extern bool (*memClassSystemStarted)();
-extern void (*memReportLine)(const char* text);  // error output
+extern void (*&memReleaseItemAreas)();  // frees the evaluation stack and static area
+extern bool (*&memClassSystemStarted)();
+extern void (*&memReportLine)(const char* text);  // error output
 
 // What to do when an allocation fails: fatal error 5304 (its line on the
 // error output, then exit code 1).
-extern void (*memExhausted)();
+extern void (*&memExhausted)();
 
 // Idle tasks: functions run between statements (mask 0x2000) and at other
 // idle points.

@@ -19,6 +19,7 @@ bool logUsable;
 char logName[LOG_NAME_MAX + 1];
 os::Handle standardHandle = 1;
 os::Handle plainHandle = 2;  // where the error output goes before start-up
+const char* logOwner;         // null: the running executable
 
 // The box text needs its terminating zero; the channel may be the one that
 // reports memory exhaustion, so it never allocates.
@@ -41,8 +42,9 @@ void appendToLog(const char* text, uint32_t n) {
     if (firstWrite) {
         firstWrite = false;
         char path[LOG_NAME_MAX + 1];
-        int length = os::moduleFileName(path, int(sizeof path));
-        logUsable = length > 0 && length < int(sizeof path) - 1 && errorLogName(path, logName, sizeof logName);
+        int length = logOwner ? int(std::strlen(logOwner)) : os::moduleFileName(path, int(sizeof path));
+        const char* owner = logOwner ? logOwner : path;
+        logUsable = length > 0 && length < int(sizeof path) - 1 && errorLogName(owner, logName, sizeof logName);
         if (logUsable) h = fsCreate(logName, 0);
     } else if (logUsable) {
         h = fsOpen(logName, FO_READWRITE);
@@ -85,6 +87,8 @@ void outputStart() {
     logToFile = true;
     standardHandle = plainHandle = os::stdOutput();
 }
+
+void outputSetLogOwner(const char* executablePath) { logOwner = executablePath; }
 
 void outputReset() {
     logToFile = false;

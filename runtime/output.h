@@ -39,5 +39,9 @@ void consoleEvent(uint16_t code);
 
 // Back to the state before start-up (tests): log flag clear, next write first.
 void outputReset();
+// Names the log after this path instead of the running executable's, so
+// that test processes running side by side each have their own Error.txt;
+// null goes back to the executable. The text must outlive the setting.
+void outputSetLogOwner(const char* executablePath);
 
 }  // namespace xb

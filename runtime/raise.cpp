@@ -7,6 +7,7 @@
 #include "image/symbols.h"
 #include "platform/platform.h"
 #include "runtime/error.h"
+#include "vm/hooks.h"
 #include "vm/stack.h"
 
 namespace xb {
@@ -15,6 +16,20 @@ namespace {
 
 uint16_t lastOs;
 
+bool isTrue(const Item* it) { return it->type == T_LOGICAL && it->v.l; }
+
+// The answer to an error that cannot substitute: retry, default or stop.
+uint16_t decide(const ErrorDescriptor* d) {
+    const Item* answer = returnItem();
+    if (answer->type != T_LOGICAL) unrecoverableErrorStop();
+    if (isTrue(answer) && (d->flags & EF_RETRY)) return 1;
+    if (!(d->flags & EF_DEFAULT) || isTrue(answer)) unrecoverableErrorStop();
+    return 0;
+}
+
+}  // namespace
+
+// The defaults of the hooks below (vm/hooks.h).
 void stdErrorWrite(const char* text, uint32_t n) {
     uint32_t done;
     os::writeFile(os::stdError(), text, n, &done);
@@ -31,22 +46,9 @@ uint16_t provisionalLauncher(ErrorDescriptor* d, const Item*, uint16_t) {
 
 void defaultExitAfterFailure(uint32_t code) { os::exitProcess(code); }
 
-bool isTrue(const Item* it) { return it->type == T_LOGICAL && it->v.l; }
-
-// The answer to an error that cannot substitute: retry, default or stop.
-uint16_t decide(const ErrorDescriptor* d) {
-    const Item* answer = returnItem();
-    if (answer->type != T_LOGICAL) unrecoverableErrorStop();
-    if (isTrue(answer) && (d->flags & EF_RETRY)) return 1;
-    if (!(d->flags & EF_DEFAULT) || isTrue(answer)) unrecoverableErrorStop();
-    return 0;
-}
-
-}  // namespace
-
-ErrorLauncher errorLauncher = provisionalLauncher;
-void (*errorOutputWrite)(const char* text, uint32_t n) = stdErrorWrite;
-void (*exitAfterFailureHook)(uint32_t code) = defaultExitAfterFailure;
+ErrorLauncher& errorLauncher = runtimeHooks.errorLauncher;
+void (*&errorOutputWrite)(const char* text, uint32_t n) = runtimeHooks.errorOutputWrite;
+void (*&exitAfterFailureHook)(uint32_t code) = runtimeHooks.exitAfterFailureHook;
 
 void exitAfterFailure(uint32_t code) {
     exitAfterFailureHook(code);
@@ -55,6 +57,28 @@ void exitAfterFailure(uint32_t code) {
 
 uint16_t lastOsCode() { return lastOs; }
 void setLastOsCode(uint16_t code) { lastOs = code; }
+
+ErrorDescriptor errorDescriptor(const char* subsystem, uint16_t genCode, uint16_t subCode, uint16_t flags,
+                                const char* operation) {
+    ErrorDescriptor d{};
+    d.severity = 2;
+    d.genCode = genCode;
+    d.subCode = subCode;
+    d.flags = flags;
+    d.subsystem = subsystem;
+    d.operation = operation;
+    return d;
+}
+
+uint16_t raiseSpec(const RaiseSpec& spec, const Item* operands, uint16_t count) {
+    ErrorDescriptor d = errorDescriptor(spec.subsystem, spec.genCode, spec.subCode, spec.flags, spec.operation);
+    d.fileName = spec.fileName;
+    d.osCode = spec.osCode;
+    d.description = spec.description;
+    if (raiseError(&d, operands, count) == ST_UNWIND) return ST_UNWIND;
+    if (d.flags & EF_SUBSTITUTE) return 0;
+    return decide(&d);
+}
 
 uint16_t raiseError(ErrorDescriptor* d, const Item* operands, uint16_t count) {
     lastOs = d->osCode;
@@ -77,14 +101,18 @@ uint16_t raiseOperatorError(ErrorDescriptor* d, uint16_t count) {
     return 0;
 }
 
+namespace {
+
+const char* runningProcedureName() {
+    GlobalSymbol* s = frameProcSymbol(vm.frame);
+    return s ? symbolName(s) : "";
+}
+
+}  // namespace
+
 uint16_t raiseFunctionError(uint16_t genCode, const char* subsystem, uint16_t subCode, uint16_t flags) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = genCode;
-    d.subsystem = subsystem;
-    d.subCode = subCode;
-    d.flags = uint16_t(flags & ~EF_RETRY);
-    d.operation = symbolName(frameProcSymbol(vm.frame));
+    ErrorDescriptor d =
+        errorDescriptor(subsystem, genCode, subCode, uint16_t(flags & ~EF_RETRY), runningProcedureName());
     if (raiseError(&d, vm.frame + 2, vm.paramCount) == ST_UNWIND) return ST_UNWIND;
     if (d.flags & EF_SUBSTITUTE) return 0;
     if (!(d.flags & EF_DEFAULT)) unrecoverableErrorStop();
@@ -96,13 +124,7 @@ uint16_t argumentError(const char* subsystem, uint16_t subCode, uint16_t flags) 
 }
 
 uint16_t noAreaError(const char* subsystem, uint16_t subCode) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = EG_NOTABLE;
-    d.subsystem = subsystem;
-    d.subCode = subCode;
-    d.flags = EF_DEFAULT;
-    d.operation = symbolName(frameProcSymbol(vm.frame));
+    ErrorDescriptor d = errorDescriptor(subsystem, EG_NOTABLE, subCode, EF_DEFAULT, runningProcedureName());
     uint16_t r = raiseAndDecide(&d);
     if (r == 0 || r == ST_UNWIND) return r;
     unrecoverableErrorStop();

@@ -142,7 +142,8 @@ uint16_t applyNumber(uint8_t specifier, const Item* value) {
     int64_t v;
     if (value->type == T_DOUBLE) {
         double d = value->v.d;
-        if (!(d <= 65535.0)) v = d != d ? 0 : 65536;  // NaN counts as 0
+        // truncated toward zero first: 65535.5 is 65535 and is stored
+        if (!(d < 65536.0)) v = d != d ? 0 : 65536;  // NaN counts as 0
         else v = d < -2147483648.0 ? INT32_MIN : int64_t(d);
     } else {
         v = value->v.l;

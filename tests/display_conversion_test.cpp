@@ -41,6 +41,12 @@ TEST_F(DisplayConversion, TextsAsTheyAreAndOtherTypesAsNothing) {
     EXPECT_EQ(show(str(std::string("a\0b", 3))), std::string("a\0b", 3));
     EXPECT_EQ(show(array(2)), "");
     EXPECT_EQ(show(block()), "");
+    // a Word item is no number to show, whatever its value and width
+    for (int32_t v : {0, 7, 65535}) {
+        Item w = wordItem(v);
+        w.width = 10;
+        EXPECT_EQ(show(w), "") << v;
+    }
 }
 
 }  // namespace

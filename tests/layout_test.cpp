@@ -96,13 +96,13 @@ TEST(RecordLayout, SizesAndOffsetsOfThisTarget) {
         {"ObjectBody", sizeof(ObjectBody), 20, 24},
         {"ObjectBody.data", offsetof(ObjectBody, data), 16, 16},
         // the Item's double is 8-aligned in the Windows ABI, 4-aligned on Linux i386
-        {"Codeblock", sizeof(Codeblock), alignof(Item) == 8 ? 48u : 44u, 64},
+        {"Codeblock", sizeof(Codeblock), alignof(Item) == 8 ? 56u : 48u, 72},
         {"Codeblock.detachedLocals", offsetof(Codeblock, detachedLocals), alignof(Item) == 8 ? 32u : 28u, 48},
         {"FieldDescriptor", sizeof(FieldDescriptor), 20, 32},
         {"PrivateEntry", sizeof(PrivateEntry), 12, 16},
         {"FrameSlot", sizeof(FrameSlot), 16, 16},
         {"FrameSlot.symbolOrLocals", offsetof(FrameSlot, symbolOrLocals), 8, 8},
-        {"FrameExtra", sizeof(FrameExtra), 8, 16},
+        {"FrameExtra", sizeof(FrameExtra), 12, 24},
         {"ErrorDescriptor", sizeof(ErrorDescriptor), 28, 48},
     };
     for (const Row& r : rows) EXPECT_EQ(r.got, XB_TARGET_64 ? r.x86_64 : r.i386) << r.what;

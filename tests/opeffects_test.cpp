@@ -78,7 +78,7 @@ end)");
 
     const uint8_t sym2[] = {2, 0}, sym3[] = {3, 0};
     const Case cases[] = {
-        {OP_NOP, "", {}, 0}, {OP_LINE, "", {5, 0}, 0}, {OP_IDLE, "", {}, 0},
+        {OP_NOP, "", {}, 0}, {0x6F, "", {}, 0}, {OP_LINE, "", {5, 0}, 0}, {OP_IDLE, "", {}, 0},
         {OP_DEBUGINFO, "", {0, 0}, 0},
         {OP_PUSHSTR, "", {1, 'x', 0}, 1}, {OP_PUSHEMPTYSTR, "", {}, 1},
         {OP_PUSHDOUBLE, "", {10, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, 1}, {OP_PUSHINT, "", {0xFF, 0xFF}, 1},

@@ -2,6 +2,7 @@
 // boxes, the console boxes, the display conversion, and the key blocks.
 #include "runtime/output.h"
 #include "tests/support/native_call.h"
+#include "tests/support/program_run.h"
 #include "tests/support/vm_fixture.h"
 
 #include <gtest/gtest.h>
@@ -32,12 +33,13 @@ struct Box {
 std::vector<Box> boxes;
 void recordBox(const char* text, const char* caption, uint32_t style) { boxes.push_back({text, caption, style}); }
 
+// Each test names the log after a program in its own scratch directory:
+// test processes running side by side (ctest -j) never share an Error.txt.
+std::string logOwner;
+
 std::string logPath() {
-    char exe[300];
-    int n = os::moduleFileName(exe, int(sizeof exe));
-    EXPECT_GT(n, 0);
     char name[300];
-    EXPECT_TRUE(errorLogName(exe, name, sizeof name));
+    EXPECT_TRUE(errorLogName(logOwner.c_str(), name, sizeof name));
     return name;
 }
 
@@ -62,17 +64,22 @@ void writeFile(const std::string& path, const std::string& text) {
 
 class OutputTest : public test::VmTest {
 protected:
+    test::ProgramRun scratch;
+
     void SetUp() override {
         VmTest::SetUp();
         load("symbol P proc\nproc P\nENDPROC\nend\n");
         boxes.clear();
         outputMessageBox = recordBox;
         outputReset();
+        logOwner = scratch.dir + "/xbtests";
+        outputSetLogOwner(logOwner.c_str());
     }
     void TearDown() override {
         outputReset();
         outputMessageBox = os::messageBox;
         os::deleteFile(logPath().c_str());
+        outputSetLogOwner(nullptr);
         VmTest::TearDown();
     }
 };

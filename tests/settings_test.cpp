@@ -86,6 +86,17 @@ TEST_F(SettingsTest, NumbersAboveSixteenBitsAreRefusedWithAnError) {
     EXPECT_EQ(settingDecimals(), 65535);
     invoke("SET", {SET_DECIMALS, 65535});
     EXPECT_EQ(settingDecimals(), 65535);
+    // the cut comes before the range check: 65535.5 and 65535.99 are 65535
+    invoke("SET", {SET_DECIMALS, 3.0});
+    invoke("SET", {SET_DECIMALS, 65535.5});
+    EXPECT_EQ(settingDecimals(), 65535);
+    invoke("SET", {SET_DECIMALS, 4.0});
+    invoke("SET", {SET_DECIMALS, 65535.99});
+    EXPECT_EQ(settingDecimals(), 65535);
+    EXPECT_EQ(errors.size(), 2u);
+    invoke("SET", {SET_DECIMALS, 65536.0});
+    EXPECT_EQ(errors.size(), 3u);
+    EXPECT_EQ(settingDecimals(), 65535);
     invoke("SET", {SET_DECIMALS, 3.9});
     EXPECT_EQ(settingDecimals(), 3);
     // other types change nothing, and the result is an integer of width 0
@@ -93,7 +104,7 @@ TEST_F(SettingsTest, NumbersAboveSixteenBitsAreRefusedWithAnError) {
     EXPECT_EQ(r.type, T_INTEGER);
     EXPECT_EQ(r.width, 0);
     EXPECT_EQ(settingDecimals(), 3);
-    EXPECT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors.size(), 3u);
 
     invoke("SET", {SET_EPOCH, 1950});
     EXPECT_EQ(settingEpoch(), 1950);

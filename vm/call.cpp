@@ -6,6 +6,8 @@
 #include "vm/function.h"
 #include "image/symbols.h"
 #include "runtime/error.h"
+#include "vm/guard.h"
+#include "vm/hooks.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -16,14 +18,30 @@ const Function blockEvalFunction = {blockEvalRoutine, nullptr, nullptr};
 const Function undefinedFunction = {undefinedFunctionRoutine, nullptr, nullptr};
 const Function noMethodFunction = {noMethodRoutine, nullptr, nullptr};
 GlobalSymbol* evalSymbol;
-void (*releasePrivatesHook)() = nullptr;
+void (*&releasePrivatesHook)() = runtimeHooks.releasePrivatesHook;
 
 namespace {
 
-const Function* defaultSendResolver(GlobalSymbol* message, Item* receiver) {
-    if ((receiver->type & T_BLOCK) && message == evalSymbol) return &blockEvalFunction;
-    return &noMethodFunction;
+// The call's Symbol slot holds something else: an argument error whose
+// operation is the call's opcode and whose operand is that Item. Calls that
+// give a value take the error block's answer as their result; DO chooses
+// the default (nothing is called).
+uint16_t calleeNotASymbol(Item* frame, CallKind kind) {
+    static const char* const names[] = {"DO", "FUNC", "SEND", "EVALSEND", "EVALSEND"};
+    vm.top = frame;  // self and arguments go; the callee Item is the operand
+    bool value = kind != CALL_DO;
+    uint16_t r = raiseGuardError(names[kind], 1, value);
+    if (r == ST_UNWIND) {
+        vm.top = frame - 1;
+        vm.callResult = ST_UNWIND;
+        return ST_UNWIND;
+    }
+    if (kind == CALL_EVALNATIVE) *returnItem() = *vm.top;  // evalSend leaves its result there
+    if (kind == CALL_DO || kind == CALL_EVALNATIVE) --vm.top;
+    vm.callResult = 0;
+    return 0;
 }
+
 
 // The returning frame's locals were captured by codeblocks: copy them into
 // the shared array, which from now on holds them.
@@ -40,7 +58,12 @@ void detachLocals(Item* frame) {
 
 }  // namespace
 
-const Function* (*sendResolver)(GlobalSymbol* message, Item* receiver) = defaultSendResolver;
+const Function* defaultSendResolver(GlobalSymbol* message, Item* receiver) {
+    if ((receiver->type & T_BLOCK) && message == evalSymbol) return &blockEvalFunction;
+    return &noMethodFunction;
+}
+
+const Function* (*&sendResolver)(GlobalSymbol* message, Item* receiver) = runtimeHooks.sendResolver;
 
 uint16_t callFunction(const Function* f) {
     return f->native ? f->native() : execute(f->pcode, f->module);
@@ -59,8 +82,11 @@ uint16_t callSequence(uint16_t n, CallKind kind) {
     uint32_t savedBlockFrame = vm.blockFrame;
     Item* savedStatics = vm.staticsBase;
 
+    // The Symbol's slot must lie above the caller's frame, and hold a Symbol.
+    needItems(uint32_t(n) + 1);
     Item* frame = vm.top - n - 1;
     FrameSlot* fs = frameSlot(frame);
+    if (fs->type != T_SYMBOL || !fs->symbolOrLocals) [[unlikely]] return calleeNotASymbol(frame, kind);
     GlobalSymbol* sym = static_cast<GlobalSymbol*>(fs->symbolOrLocals);
     fs->callerFrame = slotOf(caller);
     setFrameProcSymbol(frame, sym);
@@ -86,7 +112,13 @@ uint16_t callSequence(uint16_t n, CallKind kind) {
         f = &blockEvalFunction;
         break;
     }
+    FrameExtra& fx = frameExtraOf(frame);
+    fx.serial = vm.nextSerial;
+    vm.nextSerial = vm.nextSerial == 0xFFFFFFFFu ? 2 : vm.nextSerial + 1;  // 0 means returned, 1 the bottom
+    ++vm.liveFrames;
     if (callFunction(f) == ST_UNWIND) vm.callResult = ST_UNWIND;
+    --vm.liveFrames;
+    fx.serial = 0;
 
     vm.top = frame;
     if (kind <= CALL_SEND && (fs->type & T_ARRAY) && !(frame[1].type & T_BLOCK)) detachLocals(frame);
@@ -148,6 +180,9 @@ uint16_t blockEvalRoutine() {
             cb->definingFrame = DETACHED;
             vm.blockFrame = DETACHED;
         }
+        // the creator returned without detaching, or its slot now holds another call
+        if (vm.blockFrame < FRAME_GONE && vm.frameExtra[vm.blockFrame].serial != cb->definingSerial)
+            vm.blockFrame = FRAME_GONE;
         if (vm.blockFrame == DETACHED && hasLocals) {
             fs->type = T_ARRAY;
             fs->symbolOrLocals = bodyOf(&cb->detachedLocals);
@@ -176,14 +211,8 @@ uint16_t raiseCallError(uint16_t genCode, uint16_t subCode, const char* operatio
         vm.callResult = ST_UNWIND;
         return ST_UNWIND;
     }
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = genCode;
-    d.subCode = subCode;
-    d.flags = EF_SUBSTITUTE;
-    d.subsystem = "BASE";
-    d.operation = operation;
-    return raiseError(&d, operands, count) == ST_UNWIND ? ST_UNWIND : 0;
+    return raiseSpec({"BASE", genCode, subCode, EF_SUBSTITUTE, operation}, operands, count) == ST_UNWIND ? ST_UNWIND
+                                                                                                 : 0;
 }
 
 }  // namespace
@@ -200,33 +229,28 @@ uint16_t noMethodRoutine() {
 }
 
 XB_OPCODE(DO) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
     return callSequence(n, CALL_DO);
 }
 
 XB_OPCODE(FUNC) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
     return callSequence(n, CALL_FUNC);
 }
 
 XB_OPCODE(SEND) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
     return callSequence(n, CALL_SEND);
 }
 
 XB_OPCODE(EVALSEND) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
     return callSequence(n, CALL_EVALSEND);
 }
 
 XB_OPCODE(FRAME) {
-    uint8_t params = vm.pc[0];
-    uint8_t locals = vm.pc[1];
-    vm.pc += 2;
+    uint8_t params = fetchU8();
+    uint8_t locals = fetchU8();
     vm.localCount = uint8_t(params + locals);
     if (vm.paramCount > params) {
         vm.top -= vm.paramCount - params;

@@ -28,20 +28,20 @@ uint16_t invalidOpcode() {
     fatalError(999);
 }
 
+ErrorDescriptor statusDescriptor(uint16_t word) {
+    uint16_t flags = uint16_t(((word & 0x4000) ? EF_RETRY : 0) | ((word & 0x8000) ? EF_SUBSTITUTE : 0));
+    return errorDescriptor("BASE", uint16_t((word >> 6) & 0x1F), uint16_t(1000 + (word & 0x7FF)), flags,
+                           operatorName(word & 0x3F));
+}
+
 namespace {
 
 // A handler returned r; 0 means carry on, anything else ends the activation.
 uint16_t handleResult(uint16_t r, const uint8_t* instruction) {
     if (vm.frameFlags & FF_QUIET) return ST_UNWIND;
     if (r != ST_UNWIND) {
-        ErrorDescriptor d{};
-        d.severity = 2;
-        d.genCode = uint16_t((r >> 6) & 0x1F);
-        d.subCode = uint16_t(1000 + (r & 0x7FF));
-        d.subsystem = "BASE";
-        d.operation = operatorName(r & 0x3F);
-        d.flags = uint16_t(((r & 0x4000) ? EF_RETRY : 0) | ((r & 0x8000) ? EF_SUBSTITUTE : 0));
-        uint16_t outcome = raiseOperatorError(&d, uint16_t((r >> 11) & 7));
+        ErrorDescriptor d = statusDescriptor(r);
+        uint16_t outcome = raiseOperatorError(&d, statusOperandCount(r));
         if (outcome == 0) return 0;
         if (outcome == 1) {
             // retry from the first byte of the failed instruction
@@ -75,6 +75,11 @@ constexpr uintptr_t NATIVE_STACK_BUDGET = 6u << 20;
 #endif
 uintptr_t nativeStackBase;
 
+// The running frame has lost its self slot (the bottom frame has none).
+void checkFrameItems() {
+    if (vm.top < vm.frame || vm.frame != vm.stack) stackUnderflow();
+}
+
 inline void checkNativeStack() {
     char probe;
     auto here = reinterpret_cast<uintptr_t>(&probe);
@@ -97,9 +102,13 @@ uint16_t execute(const uint8_t* pcode, ModuleSymbol* moduleSymbols) {
     vm.running = 1;
     uint16_t result = 0;
     while (vm.running) {
+        // Taking more Items than the frame holds ends the run before the next
+        // instruction, or a raise, reads what lies below it.
+        if (vm.top <= vm.frame) [[unlikely]] checkFrameItems();
         const uint8_t* instruction = vm.pc;
         uint16_t r = opTable[*vm.pc++]();
         if (r) [[unlikely]] {
+            if (vm.top <= vm.frame) checkFrameItems();
             r = handleResult(r, instruction);
             if (r) {
                 result = r;

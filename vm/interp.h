@@ -10,6 +10,7 @@
 namespace xb {
 
 struct Function;
+struct ErrorDescriptor;
 
 using OpHandler = uint16_t (*)();
 
@@ -56,7 +57,7 @@ extern const Function noMethodFunction;
 
 // SEND asks the class layer for the routine; the default knows only EVAL on
 // codeblocks.
-extern const Function* (*sendResolver)(GlobalSymbol* message, Item* receiver);
+extern const Function* (*&sendResolver)(GlobalSymbol* message, Item* receiver);
 // Set at start-up: the well-known symbol EVAL.
 extern GlobalSymbol* evalSymbol;
 
@@ -72,9 +73,9 @@ bool findRecoveryPoint(uint16_t depth, const uint8_t** address);
 void resetSequences();
 uint32_t sequenceDepth();
 // How an unwinding that meets a finished activation ends the program (QUIT).
-extern void (*quitHook)();
+extern void (*&quitHook)();
 // Variables layer: releases the privates of the returning frame.
-extern void (*releasePrivatesHook)();
+extern void (*&releasePrivatesHook)();
 
 // The operator-name table (1..60) used as the operation of handler errors.
 const char* operatorName(uint32_t index);
@@ -85,6 +86,38 @@ inline int16_t readI16(const uint8_t* p) { return int16_t(readU16(p)); }
 inline uint32_t readU32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
+// Handlers read their operands with these: the value at pc, pc moved past it.
+inline uint8_t fetchU8() { return *vm.pc++; }
+inline uint16_t fetchU16() {
+    uint16_t v = readU16(vm.pc);
+    vm.pc += 2;
+    return v;
+}
+inline int16_t fetchI16() { return int16_t(fetchU16()); }
+inline uint32_t fetchU32() {
+    uint32_t v = readU32(vm.pc);
+    vm.pc += 4;
+    return v;
+}
+// Operand bytes read in place (strings, doubles, code) are stepped over.
+inline const uint8_t* fetchBytes(uint32_t n) {
+    const uint8_t* p = vm.pc;
+    vm.pc += n;
+    return p;
+}
+// A jump: the distance counts from the end of its 16-bit operand.
+inline void takeJump() {
+    int16_t d = fetchI16();
+    vm.pc += d;
+}
+inline void skipJump() { vm.pc += 2; }
+
+// The error a handler status word describes (severity 2, subsystem "BASE",
+// operation from the operator-name table, retry and substitution flags),
+// and how many top Items are its operands. The only decoder of the word.
+struct ErrorDescriptor;
+ErrorDescriptor statusDescriptor(uint16_t word);
+constexpr uint16_t statusOperandCount(uint16_t word) { return uint16_t((word >> 11) & 7); }
 
 // Packs a handler error word. The subcode's low eleven bits carry the
 // operation (bits 0..5) and the general code (bits 6..10).

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/memory.h"
+#include "vm/hooks.h"
 #include "vm/stack.h"
 #include "vm/vm.h"
 
@@ -52,7 +53,7 @@ void freeObject(ObjectHeader* h) {
 
 }  // namespace
 
-void (*gcMarkMemvarRoots)() = nullptr;
+void (*&gcMarkMemvarRoots)() = runtimeHooks.gcMarkMemvarRoots;
 
 ObjectBody* newObject(ObjectKind kind, uint32_t extra) {
     collectGarbage(false);
@@ -136,7 +137,47 @@ void arrayResize(Item* array, int32_t delta) {
     arrayGrowTo(a, uint32_t(n));
 }
 
-void markItem(Item* it) {
+namespace {
+
+// Objects marked but not yet scanned. Marking never recurses: a nested
+// structure of any depth costs this array, not native stack. It lives on the
+// tracked heap only during a collection (growing it past what the heap
+// can give is the memory manager's fatal error).
+ObjectBody** markStack;
+uint32_t markCount;
+uint32_t markCapacity;
+// Bytes of the objects marked in the running collection.
+uint32_t markedBytes;
+
+constexpr int32_t MIN_COLLECTION_GROWTH = 4000000;
+// New allocation that starts the next collection: 4,000,000 bytes for a
+// small heap, as many bytes as the live heap for a large one, so that
+// building a structure of n bytes marks O(n) bytes in all.
+int32_t collectionGrowth = MIN_COLLECTION_GROWTH;
+
+uint32_t objectBytes(const HeapObject* o) {
+    uint32_t n = sizeof(HeapObject);
+    switch (o->h.kind) {
+    case K_STRING: n += o->b.length + 1; break;
+    case K_ARRAY: n += o->b.capacity * uint32_t(sizeof(Item)); break;
+    case K_BLOCK: n += uint32_t(sizeof(Codeblock)); break;
+    default: break;
+    }
+    return n;
+}
+
+void pushMark(ObjectBody* b) {
+    if (markCount == markCapacity) {
+        uint32_t cap = markCapacity ? markCapacity * 2 : 256;
+        markStack = static_cast<ObjectBody**>(memRealloc(markStack, cap * uint32_t(sizeof(ObjectBody*))));
+        markCapacity = cap;
+    }
+    markStack[markCount++] = b;
+}
+
+// Marks the object an Item designates (through references); arrays and
+// codeblocks go on the mark stack to have their contents marked.
+void markOne(Item* it) {
     for (;;) {
         if (it->type & M_REF) {
             if (it->type & T_ITEMREF) {
@@ -157,15 +198,30 @@ void markItem(Item* it) {
         o->h.colour = uint8_t(currentColour ^ 1);
         unlink(&condemned, &o->h);
         linkFront(&liveList, &o->h);
-        if (it->type & T_ARRAY) {
-            Item* e = static_cast<Item*>(b->data);
-            for (uint32_t i = 0; i < b->length; ++i) markItem(&e[i]);
-        } else if (it->type & T_BLOCK) {
-            auto* cb = static_cast<Codeblock*>(b->data);
-            if (cb && (cb->detachedLocals.type & T_ARRAY)) markItem(&cb->detachedLocals);
-        }
+        markedBytes += objectBytes(o);
+        if (o->h.kind == K_ARRAY || o->h.kind == K_BLOCK) pushMark(b);
         return;
     }
+}
+
+void drainMarks() {
+    while (markCount) {
+        ObjectBody* b = markStack[--markCount];
+        if (objectOf(b)->h.kind == K_ARRAY) {
+            Item* e = static_cast<Item*>(b->data);
+            for (uint32_t i = 0; i < b->length; ++i) markOne(&e[i]);
+        } else {
+            auto* cb = static_cast<Codeblock*>(b->data);
+            if (cb && (cb->detachedLocals.type & T_ARRAY)) markOne(&cb->detachedLocals);
+        }
+    }
+}
+
+}  // namespace
+
+void markItem(Item* it) {
+    markOne(it);
+    drainMarks();
 }
 
 void requestCollection() { forceRequested = true; }
@@ -173,15 +229,19 @@ void requestCollection() { forceRequested = true; }
 void collectGarbage(bool force) {
     if (!liveList) return;
     if (force) forceRequested = true;
-    if (!forceRequested && memInUse() - collectionBase < 4000000) return;
+    if (!forceRequested && memInUse() - collectionBase < collectionGrowth) return;
     forceRequested = false;
     condemned = liveList;
     liveList = nullptr;
+    markedBytes = 0;
     if (gcMarkMemvarRoots) gcMarkMemvarRoots();
     if (vm.statics)
         for (Item* it = vm.statics + STACK_SLOTS - 1; it >= vm.staticsLow; --it) markItem(it);
     if (vm.stack)
         for (Item* it = vm.stack; it <= vm.top; ++it) markItem(it);
+    memFree(markStack);
+    markStack = nullptr;
+    markCount = markCapacity = 0;
     while (condemned) {
         ObjectHeader* h = condemned;
         condemned = h->next;
@@ -189,7 +249,11 @@ void collectGarbage(bool force) {
     }
     currentColour ^= 1;
     collectionBase = memInUse();
+    uint32_t kept = markedBytes < 0x7FFFFFFFu ? markedBytes : 0x7FFFFFFFu;
+    collectionGrowth = kept > uint32_t(MIN_COLLECTION_GROWTH) ? int32_t(kept) : MIN_COLLECTION_GROWTH;
 }
+
+uint32_t lastCollectionGrowth() { return uint32_t(collectionGrowth); }
 
 void gcIdleTask() { collectGarbage(false); }
 

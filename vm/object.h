@@ -21,11 +21,12 @@ struct Codeblock {
     Item* staticsBase;
     GlobalSymbol* procSymbol;
     Item detachedLocals;  // NIL or an Array Item
+    uint32_t definingSerial;  // serial of the defining frame's call (FrameExtra::serial)
 };
 #if XB_TARGET_64
 static_assert(offsetof(Codeblock, code) == 8 && offsetof(Codeblock, definingFrame) == 24 &&
                   offsetof(Codeblock, staticsBase) == 32 && offsetof(Codeblock, detachedLocals) == 48 &&
-                  sizeof(Codeblock) == 64,
+                  offsetof(Codeblock, definingSerial) == 64 && sizeof(Codeblock) == 72,
               "Codeblock layout on x86_64");
 #else
 // The Item keeps the alignment of its double: 8 bytes in the Windows ABI, 4 in
@@ -33,7 +34,7 @@ static_assert(offsetof(Codeblock, code) == 8 && offsetof(Codeblock, definingFram
 static_assert(offsetof(Codeblock, code) == 4 && offsetof(Codeblock, definingFrame) == 12 &&
                   offsetof(Codeblock, staticsBase) == 20 &&
                   offsetof(Codeblock, detachedLocals) == (alignof(Item) == 8 ? 32u : 28u) &&
-                  sizeof(Codeblock) == offsetof(Codeblock, detachedLocals) + sizeof(Item),
+                  offsetof(Codeblock, definingSerial) == offsetof(Codeblock, detachedLocals) + sizeof(Item),
               "Codeblock layout on i386");
 #endif
 constexpr uint32_t CB_INPLACE = 1;
@@ -56,8 +57,11 @@ void arrayGrowTo(ObjectBody* array, uint32_t count);
 // Collector.
 void collectGarbage(bool force);  // threshold check, then collect
 void requestCollection();         // the next check collects regardless of growth
-void markItem(Item* it);          // used by root walkers
-extern void (*gcMarkMemvarRoots)();  // marks the memory-variable table (set by the variables layer)
+void markItem(Item* it);          // used by root walkers (iterative: any depth)
+// New allocation after which the next collection runs: max(4,000,000, bytes
+// of the objects the last collection kept).
+uint32_t lastCollectionGrowth();
+extern void (*&gcMarkMemvarRoots)();  // marks the memory-variable table (set by the variables layer)
 void gcIdleTask();
 void freeAllObjects();  // teardown helper for tests: frees every live object
 uint32_t liveObjectCount();

@@ -108,8 +108,7 @@ XB_OPCODE(ARRAYPUT) {
 
 // array → element (index from the operand)
 XB_OPCODE(ARRAYGETC) {
-    uint16_t i = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t i = fetchU16();
     if (!isArray(vm.top)) return GETC_NOT_ARRAY;
     if (!inBounds(vm.top, i)) return GET_OUT_OF_BOUNDS;
     *vm.top = arrayItems(vm.top)[i - 1];
@@ -118,8 +117,7 @@ XB_OPCODE(ARRAYGETC) {
 
 // value array → (index from the operand)
 XB_OPCODE(ARRAYPUTC) {
-    uint16_t i = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t i = fetchU16();
     if (!isArray(vm.top)) return PUTC_NOT_ARRAY;
     if (!inBounds(vm.top, i)) return PUT_OUT_OF_BOUNDS;
     storeElement(&arrayItems(vm.top)[i - 1], vm.top - 1);
@@ -129,8 +127,8 @@ XB_OPCODE(ARRAYPUTC) {
 
 // d1 .. dn → an array of d1 elements, each of shape d2 .. dn
 XB_OPCODE(ARRAYDIM) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
+    needItems(n);
     Item* sizes = vm.top - n + 1;
     Item* result = pushSlot();
     itemClear(result);
@@ -143,8 +141,8 @@ XB_OPCODE(ARRAYDIM) {
 
 // e1 .. en → {e1, .., en}
 XB_OPCODE(ARRAYGEN) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
+    needItems(n);
     Item* first = vm.top - n + 1;
     Item* result = pushSlot();
     itemClear(result);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/memory.h"
+#include "vm/guard.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -26,7 +27,11 @@ inline ObjectBody* frameLocalsArray() {
 // Outer local i: the defining frame's local while that frame lives, else
 // element i of the detached array (null when i lies outside it).
 Item* outerLocal(uint16_t i) {
-    if (vm.blockFrame != DETACHED) return vm.stack + vm.blockFrame + 1 + i;
+    if (vm.blockFrame < FRAME_GONE) {
+        // the creator's locals lie below the running block's frame
+        Item* var = vm.stack + vm.blockFrame + 1 + i;
+        return var < vm.frame ? var : nullptr;
+    }
     ObjectBody* a = frameLocalsArray();
     if (!a || i == 0 || i > a->length) return nullptr;
     return static_cast<Item*>(a->data) + (i - 1);
@@ -37,9 +42,8 @@ Item* outerLocal(uint16_t i) {
 // n code → a Codeblock over the code (a copy under macro code, whose pcode
 // is freed with its block).
 XB_OPCODE(PUSHBLOCK) {
-    uint16_t length = readU16(vm.pc);
-    const uint8_t* code = vm.pc + 2;
-    vm.pc += 2 + length;
+    uint16_t length = fetchU16();
+    const uint8_t* code = fetchBytes(length);
     Item* t = pushSlot();
     itemClear(t);
     Codeblock* cb = makeCodeblock(t);
@@ -55,9 +59,11 @@ XB_OPCODE(PUSHBLOCK) {
     if (runningInBlock()) {
         // a block made inside a block uses the locals of the outer block's creator
         cb->definingFrame = vm.blockFrame;
+        cb->definingSerial = runningBlock()->definingSerial;
         cb->localCount = runningBlock()->localCount;
     } else {
         cb->definingFrame = slotOf(vm.frame);
+        cb->definingSerial = frameExtraOf(vm.frame).serial;
         cb->localCount = vm.localCount;
     }
     cb->moduleSymbols = vm.moduleSymbols;
@@ -72,6 +78,7 @@ XB_OPCODE(DETACHLOCALS) {
     Item* target = vm.frame;
     uint8_t count = vm.localCount;
     if (runningInBlock()) {
+        if (vm.blockFrame == FRAME_GONE) return raiseGuardError("DETACHLOCALS", 0, false);
         count = runningBlock()->localCount;
         if (vm.blockFrame != DETACHED) target = vm.stack + vm.blockFrame;
     }
@@ -94,16 +101,22 @@ XB_OPCODE(DETACHLOCALS) {
 }
 
 XB_OPCODE(PUSHOUTER) {
-    Item* var = outerLocal(readU16(vm.pc));
-    vm.pc += 2;
+    uint16_t i = fetchU16();
+    if (vm.blockFrame == FRAME_GONE) return raiseGuardError("PUSHOUTER", 0, true);
+    Item* var = outerLocal(i);
     if (!var) return OUTER_OUT_OF_BOUNDS;
     pushDeref(var);
     return 0;
 }
 
 XB_OPCODE(POPOUTER) {
-    Item* var = outerLocal(readU16(vm.pc));
-    vm.pc += 2;
+    uint16_t i = fetchU16();
+    if (vm.blockFrame == FRAME_GONE) {
+        uint16_t r = raiseGuardError("POPOUTER", 0, false);
+        if (r == 0) --vm.top;  // the default: the value is dropped
+        return r;
+    }
+    Item* var = outerLocal(i);
     if (!var) return OUTER_OUT_OF_BOUNDS;
     popIntoVariable(var);
     return 0;
@@ -111,10 +124,15 @@ XB_OPCODE(POPOUTER) {
 
 // A reference to the outer local; NIL once the locals are detached.
 XB_OPCODE(PUSHOUTERREF) {
-    uint16_t i = readU16(vm.pc);
-    vm.pc += 2;
-    if (vm.blockFrame == DETACHED) pushNil();
-    else pushVariableRef(vm.stack + vm.blockFrame + 1 + i);
+    uint16_t i = fetchU16();
+    if (vm.blockFrame == FRAME_GONE) return raiseGuardError("PUSHOUTERREF", 0, true);
+    if (vm.blockFrame == DETACHED) {
+        pushNil();
+        return 0;
+    }
+    Item* var = outerLocal(i);
+    if (!var) return OUTER_OUT_OF_BOUNDS;
+    pushVariableRef(var);
     return 0;
 }
 

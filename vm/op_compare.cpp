@@ -144,7 +144,7 @@ XB_OPCODE(JUMPNOTEQUAL) {
     Item* b = vm.top;
     Item* a = b - 1;
     if (!isIntOrDouble(a->type)) {
-        vm.pc += 2;
+        skipJump();
         uint16_t r = raiseHandlerError(E_EXACTEQUAL);
         if (r == ST_UNWIND) return ST_UNWIND;
         pop();
@@ -153,8 +153,8 @@ XB_OPCODE(JUMPNOTEQUAL) {
     int32_t x = a->type == T_DOUBLE ? doubleToInt(a->v.d) : a->v.l;
     int32_t y = b->type == T_DOUBLE ? doubleToInt(b->v.d) : b->v.l;
     vm.top -= 2;
-    if (x != y) vm.pc += 2 + readI16(vm.pc);
-    else vm.pc += 2;
+    if (x != y) takeJump();
+    else skipJump();
     return 0;
 }
 

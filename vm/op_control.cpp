@@ -2,6 +2,7 @@
 #include "vm/symref.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "vm/hooks.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
 #include "vm/symref.h"
@@ -10,31 +11,25 @@ namespace xb {
 
 namespace {
 
-inline GlobalSymbol* operandSymbol() {
-    GlobalSymbol* s = moduleGlobal(vm.moduleSymbols, readU16(vm.pc));
-    vm.pc += 2;
-    return s;
-}
-inline GlobalSymbol* operandSymbolX() {
-    GlobalSymbol* s = symbolFromRef(readU32(vm.pc));
-    vm.pc += 4;
-    return s;
-}
+inline GlobalSymbol* operandSymbol() { return moduleGlobal(vm.moduleSymbols, fetchU16()); }
+inline GlobalSymbol* operandSymbolX() { return symbolFromRef(fetchU32()); }
 
 // All four conditional jumps need a Logical on top.
 constexpr uint16_t NOT_LOGICAL = errorWord(1066, 1, false);
 
-inline void jumpBy() { vm.pc += 2 + readI16(vm.pc); }
+inline void jumpBy() { takeJump(); }
 
 }  // namespace
 
-void (*idleServices)() = nullptr;
+void (*&idleServices)() = runtimeHooks.idleServices;
 
 XB_OPCODE(NOP) { return 0; }
+// 111 is a second NOP (it has no mnemonic of its own).
+constexpr uint8_t OP_NOP_SECOND = 0x6F;
+static OpRegistration op_NOP_second_registration(OP_NOP_SECOND, op_NOP);
 
 XB_OPCODE(LINE) {
-    vm.lineNumber = readU16(vm.pc);
-    vm.pc += 2;
+    vm.lineNumber = fetchU16();
     return 0;
 }
 
@@ -97,7 +92,7 @@ XB_OPCODE(JUMPFALSE) {
     bool b = vm.top->v.l != 0;
     --vm.top;
     if (!b) jumpBy();
-    else vm.pc += 2;
+    else skipJump();
     return 0;
 }
 
@@ -106,7 +101,7 @@ XB_OPCODE(JUMPTRUE) {
     bool b = vm.top->v.l != 0;
     --vm.top;
     if (b) jumpBy();
-    else vm.pc += 2;
+    else skipJump();
     return 0;
 }
 
@@ -114,7 +109,7 @@ XB_OPCODE(JUMPFALSEKEEP) {
     if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
     if (vm.top->v.l) {
         --vm.top;
-        vm.pc += 2;
+        skipJump();
     } else {
         jumpBy();
     }
@@ -125,7 +120,7 @@ XB_OPCODE(JUMPTRUEKEEP) {
     if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
     if (!vm.top->v.l) {
         --vm.top;
-        vm.pc += 2;
+        skipJump();
     } else {
         jumpBy();
     }

@@ -13,14 +13,12 @@ XB_OPCODE(PUSHNIL) {
 }
 
 XB_OPCODE(PUSHINT) {
-    pushLong(readI16(vm.pc));
-    vm.pc += 2;
+    pushLong(fetchI16());
     return 0;
 }
 
 XB_OPCODE(PUSHWORD) {
-    pushLong(readU16(vm.pc));
-    vm.pc += 2;
+    pushLong(fetchU16());
     return 0;
 }
 
@@ -47,18 +45,16 @@ XB_OPCODE(FALSE) {
 XB_OPCODE(PUSHDOUBLE) {
     Item* t = pushSlot();
     t->type = T_DOUBLE;
-    t->width = vm.pc[0];
-    t->decimals = vm.pc[1];
+    t->width = fetchU8();
+    t->decimals = fetchU8();
     t->pad6 = 0;
-    std::memcpy(&t->v.d, vm.pc + 2, sizeof(double));
-    vm.pc += 10;
+    std::memcpy(&t->v.d, fetchBytes(sizeof(double)), sizeof(double));
     return 0;
 }
 
 XB_OPCODE(PUSHSTR) {
-    uint8_t n = vm.pc[0];
-    const char* bytes = reinterpret_cast<const char*>(vm.pc + 1);
-    vm.pc += 2 + n;
+    uint8_t n = fetchU8();
+    const char* bytes = reinterpret_cast<const char*>(fetchBytes(n + 1u));  // the bytes and their 0
     Item* t = pushSlot();
     itemClear(t);
     // macro code is freed with its block, so its literals must be copied
@@ -75,16 +71,14 @@ XB_OPCODE(PUSHEMPTYSTR) {
 }
 
 XB_OPCODE(PUSHLOCAL) {
-    const Item* local = localItem(readU16(vm.pc));
-    vm.pc += 2;
+    const Item* local = frameLocal(fetchU16());
     if (local->type & M_REF) [[unlikely]] local = derefItem(const_cast<Item*>(local));
     *pushSlot() = *local;
     return 0;
 }
 
 XB_OPCODE(POPLOCAL) {
-    Item* local = localItem(readU16(vm.pc));
-    vm.pc += 2;
+    Item* local = frameLocal(fetchU16());
     if (local->type & M_REF) {
         storeTop(local);
     } else {

@@ -2,6 +2,7 @@
 #include "vm/symref.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "vm/guard.h"
 #include "vm/interp.h"
 #include "vm/statics.h"
 #include "vm/stack.h"
@@ -11,7 +12,13 @@ namespace xb {
 
 namespace {
 
-inline Item* staticItem(uint16_t i) { return vm.staticsBase + i - 1; }
+// Static i of the running module; null without a statics base or when i
+// lies outside the static area.
+inline Item* staticItem(uint16_t i) {
+    if (!vm.staticsBase) return nullptr;
+    Item* it = vm.staticsBase + i - 1;
+    return it >= vm.staticsLow && it < vm.statics + STACK_SLOTS ? it : nullptr;
+}
 
 // The open temporary values, innermost last.
 Item** temps;
@@ -42,29 +49,34 @@ XB_OPCODE(STATICSBASE) {
 }
 
 XB_OPCODE(PUSHSTATIC) {
-    pushDeref(staticItem(readU16(vm.pc)));
-    vm.pc += 2;
+    Item* var = staticItem(fetchU16());
+    if (!var) return raiseGuardError("PUSHSTATIC", 0, true);
+    pushDeref(var);
     return 0;
 }
 
 XB_OPCODE(POPSTATIC) {
-    Item* var = staticItem(readU16(vm.pc));
-    vm.pc += 2;
+    Item* var = staticItem(fetchU16());
+    if (!var) {
+        uint16_t r = raiseGuardError("POPSTATIC", 0, false);
+        if (r == 0) --vm.top;  // the default: the value is dropped
+        return r;
+    }
     popIntoVariable(var);
     return 0;
 }
 
 XB_OPCODE(PUSHSTATICREF) {
-    pushVariableRef(staticItem(readU16(vm.pc)));
-    vm.pc += 2;
+    Item* var = staticItem(fetchU16());
+    if (!var) return raiseGuardError("PUSHSTATICREF", 0, true);
+    pushVariableRef(var);
     return 0;
 }
 
 // 1 opens a temporary value (a NIL Item of the static area), 2 pops the top
 // into the innermost one, anything else closes the innermost one.
 XB_OPCODE(TEMPVALUE) {
-    uint8_t b = vm.pc[0];
-    vm.pc += 1;
+    uint8_t b = fetchU8();
     if (b == 1) {
         if (tempCount == tempCapacity) {
             tempCapacity += 16;

@@ -1,5 +1,7 @@
 // Memory-variable opcodes, the declarations PRIVATE, PUBLIC and PARAMETERS,
 // and the local-reference and self opcodes.
+#include "image/symbols.h"
+#include "vm/guard.h"
 #include "vm/symref.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"
@@ -7,6 +9,27 @@
 #include "vm/var_access.h"
 
 namespace xb {
+
+namespace {
+
+constexpr uint16_t DROPPED = 1;
+
+// The n names of a declaration must be there and be Symbols. When one is
+// not, the declaration raises; the default drops the n Items and declares
+// nothing (DROPPED). 0 when all is well, 0xFFFF when the error unwound.
+uint16_t checkNames(uint16_t n, const char* operation) {
+    needItems(n);
+    for (Item* it = vm.top - n + 1; it <= vm.top; ++it) {
+        if (it->type == T_SYMBOL && it->v.o.ptr) continue;
+        uint16_t r = raiseGuardError(operation, 0, false);
+        if (r) return r;
+        vm.top -= n;
+        return DROPPED;
+    }
+    return 0;
+}
+
+}  // namespace
 
 XB_OPCODE(PUSHMEMVAR) { return pushMemvar(readSymbolOperand()); }
 XB_OPCODE(PUSHMEMVARX) { return pushMemvar(readSymbolOperandX()); }
@@ -18,8 +41,8 @@ XB_OPCODE(PUSHMEMVARREFX) { return pushMemvarRef(readSymbolOperandX()); }
 // Each of the n Symbols on top, in push order, gets a private of this frame,
 // even when the name already has a variable.
 XB_OPCODE(PRIVATE) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
+    if (uint16_t r = checkNames(n, "PRIVATE")) return r == DROPPED ? 0 : r;
     Item* first = vm.top - n + 1;
     for (uint16_t i = 0; i < n; ++i) newPrivate(symbolOf(first + i));
     vm.top -= n;
@@ -29,8 +52,8 @@ XB_OPCODE(PRIVATE) {
 // Names that have no variable yet become publics; existing publics and
 // privates keep their values.
 XB_OPCODE(PUBLIC) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
+    if (uint16_t r = checkNames(n, "PUBLIC")) return r == DROPPED ? 0 : r;
     Item* first = vm.top - n + 1;
     for (uint16_t i = 0; i < n; ++i) {
         GlobalSymbol* s = symbolOf(first + i);
@@ -44,8 +67,8 @@ XB_OPCODE(PUBLIC) {
 // is the Item i places above the self slot; a slot that lies among the
 // Symbols themselves was never a parameter slot and gives NIL.
 XB_OPCODE(PARAMETERS) {
-    uint16_t n = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t n = fetchU16();
+    if (uint16_t r = checkNames(n, "PARAMETERS")) return r == DROPPED ? 0 : r;
     Item* first = vm.top - n + 1;
     for (uint16_t i = 0; i < n; ++i) newPrivate(symbolOf(first + i));
     for (uint16_t i = n; i >= 1; --i) {
@@ -63,8 +86,7 @@ XB_OPCODE(PARAMETERS) {
 }
 
 XB_OPCODE(PUSHLOCALREF) {
-    pushVariableRef(localItem(readU16(vm.pc)));
-    vm.pc += 2;
+    pushVariableRef(frameLocal(fetchU16()));
     return 0;
 }
 

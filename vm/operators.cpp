@@ -60,14 +60,8 @@ int compareStrings(int mode) {
 uint16_t raiseHandlerError(uint16_t word) {
     // while TYPE traps errors nothing is raised: the activation unwinds
     if (vm.frameFlags & FF_QUIET) return ST_UNWIND;
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = uint16_t((word >> 6) & 0x1F);
-    d.subCode = uint16_t(1000 + (word & 0x7FF));
-    d.subsystem = "BASE";
-    d.operation = operatorName(word & 0x3F);
-    d.flags = uint16_t(((word & 0x4000) ? EF_RETRY : 0) | ((word & 0x8000) ? EF_SUBSTITUTE : 0));
-    return raiseOperatorError(&d, uint16_t((word >> 11) & 7));
+    ErrorDescriptor d = statusDescriptor(word);
+    return raiseOperatorError(&d, statusOperandCount(word));
 }
 
 }  // namespace xb

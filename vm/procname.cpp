@@ -5,20 +5,29 @@
 
 #include "vm/symref.h"
 #include "runtime/error.h"
+#include "vm/hooks.h"
 #include "vm/vm.h"
 
 namespace xb {
 
-const char* (*receiverClassName)(const Item* self) = nullptr;
+const char* (*&receiverClassName)(const Item* self) = runtimeHooks.receiverClassName;
 
+// Each step goes strictly down the stack and there are at most as many
+// steps as calls running, so a damaged chain still ends.
 Item* frameAbove(Item* from, uint32_t level) {
+    if (!from || !vm.stack) return nullptr;
     Item* f = from;
+    if (level > vm.liveFrames) return nullptr;
     while (level--) {
-        if (f == vm.stack) return nullptr;
-        f = vm.stack + frameSlot(f)->callerFrame;
+        if (f <= vm.stack) return nullptr;
+        uint32_t caller = frameSlot(f)->callerFrame;
+        if (caller >= slotOf(f)) return nullptr;
+        f = vm.stack + caller;
     }
-    return f == vm.stack ? nullptr : f;
+    return f <= vm.stack ? nullptr : f;
 }
+
+Item* nextFrameOut(Item* frame) { return frameAbove(frame, 1); }
 
 uint32_t frameDisplayName(Item* frame, char* buf, uint32_t size) {
     if (!size) return 0;

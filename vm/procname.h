@@ -8,13 +8,17 @@ namespace xb {
 
 // The frame `level` calls above `from` (0 = from itself); null past the
 // outermost procedure.
+// At most as many steps as calls are running: a walk always ends.
 Item* frameAbove(Item* from, uint32_t level);
+// The caller of `frame` (frameAbove(frame, 1)); walks that visit every frame
+// step with this instead of starting over at each level.
+Item* nextFrameOut(Item* frame);
 // Display name of the frame: "(b)" + creator for codeblocks, "Class:MESSAGE"
 // for methods, else the procedure's name. Returns the length written.
 uint32_t frameDisplayName(Item* frame, char* buf, uint32_t size);
 // The line last recorded by the frame (the running one reads the register).
 uint16_t frameLine(Item* frame);
 // The class name of a receiver, for method frames (set by the class layer).
-extern const char* (*receiverClassName)(const Item* self);
+extern const char* (*&receiverClassName)(const Item* self);
 
 }  // namespace xb

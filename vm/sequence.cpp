@@ -5,11 +5,12 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "vm/interp.h"
+#include "vm/hooks.h"
 #include "vm/stack.h"
 
 namespace xb {
 
-void (*quitHook)() = nullptr;
+void (*&quitHook)() = runtimeHooks.quitHook;
 
 namespace {
 
@@ -61,8 +62,7 @@ void stackSequenceHandler(int event, void* state) {
 }
 
 uint16_t opSeqBegin() {
-    uint16_t d = readU16(vm.pc);
-    vm.pc += 2;
+    uint16_t d = fetchU16();
     if (sequenceTop + 1 > MAX_SEQUENCES) fatalError(10);
     SequenceEntry& e = sequences[++sequenceTop];
     e.depth = vm.execDepth;

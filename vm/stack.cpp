@@ -5,14 +5,26 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/settings.h"
+#include "vm/hooks.h"
 #include "vm/object.h"
 
 namespace xb {
 
 VmState vm;
-Item* (*memvarSlotItem)(uint16_t slot) = nullptr;
+Item* (*&memvarSlotItem)(uint16_t slot) = runtimeHooks.memvarSlotItem;
 
 void stackOverflow() { fatalError(667); }
+
+void stackUnderflow() {
+    if (vm.top < vm.stack) vm.top = vm.stack;
+    if (vm.frame != vm.stack) {
+        FrameSlot* fs = frameSlot(vm.frame);
+        fs->type = T_SYMBOL;
+        fs->symbolOrLocals = nullptr;
+        setFrameProcSymbol(vm.frame, nullptr);
+    }
+    fatalError(668);
+}
 
 void pushDouble(double d, uint16_t width, uint16_t decimals) {
     Item* t = pushSlot();
@@ -94,9 +106,13 @@ Item* staticsReserve(uint32_t n) {
 }
 
 void stackInit() {
-    vm.stack = static_cast<Item*>(memAllocZero(STACK_SLOTS * sizeof(Item)));
+    auto* area = static_cast<Item*>(memAllocZero((STACK_GUARD_SLOTS + STACK_SLOTS) * sizeof(Item)));
+    vm.stack = area + STACK_GUARD_SLOTS;
     vm.statics = static_cast<Item*>(memAllocZero(STACK_SLOTS * sizeof(Item)));
     vm.frameExtra = static_cast<FrameExtra*>(memAllocZero(STACK_SLOTS * sizeof(FrameExtra)));
+    vm.frameExtra[0].serial = 1;  // the bottom frame never returns
+    vm.nextSerial = 2;
+    vm.liveFrames = 0;
     vm.top = vm.stack;
     vm.stackEnd = vm.stack + STACK_LIMIT;
     vm.staticsLow = vm.statics + STACK_SLOTS;
@@ -109,7 +125,7 @@ void stackInit() {
 }
 
 void stackFree() {
-    memFree(vm.stack);
+    if (vm.stack) memFree(vm.stack - STACK_GUARD_SLOTS);
     memFree(vm.statics);
     memFree(vm.frameExtra);
     vm.stack = vm.statics = vm.top = vm.stackEnd = vm.staticsLow = nullptr;

@@ -8,6 +8,23 @@
 namespace xb {
 
 [[noreturn]] void stackOverflow();  // fatal error 667
+// The running code took more Items than its frame holds: fatal error 668.
+// The frame slot may have been overwritten by then, so its procedure fields
+// are cleared before the fatal-error line names the running procedure.
+[[noreturn]] void stackUnderflow();
+
+// An opcode that takes n Items (its operand says how many) checks first
+// that they lie above the running frame's self slot.
+inline void needItems(uint32_t n) {
+    if (uint32_t(vm.top - vm.frame) <= n) [[unlikely]] stackUnderflow();
+}
+// Local i of the running frame, which must lie within the frame's Items
+// (a local beyond them is fatal error 668 too).
+inline Item* frameLocal(uint32_t i) {
+    Item* it = localItem(i);
+    if (it > vm.top) [[unlikely]] stackUnderflow();
+    return it;
+}
 
 inline Item* pushSlot() {
     if (vm.top >= vm.stackEnd) stackOverflow();
@@ -54,6 +71,6 @@ void stackInit();
 void stackFree();
 
 // Memvar references are resolved through this hook (the variables layer sets it).
-extern Item* (*memvarSlotItem)(uint16_t slot);
+extern Item* (*&memvarSlotItem)(uint16_t slot);
 
 }  // namespace xb

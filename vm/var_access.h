@@ -11,18 +11,10 @@
 namespace xb {
 
 // The s operand: an entry of the running module table.
-inline GlobalSymbol* readSymbolOperand() {
-    GlobalSymbol* s = moduleGlobal(vm.moduleSymbols, readU16(vm.pc));
-    vm.pc += 2;
-    return s;
-}
+inline GlobalSymbol* readSymbolOperand() { return moduleGlobal(vm.moduleSymbols, fetchU16()); }
 
 // The x operand: a GlobalSymbol as symbolRef encodes it (macro-compiled code).
-inline GlobalSymbol* readSymbolOperandX() {
-    GlobalSymbol* s = symbolFromRef(readU32(vm.pc));
-    vm.pc += 4;
-    return s;
-}
+inline GlobalSymbol* readSymbolOperandX() { return symbolFromRef(fetchU32()); }
 
 // Pops the top into a local, static or outer local. Through a reference the
 // full store rules apply; a plain variable only loses the memo bit of the

@@ -25,6 +25,9 @@ constexpr uint16_t ST_UNWIND = 0xFFFF;
 // blockFrame / a codeblock's defining frame once the locals are detached.
 // Slot numbers are 32-bit: the stack has more slots than 16 bits can name.
 constexpr uint32_t DETACHED = 0xFFFFFFFFu;
+// blockFrame of a block whose creator returned without detaching its locals:
+// the outer-local opcodes raise instead of reaching the slots it left.
+constexpr uint32_t FRAME_GONE = 0xFFFFFFFEu;
 
 // The procedure slot of a call, seen as a frame. Bytes 0..1 and 8.. are
 // those of an Item: once the locals are detached the slot reads as an Array
@@ -53,21 +56,25 @@ static_assert(offsetof(FrameSlot, procSymbol) == 12, "i386: procedure symbol in 
 // What a frame saves while it calls another, kept beside the stack (one entry
 // per slot). Not in the procedure slot: the bottom frame is slot 0, the
 // return Item, which every callee overwrites.
-//   i386: 8 bytes. x86_64: 16 bytes, the frame's procedure symbol at 8.
+// `serial` names the call whose procedure slot this is (0 once it returned),
+// so a codeblock can tell its creator's frame from a later call that reused
+// the slot.
+//   i386: 12 bytes. x86_64: 24 bytes, the frame's procedure symbol at 16.
 struct FrameExtra {
     uint16_t savedLine;
     uint8_t savedParamCount;
     uint8_t savedLocalCount;
     uint16_t savedFlags;
     uint16_t pad;
+    uint32_t serial;
 #if XB_TARGET_64
     GlobalSymbol* procSymbol;  // the procedure running in this slot's frame
 #endif
 };
 #if XB_TARGET_64
-static_assert(sizeof(FrameExtra) == 16 && offsetof(FrameExtra, procSymbol) == 8, "FrameExtra layout on x86_64");
+static_assert(sizeof(FrameExtra) == 24 && offsetof(FrameExtra, procSymbol) == 16, "FrameExtra layout on x86_64");
 #else
-static_assert(sizeof(FrameExtra) == 8, "FrameExtra layout on i386");
+static_assert(sizeof(FrameExtra) == 12, "FrameExtra layout on i386");
 #endif
 
 struct VmState {
@@ -94,7 +101,14 @@ struct VmState {
     Item* tempFree;    // free list of returned temporaries (linked through v.o.ptr)
 
     FrameExtra* frameExtra;  // per stack slot: what a frame there saved while calling
+    uint32_t liveFrames;     // calls running (bounds every walk of the caller chain)
+    uint32_t nextSerial;     // serial of the next call (never 0)
 };
+
+// Slots kept below slot 0: an instruction that pops more than the stack
+// holds writes into them, never outside the allocation, and the interpreter
+// ends the run (fatal error 668) before anything reads them.
+constexpr uint32_t STACK_GUARD_SLOTS = 16;
 
 extern VmState vm;
 

@@ -29,6 +29,7 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "vm/fields.h"
+#include "vm/hooks.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"
 #include "vm/native.h"
@@ -75,13 +76,20 @@ protected:
 
     std::vector<RaisedError> errors;
 
+    // Every hook a test or a subsystem installs is put back afterwards.
+    RuntimeHooks savedHooks = runtimeHooks;
+
     void SetUp() override {
+        savedHooks = runtimeHooks;
         raised = &errors;
         itemClear(&answer);
         answerUnwinds = false;
     }
 
-    void TearDown() override { down(); }
+    void TearDown() override {
+        down();
+        runtimeHooks = savedHooks;
+    }
 
     // Assembles the modules (the first is the main module) and starts the VM.
     void load(std::initializer_list<const char*> texts) {
