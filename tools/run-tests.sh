@@ -142,7 +142,9 @@ run_ctest() {
   local log="$LOGDIR/$preset-ctest.log" bits env=()
   bits=$(xb_elf_bits "build/$preset/xbtests")
   if [ "$bits" = 32 ]; then
-    # i386 programs: make sure they start (registering qemu-user if needed).
+    # i386 programs: make sure they start (registering qemu-user if needed;
+    # a Wine installation still going on has the package manager first).
+    if [ -z "$XB_I386_EMULATED" ] && [ -n "$wine_job" ]; then finish_wine_install; fi
     if ! xb_ensure_i386; then
       step_failed "$preset: running i386 programs: $XB_SETUP_FAILURE"
       tests_failed=$((tests_failed + 1))
@@ -184,6 +186,8 @@ run_wine_tests() {
 # output goes to a log shown when the Windows run needs it.
 wine_job=
 wine_dir=
+wine_state=
+wine_reason=
 start_wine_install() {
   wine_dir=$(mktemp -d) || return
   (
@@ -197,6 +201,7 @@ start_wine_install() {
 # Sets wine_state to ready, skip (the mirror's fault) or fail, and wine_reason.
 finish_wine_install() {
   local rc kind reason
+  [ -n "$wine_state" ] && return
   wine_state=fail
   wine_reason="the Wine installation did not report back"
   [ -n "$wine_job" ] || return
