@@ -93,7 +93,7 @@ xb_apt_update() {
     # followed by an indented line with the cause.
     XB_APT_UPDATE_FAILURE=$(awk '
       /^Err:/ { n++; $1 = ""; $2 = ""; sub(/^ +/, ""); if (n == 1) first = $0; else others = others ", " $0; want = (n == 1); next }
-      want && /^  / { sub(/^ +/, ""); cause = $0; want = 0 }
+      want && /^  / { sub(/^ +/, ""); sub(/ *\[IP: [^]]*\]/, ""); cause = $0; want = 0 }
       END {
         if (n == 0) exit
         printf "%s", first
