@@ -58,6 +58,8 @@ protected:
         fileSyscalls() = defaultFileSyscalls();
         for (auto& a : areas) dbfTableClose(&a->t);
         areas.clear();
+        for (Item* t : pinned) tempRelease(t);
+        pinned.clear();
         fsDelete((base + ".dbf").c_str());
         fsDelete((base + ".dbt").c_str());
         VmTest::TearDown();
@@ -96,11 +98,15 @@ protected:
         fsWriteLong(h, b.data(), uint32_t(b.size()));
         fsClose(h);
     }
-    static Item text(const char* s) {
-        Item it{};
-        makeString(&it, s, uint32_t(std::strlen(s)));
-        return it;
+    // A string kept in a static-area temporary until the test ends, so that
+    // copies of it stay valid across the collections later allocations start.
+    Item text(const char* s) {
+        Item* t = tempAlloc();
+        makeString(t, s, uint32_t(std::strlen(s)));
+        pinned.push_back(t);
+        return *t;
     }
+    std::vector<Item*> pinned;
     std::string getText(Area* a, uint32_t field) {
         Item it{};
         EXPECT_EQ(dbfGetValue(&a->t, field, &it), 0);
