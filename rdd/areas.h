@@ -1,22 +1,52 @@
-// The table of work areas and the database layer's start and stop events.
-// Slot 0 of the table always mirrors the slot of the current area, so that
-// an operation on the current area reads one pointer.
+// The table of work areas, the current area and the database layer's start
+// and stop events. Slot 0 of the table always mirrors the slot of the
+// current area, so that an operation on the current area reads one pointer;
+// every writer goes through storeArea/selectArea, which keep it in step.
 #pragma once
 #include <cstdint>
 
+#include "vm/item.h"
+
 namespace xb {
 
-struct WorkArea;  // every driver's area record starts with its method table
+struct WorkArea;
 
 constexpr uint16_t AREA_COUNT = 255;
 
 // The 256 slots (null before the start event).
 WorkArea** areaTable();
 uint16_t currentAreaNumber();
+// The area in the current slot, or null (also before the start event).
+WorkArea* currentArea();
+// The area in slot n (1..255), or null.
+WorkArea* areaAt(uint32_t n);
+// Stores a (or null) into slot n, and into slot 0 when n is current.
+void storeArea(uint16_t n, WorkArea* a);
+// Makes n current and returns the previous number. 0 selects the lowest free
+// area; 256 or more, or no free area, is fatal error 1101.
+uint16_t selectArea(uint32_t n);
+// The lowest empty slot 1..255, 0 when all are in use.
+uint16_t lowestFreeArea();
 
-// EVENT_START: allocates the table (once), switches exclusiveOpen on and
-// clears the default driver. EVENT_STOP: closes and releases every area,
-// releases every driver, frees the table and the default driver's name.
+// Selection by a value: a number gives the area directly; a string that
+// begins with a digit (after blanks) is read as a decimal number; a number of
+// 256 or more, or a value of any other type, gives 0; any other string is an
+// alias, looked up until it is bound ("No existe el alias", 15/1002, retry
+// allowed). Status: 0 with *area set; ST_UNWIND when the handler unwound;
+// RDD_FAILED when it answered default (the selection ends without an area).
+uint16_t areaOfValue(const Item* value, uint16_t* area);
+
+// Closes and releases area a (close, then release, through its table).
+// Refused while one of a's operations evaluates a block (the operation still
+// uses the record): status RDD_FAILED after raising generic code 30 through
+// the area's error operation. Otherwise the status of close or release.
+uint16_t closeAndRelease(WorkArea* a);
+
+// EVENT_START: allocates the table (once), selects area 1, switches
+// exclusiveOpen on, clears the default driver and installs the field access
+// of the virtual machine. EVENT_STOP: closes and releases every area,
+// releases every driver, frees the table and the default driver's name and
+// uninstalls the field access.
 void databaseEvent(uint16_t code);
 
 }  // namespace xb

@@ -12,32 +12,28 @@ namespace {
 
 MethodFillRegistration* fills;
 
-// The parents' tables as each driver copied them, for its own calls upward.
+// The parents' tables, for drivers that did not register a table of their
+// own to keep it in.
 RddMethodTable dbfParent;
 RddMethodTable dbfntxParent;
 
 uint16_t moduleEntry(uint32_t, uint32_t, uint32_t, uint32_t) { return 1; }
 
-void fillOwn(const char* driver, RddMethodTable* table) {
-    if (MethodFill fill = findMethodFill(driver)) fill(table);
+uint16_t buildTable(const char* driver, const char* parent, uint16_t* count, RddMethodTable* table,
+                    RddMethodTable* fallback) {
+    const MethodFillRegistration* r = findMethodRegistration(driver);
+    return inheritDriverTable(count, table, parent, r && r->parentTable ? r->parentTable : fallback,
+                              r ? r->fill : nullptr);
 }
 
+// DBF takes the default layer and reports success whatever happens.
 uint16_t dbfGetFuncTable(uint16_t* count, RddMethodTable* table) {
-    *count = RDD_METHOD_COUNT;
-    if (!table) return 0;
-    copyDriverTable(table, nullptr);
-    dbfParent = *table;
-    fillOwn("DBF", table);
+    buildTable("DBF", nullptr, count, table, &dbfParent);
     return 0;
 }
 
 uint16_t dbfntxGetFuncTable(uint16_t* count, RddMethodTable* table) {
-    *count = RDD_METHOD_COUNT;
-    if (!table) return 0;
-    if (copyDriverTable(table, "DBF") != 0) return 8;
-    dbfntxParent = *table;
-    fillOwn("DBFNTX", table);
-    return 0;
+    return buildTable("DBFNTX", "DBF", count, table, &dbfntxParent);
 }
 
 // Gives back the use of DBF taken when the parent table was copied.
@@ -66,15 +62,20 @@ const DriverModule* driverModules(uint32_t* count) {
     return modules;
 }
 
-MethodFillRegistration::MethodFillRegistration(const char* driverName, MethodFill f)
-    : driver(driverName), fill(f), next(fills) {
+MethodFillRegistration::MethodFillRegistration(const char* driverName, MethodFill f, RddMethodTable* parent)
+    : driver(driverName), fill(f), parentTable(parent), next(fills) {
     fills = this;
 }
 
-MethodFill findMethodFill(const char* driver) {
+const MethodFillRegistration* findMethodRegistration(const char* driver) {
     for (MethodFillRegistration* r = fills; r; r = r->next)
-        if (std::strcmp(r->driver, driver) == 0) return r->fill;
+        if (std::strcmp(r->driver, driver) == 0) return r;
     return nullptr;
+}
+
+MethodFill findMethodFill(const char* driver) {
+    const MethodFillRegistration* r = findMethodRegistration(driver);
+    return r ? r->fill : nullptr;
 }
 
 }  // namespace xb

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "rdd/default_methods.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 
@@ -40,11 +41,16 @@ void (*exportNamed(const DriverModule& m, const char* name))() {
     return nullptr;
 }
 
+constexpr uint32_t EXTRA_MODULES = 8;
+const DriverModule* extraModules[EXTRA_MODULES];
+
 const DriverModule* moduleByName(const char* name) {
     uint32_t count = 0;
     const DriverModule* list = driverModules(&count);
     for (uint32_t i = 0; i < count; ++i)
         if (list[i].name && sameName(list[i].name, name)) return &list[i];
+    for (const DriverModule* m : extraModules)
+        if (m && m->name && sameName(m->name, name)) return m;
     return nullptr;
 }
 
@@ -64,6 +70,30 @@ void unloadModule(DriverEntry& e) {
 }  // namespace
 
 DriverRegistry& driverRegistry() { return registry; }
+
+bool addDriverModule(const DriverModule* module) {
+    for (const DriverModule*& m : extraModules)
+        if (!m || m == module) {
+            m = module;
+            return true;
+        }
+    return false;
+}
+
+void removeDriverModule(const DriverModule* module) {
+    for (const DriverModule*& m : extraModules)
+        if (m == module) m = nullptr;
+}
+
+uint16_t inheritDriverTable(uint16_t* count, RddMethodTable* table, const char* parent,
+                            RddMethodTable* parentCopy, MethodFill fill) {
+    *count = RDD_METHOD_COUNT;
+    if (!table) return 0;
+    if (copyDriverTable(table, parent) != 0) return 8;
+    if (parentCopy) *parentCopy = *table;
+    if (fill) fill(table);
+    return 0;
+}
 
 void normaliseDriverName(const char* name, uint32_t length, char* out) {
     while (length > 0 && name[length - 1] == ' ') --length;
@@ -108,7 +138,7 @@ uint16_t findDriver(const char* name, DriverEntry** out) {
     uint16_t count = 0;
     getTable(&count, nullptr);
     if (!e->methods) {
-        auto* table = static_cast<RddMethodTable*>(memAllocZero(uint32_t(count) * 4u));
+        auto* table = static_cast<RddMethodTable*>(memAllocZero(uint32_t(count) * uint32_t(sizeof(RddMethod))));
         if (count < RDD_METHOD_COUNT || getTable(&count, table) != 0) {
             memFree(table);
             return FD_TABLE_FAILED;
@@ -149,8 +179,7 @@ void releaseDriverNamed(const char* name) {
 
 uint16_t copyDriverTable(RddMethodTable* destination, const char* parent) {
     if (!parent || !parent[0]) {
-        *destination = RddMethodTable{};
-        if (MethodFill fill = findMethodFill("")) fill(destination);
+        *destination = defaultMethods();
         return 0;
     }
     RddMethodTable* source = acquireDriver(parent);

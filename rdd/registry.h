@@ -29,6 +29,18 @@ struct DriverModule {
 };
 // The records of the image, in order; *count receives their number.
 const DriverModule* driverModules(uint32_t* count);
+// Further modules (tests, extensions), searched after the image's own: at
+// most 8; false when full. The record must outlive its registration.
+bool addDriverModule(const DriverModule* module);
+void removeDriverModule(const DriverModule* module);
+
+// The body of a driver's GETFUNCTABLE: sets *count to 92; with a table,
+// copies the parent's resolved table (the default layer when parent is
+// null) into it and into parentCopy, where the driver keeps it for its parent
+// calls, then lets fill write the driver's own slots. 0, or 8 when the
+// parent cannot be had.
+uint16_t inheritDriverTable(uint16_t* count, RddMethodTable* table, const char* parent,
+                            RddMethodTable* parentCopy, MethodFill fill);
 
 // ---- the registry
 

@@ -84,6 +84,14 @@ bool nativePath(const char* name, char* out, size_t size) {
         out[i] = name[i] == '\\' ? '/' : name[i];
     }
     out[i] = 0;
+    // Windows drops the dots and blanks that end a name ("NAME." is NAME);
+    // a last part made only of dots ("." and "..") stays as it is.
+    size_t last = i;
+    while (last > 0 && out[last - 1] != '/') --last;
+    bool onlyDots = last < i;
+    for (size_t k = last; k < i; ++k) onlyDots = onlyDots && out[k] == '.';
+    if (!onlyDots)
+        while (i > last && (out[i - 1] == '.' || out[i - 1] == ' ')) out[--i] = 0;
     return true;
 }
 

@@ -20,7 +20,8 @@ bool failWith(int err);
 bool failOnPath(int err, const char* path);
 
 // Copies name into out with backslashes turned into slashes (both separate
-// directories on Windows). False, with error 206, when it does not fit.
+// directories on Windows), without the dots and blanks that end the last
+// part, as Windows drops them. False, with error 206, when it does not fit.
 bool nativePath(const char* name, char* out, size_t size);
 
 // The device a serial port name stands for: the path set with mapComDevice,

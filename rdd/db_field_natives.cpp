@@ -1,0 +1,186 @@
+// Table structure and field values by number: DBCREATE, DBSTRUCT,
+// FIELDGET, FIELDPUT, FIELDPOS, HEADER, RECSIZE and LUPDATE. Thin layers over
+// createFields/create, fieldInfo, getValue/putValue and info.
+#include <cstring>
+
+#include "image/function.h"
+#include "image/symbols.h"
+#include "lib/casemap.h"
+#include "rdd/areas.h"
+#include "rdd/db_natives.h"
+#include "rdd/registry.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "vm/fields.h"
+#include "vm/native.h"
+#include "vm/object.h"
+#include "vm/stack.h"
+
+namespace xb {
+
+namespace {
+
+Item* argument(uint32_t n) {
+    Item* p = paramItem(n, M_ANY);
+    return p ? derefItem(p) : nullptr;
+}
+
+// The field numbered by argument 1 (1-based) of the current area, or null.
+WorkArea* fieldOfArgument(uint16_t* index) {
+    WorkArea* a = currentArea();
+    Item* n = paramItem(1, M_NUMERIC);
+    if (!a || !n) return nullptr;
+    int32_t v = itemInt(n);
+    if (v < 1 || v > a->fieldCount) return nullptr;
+    *index = uint16_t(v - 1);
+    return a;
+}
+
+// An info code's answer of the current area, NIL without an area.
+void retInfo(uint16_t code) {
+    WorkArea* a = currentArea();
+    if (!a) return;
+    Item* out = tempAlloc();
+    itemClear(out);
+    if (rdd::info(a, code, out) == 0) retItem(out);
+    tempRelease(out);
+}
+
+}  // namespace
+
+// DBCREATE(file, structure, [driver]): creates the table and closes it
+// again. The area record never takes a slot: its number is 0, so nothing is
+// bound to names while it exists.
+XB_NATIVE(fnDBCREATE, "DBCREATE") {
+    retNil();
+    Item* file = argument(1);
+    Item* structure = argument(2);
+    if (!file || !isString(file) || !structure || !isArray(structure))
+        return argumentError("DBCMD", 1001, EF_DEFAULT);
+    Item* driver = argument(3);
+    char name[DRIVER_NAME_MAX + 2];
+    if (driver && isString(driver) && strLength(driver) > 0) {
+        uint32_t n = strLength(driver);
+        if (n > DRIVER_NAME_MAX + 1) n = DRIVER_NAME_MAX + 1;
+        std::memcpy(name, strData(driver), n);
+        name[n] = 0;
+    } else {
+        defaultDriverName(name);
+    }
+    RddMethodTable* methods = acquireDriver(name);
+    if (!methods) {
+        uint16_t r = argumentError("DBCMD", 1015, EF_DEFAULT);
+        retNil();
+        return r;
+    }
+    WorkArea* probe = scratchArea(methods);
+    uint16_t size = 0;
+    rdd::structSize(probe, &size);
+    freeScratchArea(probe);
+    if (size < sizeof(WorkArea)) size = uint16_t(sizeof(WorkArea));
+    auto* a = static_cast<WorkArea*>(memAllocZero(size));
+    a->methods = methods;
+    OpenInfo info{};
+    info.fileName = itemTextCopy(file);
+    uint16_t r = rdd::newArea(a);
+    if (r) {
+        memFree(a);
+        releaseDriver(methods);
+    } else {
+        r = rdd::createFields(a, structure);
+        if (r == 0) r = rdd::create(a, &info);
+        if (r == 0) rdd::close(a);
+        rdd::release(a);
+    }
+    memFree(const_cast<char*>(info.fileName));
+    return noResult(r);
+}
+
+// DBSTRUCT(): {{name, type, length, decimals}, ...} of the current area;
+// an empty array without one.
+XB_NATIVE(fnDBSTRUCT, "DBSTRUCT") {
+    WorkArea* a = currentArea();
+    uint16_t count = 0;
+    if (a) rdd::fieldCount(a, &count);
+    retArray(count);
+    for (uint16_t i = 0; i < count; ++i) {
+        // each row is rooted in the result before it is filled
+        Item* row = &arrayItems(returnItem())[i];
+        makeArray(row, 4);
+        for (uint16_t code = 1; code <= 4; ++code) {
+            Item* cell = &arrayItems(&arrayItems(returnItem())[i])[code - 1];
+            if (uint16_t r = rdd::fieldInfo(a, uint16_t(i + 1), code, cell)) return nativeStatus(r);
+        }
+    }
+    return 0;
+}
+
+// FIELDGET(n): the value of field n, NIL when there is no such field.
+XB_NATIVE(fnFIELDGET, "FIELDGET") {
+    uint16_t index = 0;
+    WorkArea* a = fieldOfArgument(&index);
+    if (!a) return 0;
+    if (uint16_t r = pushField(&a->fields[index])) return noResult(r);
+    *returnItem() = *vm.top;
+    pop();
+    return 0;
+}
+
+// FIELDPUT(n, value): stores value into field n and returns it; NIL when
+// there is no such field or the driver refused it.
+XB_NATIVE(fnFIELDPUT, "FIELDPUT") {
+    uint16_t index = 0;
+    WorkArea* a = fieldOfArgument(&index);
+    Item* value = argument(2);
+    if (!a || !value) return 0;
+    if (uint16_t r = rdd::putValue(a, index, value)) return noResult(r);
+    retItem(value);
+    return 0;
+}
+
+// FIELDPOS(name): the 1-based number of the field of that name in the
+// current area (blanks around it and case ignored), 0 when none.
+XB_NATIVE(fnFIELDPOS, "FIELDPOS") {
+    retInt(0);
+    WorkArea* a = currentArea();
+    Item* text = paramItem(1, M_STRING);
+    if (!a || !text) return 0;
+    char name[SYMBOL_NAME_MAX + 1];
+    uint32_t n = strLength(text), at = 0;
+    const char* s = strData(text);
+    while (at < n && s[at] == ' ') ++at;
+    while (n > at && s[n - 1] == ' ') --n;
+    n -= at;
+    if (n > uint32_t(SYMBOL_NAME_MAX)) return 0;
+    upperText(name, s + at, n);
+    name[n] = 0;
+    for (uint16_t i = 0; i < a->fieldCount; ++i)
+        if (std::strcmp(symbolName(a->fields[i].symbol), name) == 0) {
+            retInt(i + 1);
+            break;
+        }
+    return 0;
+}
+
+// HEADER(), RECSIZE(): lengths in bytes, 0 without an area; LUPDATE(): the
+// date of the last update, an empty date without an area.
+XB_NATIVE(fnHEADER, "HEADER") {
+    retInt(0);
+    retInfo(DBI_GETHEADERSIZE);
+    return 0;
+}
+
+XB_NATIVE(fnRECSIZE, "RECSIZE") {
+    retInt(0);
+    retInfo(DBI_GETRECSIZE);
+    return 0;
+}
+
+XB_NATIVE(fnLUPDATE, "LUPDATE") {
+    itemClear(returnItem());
+    returnItem()->type = T_DATE;
+    retInfo(DBI_LASTUPDATE);
+    return 0;
+}
+
+}  // namespace xb

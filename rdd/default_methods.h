@@ -1,0 +1,67 @@
+// The default layer of the method tables and the helpers drivers share.
+//
+// defaultMethods() is the table every driver's inheritance starts from: each
+// of its 92 slots holds either a generic operation (field bookkeeping,
+// skipping with filters, scope evaluation, relations, filters, error raising)
+// or the unsupported-operation handler of that slot's signature. No slot is
+// null and no slot succeeds without doing its work.
+#pragma once
+#include <cstdint>
+
+#include "rdd/method_table.h"
+#include "rdd/workarea.h"
+#include "runtime/error.h"
+
+namespace xb {
+
+// The resolved default table (built on first use, never freed).
+const RddMethodTable& defaultMethods();
+// Writes the default layer into table (all 92 slots).
+void fillDefaultMethods(RddMethodTable* table);
+// True when the slot of table still holds the unsupported-operation handler.
+bool isUnsupportedSlot(const RddMethodTable* table, uint16_t slot);
+
+// Status of an operation that failed after its error was reported and the
+// handler took the default: non-zero, so that no caller mistakes it for
+// success.
+constexpr uint16_t RDD_FAILED = 1;
+
+// Raises generic code 30 ("Operaci\xF3n no soportada") through the area's
+// error operation. ST_UNWIND, or RDD_FAILED when the handler let it pass.
+uint16_t unsupportedOperation(WorkArea* a);
+
+// For drivers: fills a descriptor (severity 2) and passes it to the area's
+// error operation, whose subsystem rule applies (the driver's name). Returns
+// the handler's answer: 0 default, 1 retry (only with EF_RETRY in flags),
+// ST_UNWIND.
+struct AreaErrorInfo {
+    uint16_t genCode;
+    uint16_t subCode;
+    uint16_t flags;
+    uint16_t osCode;
+    uint16_t tries;
+    const char* fileName;
+    const char* operation;
+};
+uint16_t raiseAreaError(WorkArea* a, const AreaErrorInfo& info);
+
+// Evaluates block with a's area selected (the previous area is selected
+// again afterwards), counting a as busy meanwhile. The value is in the
+// return Item. Status of the evaluation.
+uint16_t evalInArea(WorkArea* a, const Item* block);
+
+// ---- the generic operations, for parent calls and tests
+uint16_t genericSkip(WorkArea* a, int32_t count);
+uint16_t genericSkipFilter(WorkArea* a, int32_t direction);
+uint16_t genericAddField(WorkArea* a, const FieldDefinition* field);
+uint16_t genericSetFieldExtent(WorkArea* a, uint16_t count);
+uint16_t genericOpen(WorkArea* a, OpenInfo* info);  // also create
+uint16_t genericClose(WorkArea* a);
+uint16_t genericRelease(WorkArea* a);
+uint16_t genericNewArea(WorkArea* a);
+uint16_t genericInfo(WorkArea* a, uint16_t code, Item* out);
+uint16_t genericTransRecord(WorkArea* a, TransferInfo* transfer);
+uint16_t genericSetFilter(WorkArea* a, const Item* block, const Item* text);
+uint16_t genericError(WorkArea* a, ErrorDescriptor* d);
+
+}  // namespace xb

@@ -1,0 +1,148 @@
+// Generic scope operations: evaluating a block over the records of a scope,
+// copying records into another area, evaluating a block in an area, and
+// compiling an expression text into a block.
+#include <cstring>
+
+#include "rdd/compile_hook.h"
+#include "rdd/default_methods.h"
+#include "rdd/generic.h"
+#include "runtime/error.h"
+#include "vm/fields.h"
+#include "vm/interp.h"
+#include "vm/native.h"
+#include "vm/normalize.h"
+#include "vm/stack.h"
+
+namespace xb {
+
+extern void (*idleServices)();  // the interpreter's idle step (op_control.cpp)
+
+namespace {
+
+BlockCompiler compilerEntry;
+
+bool isBlock(const Item* it) { return it && (it->type & T_BLOCK); }
+bool isTrue(const Item* it) { return it && it->type == T_LOGICAL && it->v.l; }
+
+using RecordAction = uint16_t (*)(WorkArea* a, void* context);
+
+// Selects the records of the scope and runs the action for each one. A
+// while-condition that yields anything but a logical true ends the loop.
+uint16_t scopeLoop(WorkArea* a, const ScopeInfo* s, RecordAction action, void* context) {
+    int32_t limit = -1;  // no limit
+    uint16_t r = 0;
+    if (s->record && isNumeric(s->record)) {
+        if ((r = rdd::goTo(a, uint32_t(itemInt(s->record))))) return r;
+        limit = 1;
+    } else if (s->next && isNumeric(s->next)) {
+        limit = itemInt(s->next);
+        if (limit <= 0) return 0;
+    } else if (!isBlock(s->whileCondition) && !isTrue(s->rest)) {
+        if ((r = rdd::goTop(a))) return r;
+    }
+    for (;;) {
+        uint16_t eof = 0;
+        if ((r = rdd::eof(a, &eof))) return r;
+        if (eof) return 0;
+        if (isBlock(s->whileCondition)) {
+            if ((r = rdd::evalBlock(a, s->whileCondition))) return r;
+            if (!isTrue(a->result)) return 0;
+        }
+        bool selected = true;
+        if (isBlock(s->forCondition)) {
+            if ((r = rdd::evalBlock(a, s->forCondition))) return r;
+            selected = isTrue(a->result);
+        }
+        if (selected && (r = action(a, context))) return r;
+        if (limit > 0 && --limit == 0) return 0;
+        if (idleServices) idleServices();
+        if ((r = rdd::skip(a, 1))) return r;
+    }
+}
+
+uint16_t evalAction(WorkArea* a, void* context) {
+    return rdd::evalBlock(a, static_cast<const ScopeInfo*>(context)->action);
+}
+
+uint16_t transferAction(WorkArea* a, void* context) {
+    return rdd::transRecord(a, static_cast<TransferInfo*>(context));
+}
+
+uint16_t genericDbEval(WorkArea* a, const ScopeInfo* scope) {
+    if (!isBlock(scope->action)) return 0;
+    ScopeInfo copy = *scope;
+    return scopeLoop(a, &copy, evalAction, &copy);
+}
+
+uint16_t genericTrans(WorkArea* a, TransferInfo* t) {
+    if (!t->destination) return RDD_FAILED;
+    return scopeLoop(a, &t->scope, transferAction, t);
+}
+
+uint16_t genericEvalBlock(WorkArea* a, const Item* block) {
+    uint16_t r = evalInArea(a, block);
+    if (!a->result) return r;
+    if (r) {
+        itemClear(a->result);
+        return r;
+    }
+    *a->result = *returnItem();
+    if ((a->result->type & M_NUMERIC) && a->result->width == 0) normalizeNumeric(a->result);
+    return 0;
+}
+
+constexpr uint32_t COMPILE_TEXT_MAX = 256;
+
+// "{||" text "}" goes to the macro compiler; the block lands in the result.
+uint16_t genericCompile(WorkArea* a, const char* text) {
+    if (!text) fatalError(1254);
+    size_t n = std::strlen(text);
+    if (n > COMPILE_TEXT_MAX) fatalError(1255);
+    static char buffer[COMPILE_TEXT_MAX + 8];
+    std::memcpy(buffer, "{||", 3);
+    std::memcpy(buffer + 3, text, n);
+    buffer[3 + n] = '}';
+    buffer[4 + n] = 0;
+    BlockCompiler compiler = compilerEntry;
+    if (!compiler || !a->result) return 2;
+    Item* block = tempAlloc();
+    bool ok = compiler(buffer, uint32_t(n + 4), block);
+    if (ok && (block->type & T_BLOCK)) *a->result = *block;
+    tempRelease(block);
+    return ok ? 0 : 2;
+}
+
+}  // namespace
+
+BlockCompiler blockCompiler() { return compilerEntry; }
+void setBlockCompiler(BlockCompiler compiler) { compilerEntry = compiler; }
+
+// Append in the destination, copy each field pair through the field values,
+// and carry the deletion mark over.
+uint16_t genericTransRecord(WorkArea* a, TransferInfo* t) {
+    WorkArea* to = t->destination;
+    if (!to) return RDD_FAILED;
+    if (uint16_t r = rdd::append(to, 1)) return r;
+    for (uint16_t i = 0; i < t->pairCount; ++i) {
+        const FieldPair& p = t->pairs[i];
+        if (p.source >= a->fieldCount || p.destination >= to->fieldCount) return RDD_FAILED;
+        const FieldDescriptor& d = a->fields[p.source];
+        if (uint16_t r = pushField(&d)) return r;
+        uint16_t r = rdd::putValue(to, p.destination, vm.top);
+        pop();
+        if (r) return r;
+    }
+    uint16_t deleted = 0;
+    if (uint16_t r = rdd::deleted(a, &deleted)) return r;
+    return deleted ? rdd::deleteRecord(to) : 0;
+}
+
+void fillGenericScope(RddMethodTable* t) {
+    rddSetSlot<RDD_DBEVAL>(t, genericDbEval);
+    rddSetSlot<RDD_TRANS>(t, genericTrans);
+    rddSetSlot<RDD_TRANSRECORD>(t, genericTransRecord);
+    rddSetSlot<RDD_EVALBLOCK>(t, genericEvalBlock);
+    rddSetSlot<RDD_COMPILE>(t, genericCompile);
+}
+
+}  // namespace xb
