@@ -9,6 +9,9 @@ namespace xb {
 namespace {
 
 FileErrorState state;
+const FileSyscalls platformCalls = {os::readFile, os::writeFile, os::setEndOfFile, os::lockFile,
+                                    os::unlockFile};
+FileSyscalls calls = platformCalls;
 char currentDirBuffer[260];
 
 void clearErrors() { state = FileErrorState{}; }
@@ -17,6 +20,8 @@ void noteOsError() { state.osError = uint16_t(os::lastError()); }
 }  // namespace
 
 FileErrorState& fileErrorState() { return state; }
+FileSyscalls& fileSyscalls() { return calls; }
+const FileSyscalls& defaultFileSyscalls() { return platformCalls; }
 
 os::Handle fsCreate(const char* name, uint16_t attributes) {
     clearErrors();
@@ -53,7 +58,7 @@ bool fsClose(os::Handle h) {
 uint16_t fsRead(os::Handle h, void* buffer, uint16_t count) {
     clearErrors();
     uint32_t done = 0;
-    if (!os::readFile(h, buffer, count, &done)) {
+    if (!calls.readFile(h, buffer, count, &done)) {
         noteOsError();
         return 65535;
     }
@@ -63,12 +68,12 @@ uint16_t fsRead(os::Handle h, void* buffer, uint16_t count) {
 uint16_t fsWrite(os::Handle h, const void* buffer, uint16_t count) {
     clearErrors();
     if (count == 0) {
-        if (os::setEndOfFile(h)) return 0;
+        if (calls.setEndOfFile(h)) return 0;
         noteOsError();
         return 65535;
     }
     uint32_t done = 0;
-    if (!os::writeFile(h, buffer, count, &done)) {
+    if (!calls.writeFile(h, buffer, count, &done)) {
         if (os::lastError() == 112) return uint16_t(done);
         noteOsError();
         return 65535;
@@ -79,7 +84,7 @@ uint16_t fsWrite(os::Handle h, const void* buffer, uint16_t count) {
 int32_t fsReadLong(os::Handle h, void* buffer, uint32_t count) {
     clearErrors();
     uint32_t done = 0;
-    if (!os::readFile(h, buffer, count, &done)) {
+    if (!calls.readFile(h, buffer, count, &done)) {
         noteOsError();
         return -1;
     }
@@ -89,12 +94,12 @@ int32_t fsReadLong(os::Handle h, void* buffer, uint32_t count) {
 int32_t fsWriteLong(os::Handle h, const void* buffer, uint32_t count) {
     clearErrors();
     if (count == 0) {
-        if (os::setEndOfFile(h)) return 0;
+        if (calls.setEndOfFile(h)) return 0;
         noteOsError();
         return -1;
     }
     uint32_t done = 0;
-    if (!os::writeFile(h, buffer, count, &done)) {
+    if (!calls.writeFile(h, buffer, count, &done)) {
         if (os::lastError() == 112) return int32_t(done);
         noteOsError();
         return -1;
@@ -123,7 +128,9 @@ bool fsRename(const char* from, const char* to) {
 
 bool fsLock(os::Handle h, uint32_t offset, uint32_t length, bool unlock) {
     clearErrors();
-    return unlock ? os::unlockFile(h, offset, length) : os::lockFile(h, offset, length);
+    bool ok = unlock ? calls.unlockFile(h, offset, length) : calls.lockFile(h, offset, length);
+    if (!ok) noteOsError();  // the lock-failure errors carry it
+    return ok;
 }
 
 void fsCommit(os::Handle h) { os::flushFileBuffers(h); }

@@ -1,0 +1,76 @@
+#!/bin/sh
+# The table driver against SQLite and python3-dbf: a million records of five
+# fields (C 20, N 10.2, D, L, M with a short memo in every tenth record)
+# appended and then read back whole; SQLite (the sqlite3 shell) inserts the
+# same rows in one transaction and scans them; python3-dbf appends and reads
+# the first 100,000 (about 50 us a row), its time scaled to the full count.
+# Prints the times, the ratios (above 1: this driver is faster) and the
+# driver's peak memory.
+#   bench/dbf_run.sh [count]     (XB_BUILD_DIR overrides build/native)
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${XB_BUILD_DIR:-$root/build/native}
+count=${1:-1000000}
+pycount=$((count < 100000 ? count : 100000))
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+if [ ! -f "$build/CMakeCache.txt" ]; then (cd "$root" && cmake --preset native >/dev/null); fi
+cmake --build "$build" --target xbdbfbench -j2 >/dev/null
+
+out=$("$build/xbdbfbench" "$count" "$work")
+echo "$out" | grep -v '^append \|^scan '
+xa=$(echo "$out" | sed -n 's/^append //p')
+xs=$(echo "$out" | sed -n 's/^scan //p')
+
+now() { date +%s.%N; }
+sa=0; ss=0
+if command -v sqlite3 >/dev/null; then
+    t0=$(now)
+    sqlite3 "$work/s.db" "CREATE TABLE t(name TEXT, amount REAL, d TEXT, ok INTEGER, notes TEXT); BEGIN;
+      WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < $count)
+      INSERT INTO t SELECT printf('name %07d', i), i * 1.25, date('2000-01-01', '+' || (i % 3650) || ' days'),
+        i % 2, CASE WHEN i % 10 = 0 THEN 'memo of record ' || i ELSE NULL END FROM c; COMMIT;"
+    t1=$(now)
+    sqlite3 "$work/s.db" "SELECT sum(length(name)), sum(amount), sum(length(d)), sum(ok), sum(length(notes)) FROM t;" >/dev/null
+    t2=$(now)
+    sa=$(echo "$t1 - $t0" | bc -l); ss=$(echo "$t2 - $t1" | bc -l)
+    echo "sqlite3: insert $sa s, scan $ss s"
+else
+    echo "sqlite3 shell not installed: no SQLite comparison"
+fi
+
+pa=0; ps=0
+if /usr/bin/python3 -c 'import dbf' 2>/dev/null; then
+    times=$(/usr/bin/python3 - "$work/p" "$pycount" <<'PY'
+import dbf, sys, time, datetime
+name, n = sys.argv[1], int(sys.argv[2])
+t = dbf.Table(name, 'name C(20); amount N(10,2); when D; ok L; notes M', dbf_type='db3')
+t.open(dbf.READ_WRITE)
+base = datetime.date(2000, 1, 1)
+t0 = time.time()
+for i in range(1, n + 1):
+    t.append(('name %07d' % i, i * 1.25, base + datetime.timedelta(days=i % 3650), bool(i % 2),
+              'memo of record %d' % i if i % 10 == 0 else ''))
+t.close()
+t1 = time.time()
+t = dbf.Table(name); t.open()
+for r in t:
+    (r.name, r.amount, r.when, r.ok, r.notes)
+t.close()
+print(t1 - t0, time.time() - t1)
+PY
+)
+    pa=$(echo "$times" | awk -v c="$count" -v p="$pycount" '{ print $1 * c / p }')
+    ps=$(echo "$times" | awk -v c="$count" -v p="$pycount" '{ print $2 * c / p }')
+    echo "python3-dbf: append $pa s, read $ps s (scaled from $pycount rows)"
+else
+    echo "python3-dbf not installed: no comparison"
+fi
+
+awk -v xa="$xa" -v xs="$xs" -v sa="$sa" -v ss="$ss" -v pa="$pa" -v ps="$ps" 'BEGIN {
+    printf "driver: append %.3f s, scan %.3f s\n", xa, xs
+    if (sa > 0) printf "sqlite3/driver time ratio: append %.2f, scan %.2f\n", sa / xa, ss / xs
+    if (pa > 0) printf "python3-dbf/driver time ratio: append %.2f, read %.2f\n", pa / xa, ps / xs
+}'

@@ -1,0 +1,21 @@
+// The sort slot of the DBF driver (see rdd/dbf_sort.cpp): a sorted copy of
+// the records of a scope into a destination area, through transRecord.
+#pragma once
+#include <cstdint>
+
+#include "rdd/method_table.h"
+
+namespace xb {
+
+// SortKey::flags bits.
+constexpr uint16_t DBF_SORT_DESCENDING = 0x0001;
+constexpr uint16_t DBF_SORT_NOCASE = 0x0002;
+
+// Memory the sort may use for its records (8 MiB unless changed); beyond
+// it, runs go to temporary files beside the table and are merged.
+extern uint32_t dbfSortBudget;
+
+// Writes the sort slot.
+void fillDbfSort(RddMethodTable* table);
+
+}  // namespace xb
