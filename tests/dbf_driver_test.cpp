@@ -3,7 +3,8 @@
 // it back (and the bytes it leaves), the functions over positioning with
 // filters, relations by record number, dbEval scopes, the table hooks, locks
 // on exclusive tables, the errors with their subsystem, and corrupt tables
-// refused at open without leaving an area behind.
+// refused at open without leaving an area behind. Its files are named
+// dbfd_* in the working directory and removed afterwards.
 #include "rdd/dbf_driver.h"
 #include "rdd/dbf_sort.h"
 #include "tests/support/native_call.h"
@@ -62,7 +63,7 @@ symbol HOOKBLK proc
 symbol CLOSEBLK proc
 proc MAIN
     PUSHSYMNIL DBCREATE
-    PUSHSTR "people"
+    PUSHSTR "dbfd_people"
     PUSHSTR "name"
     PUSHSTR "C"
     PUSHINT 12
@@ -94,7 +95,7 @@ proc MAIN
     PUSHSYMNIL DBUSEAREA
     TRUE
     PUSHSTR "DBF"
-    PUSHSTR "people"
+    PUSHSTR "dbfd_people"
     PUSHSTR "T"
     FALSE
     DO 5
@@ -279,7 +280,7 @@ protected:
 };
 
 TEST_F(DbfDriver, APcodeProgramCreatesFillsAndReadsATable) {
-    files = {"people.dbf", "people.dbt"};
+    files = {"dbfd_people.dbf", "dbfd_people.dbt"};
     Item r = call("MAIN");
     ASSERT_TRUE(isArray(&r));
     ASSERT_EQ(arrayLength(&r), 10u);
@@ -298,7 +299,7 @@ TEST_F(DbfDriver, APcodeProgramCreatesFillsAndReadsATable) {
 
     // The bytes: forced lengths, two records, the end mark, the memo block.
     std::vector<uint8_t> b(2048);
-    os::Handle h = fsOpen("people.dbf", 0);
+    os::Handle h = fsOpen("dbfd_people.dbf", 0);
     ASSERT_NE(h, os::INVALID);
     b.resize(uint32_t(fsReadLong(h, b.data(), 2048)));
     fsClose(h);
@@ -316,7 +317,7 @@ TEST_F(DbfDriver, APcodeProgramCreatesFillsAndReadsATable) {
 }
 
 TEST_F(DbfDriver, InformationAndStructureOfAnOpenTable) {
-    numbers("info", 3);
+    numbers("dbfd_info", 3);
     expectInt(invoke("HEADER"), 32 * 2 + 34, 10);
     expectInt(invoke("RECSIZE"), 1 + 5 + 3, 10);
     os::LocalTime now{};
@@ -326,7 +327,7 @@ TEST_F(DbfDriver, InformationAndStructureOfAnOpenTable) {
     invoke("DBCOMMIT");
     EXPECT_EQ(invoke("LUPDATE").v.l, dateFromYmd(now.year, now.month, now.day, 0));
     EXPECT_EQ(textOf(invoke("RDDNAME")), "DBF");
-    EXPECT_EQ(textOf(invoke("ALIAS")), "INFO");  // the file's base name
+    EXPECT_EQ(textOf(invoke("ALIAS")), "DBFD_INFO");  // the file's base name
     EXPECT_EQ(textOf(invoke("DBTABLEEXT")), ".dbf");
     Item s = invoke("DBSTRUCT");
     ASSERT_EQ(arrayLength(&s), 2u);
@@ -338,9 +339,9 @@ TEST_F(DbfDriver, InformationAndStructureOfAnOpenTable) {
 
 TEST_F(DbfDriver, FiltersKeepBofAndEofRight) {
     Item big = block("BIGBLK");  // AMOUNT > 40
-    files.push_back("filt2.dbf");
-    invoke("DBCREATE", {"filt2", rowsOf({{"AMOUNT", "N", 5}})});
-    invoke("DBUSEAREA", {true, Arg::nil(), "filt2"});
+    files.push_back("dbfd_filt2.dbf");
+    invoke("DBCREATE", {"dbfd_filt2", rowsOf({{"AMOUNT", "N", 5}})});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_filt2"});
     const int amounts[] = {10, 50, 20, 60, 70};
     for (int v : amounts) {
         invoke("DBAPPEND");
@@ -374,7 +375,7 @@ TEST_F(DbfDriver, FiltersKeepBofAndEofRight) {
 }
 
 TEST_F(DbfDriver, PhantomRecordThroughTheFunctions) {
-    numbers("phantom", 0);
+    numbers("dbfd_phantom", 0);
     EXPECT_TRUE(bof());
     EXPECT_TRUE(eof());
     EXPECT_EQ(recno(), 1);
@@ -388,12 +389,12 @@ TEST_F(DbfDriver, PhantomRecordThroughTheFunctions) {
 }
 
 TEST_F(DbfDriver, RelationsFollowTheParentByRecordNumber) {
-    numbers("kids", 4, {3, 1, 9, 2});
+    numbers("dbfd_kids", 4, {3, 1, 9, 2});
     int kids = currentAreaNumber();
-    numbers("parents", 3);
+    numbers("dbfd_parents", 3);
     uint16_t parentsArea = currentAreaNumber();
     invoke("DBSELECTAREA", {kids});
-    invoke("DBSETRELATION", {"PARENTS", block("PARENTBLK")});
+    invoke("DBSETRELATION", {"DBFD_PARENTS", block("PARENTBLK")});
     std::vector<int> targets;
     for (int i = 0; i < 4; ++i) {
         invoke("DBSELECTAREA", {int(parentsArea)});
@@ -409,7 +410,7 @@ TEST_F(DbfDriver, RelationsFollowTheParentByRecordNumber) {
 }
 
 TEST_F(DbfDriver, DbEvalScopes) {
-    numbers("scopes", 5);
+    numbers("dbfd_scopes", 5);
     Item hit = block("HOOKBLK", {intItem(0)});
     hookHits.clear();
     invoke("DBEVAL", {hit, Arg::nil(), Arg::nil(), 0});
@@ -423,13 +424,13 @@ TEST_F(DbfDriver, DbEvalScopes) {
 }
 
 TEST_F(DbfDriver, TheEightHooksFireWhereTheyBelong) {
-    files = {"hooks.dbf"};
-    invoke("DBCREATE", {"hooks", rowsOf({{"N", "N", 3}})});
+    files = {"dbfd_hooks.dbf"};
+    invoke("DBCREATE", {"dbfd_hooks", rowsOf({{"N", "N", 3}})});
     Item blocks[8];
     for (int i = 0; i < 8; ++i) blocks[i] = block("HOOKBLK", {intItem(i + 1)});
     invoke("DBSETHOOKS", {blocks[0], blocks[1], blocks[2], blocks[3], blocks[4], blocks[5], blocks[6], blocks[7]});
     collectGarbage(true);  // the pending hooks are rooted
-    invoke("DBUSEAREA", {true, Arg::nil(), "hooks"});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_hooks"});
     EXPECT_EQ(hookHits, (std::vector<int>{1, 8}));  // opened, then goTop's goTo
     hookHits.clear();
     invoke("DBAPPEND");
@@ -450,18 +451,18 @@ TEST_F(DbfDriver, TheEightHooksFireWhereTheyBelong) {
     EXPECT_EQ(hookHits, (std::vector<int>{7, 2}));  // a deleted record: no hook 4
     // The next open takes no hooks: the pending set was emptied.
     hookHits.clear();
-    invoke("DBUSEAREA", {true, Arg::nil(), "hooks"});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_hooks"});
     EXPECT_TRUE(hookHits.empty());
 }
 
 // A hook that closes its own area while the driver reads a record: the
 // close is refused (the operation still uses the record) and the area stays.
 TEST_F(DbfDriver, AHookCannotCloseItsOwnArea) {
-    numbers("selfclose", 2);
+    numbers("dbfd_selfclose", 2);
     invoke("DBCLOSEAREA");
     Item closer = block("CLOSEBLK");
     invoke("DBSETHOOKS", {Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(), closer});
-    invoke("DBUSEAREA", {true, Arg::nil(), "selfclose"});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_selfclose"});
     errors.clear();
     Item v = invoke("FIELDGET", {1});  // reads record 1: hook 6 runs
     expectDouble(v, 1, 5, 0);
@@ -474,9 +475,9 @@ TEST_F(DbfDriver, AHookCannotCloseItsOwnArea) {
 // The index driver inherits every table operation until it has its own.
 TEST_F(DbfDriver, TheIndexDriverInheritsTheTableOperations) {
     registerDriver("DBFNTX", 1);
-    numbers("inherit", 3);
+    numbers("dbfd_inherit", 3);
     invoke("DBCLOSEAREA");
-    invoke("DBUSEAREA", {true, "DBFNTX", "inherit"});
+    invoke("DBUSEAREA", {true, "DBFNTX", "dbfd_inherit"});
     ASSERT_NE(currentArea(), nullptr);
     EXPECT_EQ(lastrec(), 3u);
     invoke("DBGOBOTTOM");
@@ -486,12 +487,12 @@ TEST_F(DbfDriver, TheIndexDriverInheritsTheTableOperations) {
 }
 
 TEST_F(DbfDriver, LocksAndExclusiveOnlyOperations) {
-    numbers("locks", 2);
+    numbers("dbfd_locks", 2);
     EXPECT_FALSE(lock(LOCK_RECORD, 1));  // exclusive: no record lock
     expectLogical(invoke("DBRLOCK", {1}), false);
     EXPECT_TRUE(lock(LOCK_FILE));
     invoke("DBCLOSEAREA");
-    invoke("DBUSEAREA", {true, Arg::nil(), "locks", Arg::nil(), true});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_locks", Arg::nil(), true});
     invoke("FIELDPUT", {1, 9});
     expectError(38, 1022);
     invoke("__DBPACK");
@@ -506,13 +507,13 @@ TEST_F(DbfDriver, LocksAndExclusiveOnlyOperations) {
     invoke("FIELDPUT", {1, 9});
     EXPECT_TRUE(errors.empty());
     invoke("DBCLOSEAREA");
-    invoke("DBUSEAREA", {true, Arg::nil(), "locks", Arg::nil(), false, true});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_locks", Arg::nil(), false, true});
     invoke("DBAPPEND");
     expectError(39, 1025);
 }
 
 TEST_F(DbfDriver, PackAndZapThroughTheFunctions) {
-    numbers("packs", 5);
+    numbers("dbfd_packs", 5);
     for (int n : {2, 4}) {
         invoke("DBGOTO", {n});
         invoke("DBDELETE");
@@ -531,27 +532,27 @@ TEST_F(DbfDriver, PackAndZapThroughTheFunctions) {
 }
 
 TEST_F(DbfDriver, OpenFailuresLeaveNoArea) {
-    invoke("DBUSEAREA", {true, Arg::nil(), "missing_table"});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_missing_table"});
     expectError(21, 1001);
     EXPECT_EQ(errors.back().d.flags, 5);
     expectLogical(invoke("USED"), false);
     // A corrupt file: the version byte.
-    files.push_back("corrupt.dbf");
-    os::Handle h = fsCreate("corrupt.dbf", 0);
+    files.push_back("dbfd_corrupt.dbf");
+    os::Handle h = fsCreate("dbfd_corrupt.dbf", 0);
     uint8_t junk[64] = {0x30};
     fsWrite(h, junk, sizeof junk);
     fsClose(h);
-    invoke("DBUSEAREA", {true, Arg::nil(), "corrupt"});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_corrupt"});
     expectError(32, 1012);
     expectLogical(invoke("USED"), false);
     // A table whose memo file is missing.
-    numbers("nomemo", 1);
+    numbers("dbfd_nomemo", 1);
     invoke("DBCLOSEAREA");
-    h = fsOpen("nomemo.dbf", FO_READWRITE);
+    h = fsOpen("dbfd_nomemo.dbf", FO_READWRITE);
     uint8_t v = 0x83;
     fsWrite(h, &v, 1);
     fsClose(h);
-    invoke("DBUSEAREA", {true, Arg::nil(), "nomemo"});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_nomemo"});
     expectError(21, 1002);
     expectLogical(invoke("USED"), false);
 }
@@ -560,13 +561,13 @@ TEST_F(DbfDriver, OpenFailuresLeaveNoArea) {
 // than one merge pass), by a descending number and then a name without
 // regard to case; equal keys keep the table's order.
 TEST_F(DbfDriver, SortCopiesInKeyOrderWithinASmallBudget) {
-    files = {"unsorted.dbf", "sorted.dbf"};
+    files = {"dbfd_unsorted.dbf", "dbfd_sorted.dbf"};
     Item rows = rowsOf({{"NAME", "C", 4}, {"V", "N", 4}, {"SEQ", "N", 6}});
-    invoke("DBCREATE", {"unsorted", rows});
-    invoke("DBCREATE", {"sorted", rows});
-    invoke("DBUSEAREA", {true, Arg::nil(), "sorted"});
+    invoke("DBCREATE", {"dbfd_unsorted", rows});
+    invoke("DBCREATE", {"dbfd_sorted", rows});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_sorted"});
     WorkArea* to = currentArea();
-    invoke("DBUSEAREA", {true, Arg::nil(), "unsorted"});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_unsorted"});
     WorkArea* from = currentArea();
     const char* names[] = {"b", "A", "a", "C"};
     const int kCount = 30000;
@@ -616,9 +617,9 @@ TEST_F(DbfDriver, SortCopiesInKeyOrderWithinASmallBudget) {
 // The function over it: a sorted copy under a new name, the current area
 // kept; a scope (here the first four records) limits what is copied.
 TEST_F(DbfDriver, DbSortWritesASortedTable) {
-    files = {"tosort.dbf", "sortout.dbf"};
-    invoke("DBCREATE", {"tosort", rowsOf({{"NAME", "C", 3}, {"V", "N", 3}})});
-    invoke("DBUSEAREA", {true, Arg::nil(), "tosort"});
+    files = {"dbfd_tosort.dbf", "dbfd_sortout.dbf"};
+    invoke("DBCREATE", {"dbfd_tosort", rowsOf({{"NAME", "C", 3}, {"V", "N", 3}})});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_tosort"});
     uint16_t area = currentAreaNumber();
     const char* names[] = {"bob", "Ann", "cy", "amy", "al"};
     const int values[] = {2, 5, 2, 2, 9};
@@ -629,10 +630,10 @@ TEST_F(DbfDriver, DbSortWritesASortedTable) {
     }
     Item keys = texts({"v/D", " name /c"});
     invoke("DBGOTOP");
-    expectLogical(invoke("__DBSORT", {"sortout", keys, Arg::nil(), Arg::nil(), 4}), true);
+    expectLogical(invoke("__DBSORT", {"dbfd_sortout", keys, Arg::nil(), Arg::nil(), 4}), true);
     EXPECT_TRUE(errors.empty());
     EXPECT_EQ(currentAreaNumber(), area);
-    invoke("DBUSEAREA", {true, Arg::nil(), "sortout"});
+    invoke("DBUSEAREA", {true, Arg::nil(), "dbfd_sortout"});
     std::vector<std::string> order;
     for (uint32_t n = 1; n <= lastrec(); ++n) {
         invoke("DBGOTO", {int(n)});
@@ -641,7 +642,7 @@ TEST_F(DbfDriver, DbSortWritesASortedTable) {
     EXPECT_EQ(order, (std::vector<std::string>{"Ann5", "amy2", "bob2", "cy 2"}));
     Item bad = texts({"nope"});
     invoke("DBSELECTAREA", {int(area)});
-    expectLogical(invoke("__DBSORT", {"sortout", bad}), false);
+    expectLogical(invoke("__DBSORT", {"dbfd_sortout", bad}), false);
     expectError(1, 1003, "DBCMD");
 }
 
