@@ -593,3 +593,67 @@ TEST_F(NtxDriver, ARandomRunMatchesTheModelAndEveryOrderChecksAfterEachStep) {
 }
 
 }  // namespace
+
+namespace {
+
+// The order functions as a program calls them.
+TEST_F(NtxDriver, TheOrderFunctionsWorkTheOrdersOfTheCurrentArea) {
+    table("ntxd_fn");
+    const char* names[] = {"PEAR", "APPLE", "FIG", "APPLE", "KIWI"};
+    for (int i = 0; i < 5; ++i) append(names[i], 10 - 3 * i);
+    EXPECT_EQ(textOf(invoke("ORDSETFOCUS")), "");
+    EXPECT_EQ(invoke("INDEXORD").v.l, 0);
+    files.push_back("ntxd_fn_amt.ntx");
+    files.push_back("ntxd_fn_name.ntx");
+    expectLogical(invoke("ORDCONDSET", {Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(),
+                                        Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(), true}),
+                  true);
+    invoke("ORDCREATE", {"ntxd_fn_amt", "byamt", "AMT"});
+    EXPECT_EQ(textOf(invoke("ORDNAME")), "BYAMT");
+    EXPECT_EQ(textOf(invoke("ORDKEY")), "AMT");
+    EXPECT_EQ(textOf(invoke("ORDFOR")), "");
+    invoke("ORDCREATE", {"ntxd_fn_name", Arg::nil(), "NAME", Arg::nil(), true});
+    EXPECT_EQ(invoke("ORDKEYCOUNT").v.l, 4);  // unique: APPLE once
+    invoke("ORDLISTCLEAR");
+    EXPECT_EQ(invoke("INDEXORD").v.l, 0);
+    invoke("ORDLISTADD", {"ntxd_fn_amt"});
+    invoke("ORDLISTADD", {"ntxd_fn_name"});
+    EXPECT_EQ(invoke("INDEXORD").v.l, 1);
+    EXPECT_EQ(recno(), 1u);  // descending amounts: record 1 has the largest
+    EXPECT_EQ(textOf(invoke("ORDSETFOCUS", {"ntxd_fn_name"})), "BYAMT");
+    EXPECT_EQ(invoke("INDEXORD").v.l, 2);
+    EXPECT_EQ(textOf(invoke("INDEXKEY", {1})), "AMT");
+    EXPECT_EQ(textOf(invoke("INDEXKEY", {0})), "NAME");
+    EXPECT_EQ(invoke("ORDNUMBER", {"byamt"}).v.l, 1);
+    EXPECT_EQ(textOf(invoke("ORDBAGEXT")), ".NTX");
+    EXPECT_NE(textOf(invoke("ORDBAGNAME", {2})).find("ntxd_fn_name.ntx"), std::string::npos);
+    expectLogical(invoke("DBSEEK", {"FIG"}), true);
+    EXPECT_EQ(recno(), 3u);
+    EXPECT_EQ(invoke("ORDKEYNO").v.l, 2);
+    expectLogical(invoke("DBSEEK", {"G", true}), false);
+    EXPECT_EQ(name(), "KIWI      ");
+    expectLogical(invoke("DBSEEK", {"ZZ"}), false);
+    EXPECT_TRUE(eof());
+    EXPECT_EQ(invoke("ORDSCOPE", {0, "B"}).type, T_NIL);
+    invoke("ORDSCOPE", {1, "KZ"});
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{3, 5}));
+    EXPECT_EQ(textOf(invoke("ORDSCOPE", {0})), "B");
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{2, 3, 5}));
+    invoke("ORDSCOPE", {1});
+    // A record moved through FIELDPUT and DBSKIP lands in both orders.
+    invoke("DBGOTO", {5});
+    invoke("FIELDPUT", {1, "AAA"});
+    invoke("DBSKIP", {0});
+    invoke("DBGOTOP");
+    EXPECT_EQ(recno(), 5u);
+    invoke("ORDLISTREBUILD");
+    verifyAll();
+    invoke("ORDSETFOCUS", {0});
+    EXPECT_EQ(invoke("INDEXORD").v.l, 0);
+    errors.clear();
+    expectLogical(invoke("DBSEEK", {"FIG"}), false);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].d.genCode, 36);
+}
+
+}  // namespace
