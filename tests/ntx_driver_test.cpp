@@ -41,12 +41,21 @@ symbol AMT
 symbol BORN
 symbol BORNBLK proc
 symbol POSBLK proc
+symbol NAMEBLK proc
 proc MAIN
     ENDPROC
 end
 proc BORNBLK
     PUSHBLOCK {
         PUSHFIELD BORN
+        ENDBLOCK
+    }
+    POPRET
+    ENDPROC
+end
+proc NAMEBLK
+    PUSHBLOCK {
+        PUSHFIELD NAME
         ENDBLOCK
     }
     POPRET
@@ -654,6 +663,77 @@ TEST_F(NtxDriver, TheOrderFunctionsWorkTheOrdersOfTheCurrentArea) {
     expectLogical(invoke("DBSEEK", {"FIG"}), false);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].d.genCode, 36);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(NtxDriver, ARelationSeeksTheChildThroughItsControllingOrder) {
+    table("ntxd_kid");
+    const char* kids[] = {"MARY", "JOHN", "MARY", "ANN"};
+    for (int i = 0; i < 4; ++i) append(kids[i], i + 1);
+    create("ntxd_kid_name", "NAME");
+    uint16_t childArea = currentAreaNumber();
+    files.push_back("ntxd_par.dbf");
+    invoke("DBCREATE", {"ntxd_par", invoke("DBSTRUCT")});
+    invoke("DBUSEAREA", {true, "DBFNTX", "ntxd_par"});
+    for (const char* n : {"JOHN", "BOB", "MARY"}) append(n, 0);
+    Item key = call("NAMEBLK");
+    Item* keep = tempAlloc();
+    *keep = key;
+    invoke("DBSETRELATION", {int(childArea), *keep, "NAME"});
+    WorkArea* parent = currentArea();
+    WorkArea* child = areaAt(childArea);
+    auto childRec = [&] {
+        Item it{};
+        rdd::recNo(child, &it);
+        return uint32_t(it.v.l);
+    };
+    auto childFlag = [&](uint16_t (*f)(WorkArea*, uint16_t*)) {
+        uint16_t v = 0;
+        f(child, &v);
+        return v != 0;
+    };
+    rdd::goTop(parent);
+    EXPECT_EQ(childRec(), 2u);
+    EXPECT_TRUE(childFlag(rdd::found));
+    rdd::skip(parent, 1);  // BOB has no child
+    EXPECT_TRUE(childFlag(rdd::eof));
+    EXPECT_FALSE(childFlag(rdd::found));
+    rdd::skip(parent, 1);  // the first MARY
+    EXPECT_EQ(childRec(), 1u);
+    rdd::skip(parent, 1);  // past the end: the child too
+    EXPECT_TRUE(childFlag(rdd::eof));
+    tempRelease(keep);
+}
+
+TEST_F(NtxDriver, TwoSharedAreasSeeEachOthersKeysAfterTheirNextLock) {
+    table("ntxd_share");
+    append("FIRST", 1);
+    create("ntxd_share_name", "NAME");
+    invoke("DBCLOSEAREA");
+    invoke("DBUSEAREA", {true, "DBFNTX", "ntxd_share", "ONE", true});
+    invoke("ORDLISTADD", {"ntxd_share_name"});
+    WorkArea* one = currentArea();
+    invoke("DBUSEAREA", {true, "DBFNTX", "ntxd_share", "TWO", true});
+    invoke("ORDLISTADD", {"ntxd_share_name"});
+    WorkArea* two = currentArea();
+    ASSERT_TRUE(one && two && one != two);
+    uint16_t before = ntxOrderTree(two, 1)->changeCounter;
+    for (int i = 0; i < 30; ++i) {
+        WorkArea* w = i % 2 ? two : one;
+        invoke("DBSELECTAREA", {int(w->areaNo)});
+        append("K" + std::to_string(100 + i), i);
+        invoke("DBRUNLOCK");  // writes the record and its keys back
+        WorkArea* r = i % 2 ? one : two;
+        invoke("DBSELECTAREA", {int(r->areaNo)});
+        expectLogical(invoke("DBSEEK", {"K" + std::to_string(100 + i)}), true);
+        EXPECT_EQ(recno(), uint32_t(i + 2));
+    }
+    EXPECT_GT(ntxOrderTree(two, 1)->changeCounter, before);
+    verifyAll();
+    EXPECT_EQ(walk().size(), 31u);
 }
 
 }  // namespace
