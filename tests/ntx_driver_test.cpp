@@ -42,6 +42,7 @@ symbol BORN
 symbol BORNBLK proc
 symbol POSBLK proc
 symbol NAMEBLK proc
+symbol EMPTYBLK proc
 proc MAIN
     ENDPROC
 end
@@ -56,6 +57,14 @@ end
 proc NAMEBLK
     PUSHBLOCK {
         PUSHFIELD NAME
+        ENDBLOCK
+    }
+    POPRET
+    ENDPROC
+end
+proc EMPTYBLK
+    PUSHBLOCK {
+        PUSHSTR ""
         ENDBLOCK
     }
     POPRET
@@ -734,6 +743,91 @@ TEST_F(NtxDriver, TwoSharedAreasSeeEachOthersKeysAfterTheirNextLock) {
     EXPECT_GT(ntxOrderTree(two, 1)->changeCounter, before);
     verifyAll();
     EXPECT_EQ(walk().size(), 31u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(NtxDriver, FailuresRaiseTheirErrorsAndLeaveTheAreaUsable) {
+    table("ntxd_err");
+    for (const char* n : {"ONE", "TWO", "THREE"}) append(n, 1);
+    // A key of width 0.
+    Item empty = call("EMPTYBLK");
+    Item* keep = tempAlloc();
+    *keep = empty;
+    OrderCreateInfo ci{"ntxd_err_empty", nullptr, "", keep, 0};
+    errors.clear();
+    EXPECT_NE(rdd::orderCreate(area(), &ci), 0);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].d.genCode, 34);
+    EXPECT_EQ(errors[0].d.subCode, 1026);
+    EXPECT_EQ(ntxOrderCount(area()), 0);
+    tempRelease(keep);
+    // Files that are not indexes, or whose offsets and counts lie.
+    std::vector<std::vector<uint8_t>> hostile;
+    hostile.push_back(std::vector<uint8_t>(2048, 0x41));
+    create("ntxd_err_name", "NAME");
+    rdd::orderListClear(area());
+    std::vector<uint8_t> good = bytes("ntxd_err_name.ntx");
+    ASSERT_EQ(good.size(), 2048u);
+    auto patched = [&](size_t at, std::vector<uint8_t> with) {
+        std::vector<uint8_t> b = good;
+        for (size_t i = 0; i < with.size(); ++i) b[at + i] = with[i];
+        return b;
+    };
+    hostile.push_back(patched(4, {0x00, 0x10, 0, 0}));  // root outside the file
+    hostile.push_back(patched(4, {0x10, 0x04, 0, 0}));  // root not on a page
+    hostile.push_back(patched(14, {0, 0}));             // key size 0
+    hostile.push_back(patched(18, {99, 0}));            // maximum not the geometry's
+    hostile.push_back(std::vector<uint8_t>(good.begin(), good.begin() + 100));  // short
+    files.push_back("ntxd_err_bad.ntx");
+    for (size_t i = 0; i < hostile.size(); ++i) {
+        os::Handle h = fsCreate("ntxd_err_bad.ntx", 0);
+        ASSERT_NE(h, os::INVALID);
+        fsWriteLong(h, hostile[i].data(), uint32_t(hostile[i].size()));
+        fsClose(h);
+        errors.clear();
+        OrderInfo oi{nullptr, "ntxd_err_bad", nullptr};
+        EXPECT_NE(rdd::orderListAdd(area(), &oi), 0) << i;
+        ASSERT_EQ(errors.size(), 1u) << i;
+        EXPECT_EQ(errors[0].d.genCode, 32) << i;
+        EXPECT_EQ(errors[0].subsystem, "DBFNTX");
+        EXPECT_EQ(ntxOrderCount(area()), 0);
+    }
+    // A page whose key count is above the maximum: moving fails cleanly.
+    std::vector<uint8_t> b = patched(1024, {200, 0});
+    os::Handle h = fsCreate("ntxd_err_bad.ntx", 0);
+    fsWriteLong(h, b.data(), uint32_t(b.size()));
+    fsClose(h);
+    errors.clear();
+    OrderInfo bad{nullptr, "ntxd_err_bad", nullptr};
+    rdd::orderListAdd(area(), &bad);  // opens; its goTop meets the page
+    EXPECT_EQ(ntxOrderCount(area()), 1);
+    EXPECT_FALSE(errors.empty());
+    errors.clear();
+    rdd::goTop(area());
+    EXPECT_TRUE(eof());
+    EXPECT_FALSE(errors.empty());
+    rdd::orderListClear(area());
+    // An index that missed a change: the old key is not there.
+    rdd::goTo(area(), 2);
+    invoke("FIELDPUT", {1, "CHANGED"});
+    rdd::goCold(area());
+    add("ntxd_err_name");
+    rdd::goTo(area(), 2);
+    invoke("FIELDPUT", {1, "AGAIN"});
+    errors.clear();
+    rdd::goCold(area());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].d.genCode, 32);
+    EXPECT_EQ(errors[0].d.subCode, 1210);
+    // The new key went in all the same.
+    Item again{};
+    makeString(&again, "AGAIN", 5);
+    seek(again);
+    EXPECT_TRUE(found());
+    EXPECT_EQ(recno(), 2u);
 }
 
 }  // namespace
