@@ -25,6 +25,7 @@
 #include "rdd/dbf_driver.h"
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
+#include "runtime/filenames.h"
 #include "runtime/files.h"
 #include "runtime/output.h"
 
@@ -731,19 +732,19 @@ TEST_F(NtxDriver, TwoSharedAreasSeeEachOthersKeysAfterTheirNextLock) {
     WorkArea* two = currentArea();
     ASSERT_TRUE(one && two && one != two);
     uint16_t before = ntxOrderTree(two, 1)->changeCounter;
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 160; ++i) {  // root and leaf splits in both areas
         WorkArea* w = i % 2 ? two : one;
         invoke("DBSELECTAREA", {int(w->areaNo)});
-        append("K" + std::to_string(100 + i), i);
+        append("K" + std::to_string(1000 + i * 7919 % 160), i);
         invoke("DBRUNLOCK");  // writes the record and its keys back
         WorkArea* r = i % 2 ? one : two;
         invoke("DBSELECTAREA", {int(r->areaNo)});
-        expectLogical(invoke("DBSEEK", {"K" + std::to_string(100 + i)}), true);
+        expectLogical(invoke("DBSEEK", {"K" + std::to_string(1000 + i * 7919 % 160)}), true);
         EXPECT_EQ(recno(), uint32_t(i + 2));
     }
     EXPECT_GT(ntxOrderTree(two, 1)->changeCounter, before);
     verifyAll();
-    EXPECT_EQ(walk().size(), 31u);
+    EXPECT_EQ(walk().size(), 161u);
 }
 
 }  // namespace
@@ -887,3 +888,53 @@ TEST_F(NtxDriver, TheTableToolChecksReindexesAndReadsTheFiles) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// Processes appending to one shared table with its index, each under its
+// locks, leave an index that holds every record once.
+TEST_F(NtxDriver, ProcessesAppendingUnderLocksLeaveACompleteIndex) {
+    table("ntxd_procs");
+    append("START", 0);
+    create("ntxd_procs_name", "NAME");
+    invoke("DBCLOSEAREA");
+    const int kChildren = 3, kEach = 150;
+    std::vector<pid_t> children;
+    for (int c = 0; c < kChildren; ++c) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            invoke("DBUSEAREA", {true, "DBFNTX", "ntxd_procs", "P", true});
+            invoke("ORDLISTADD", {"ntxd_procs_name"});
+            // All start together, so that their changes interleave.
+            for (int w = 0; w < 20000 && !fileNameExists("ntxd_procs.go"); ++w) os::sleepMs(1);
+            int bad = currentArea() && ntxOrderCount(currentArea()) == 1 ? 0 : 3;
+            for (int i = 0; i < kEach && !bad; ++i) {
+                invoke("DBAPPEND");
+                invoke("FIELDPUT", {1, "C" + std::to_string(c) + "-" + std::to_string(i)});
+                invoke("FIELDPUT", {2, c * 100 + i});
+                invoke("DBRUNLOCK");
+                if (!errors.empty()) bad = 4;
+            }
+            invoke("DBCLOSEAREA");
+            _exit(bad);
+        }
+        children.push_back(pid);
+    }
+    files.push_back("ntxd_procs.go");
+    fsClose(fsCreate("ntxd_procs.go", 0));
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    invoke("DBUSEAREA", {true, "DBFNTX", "ntxd_procs"});
+    invoke("ORDLISTADD", {"ntxd_procs_name"});
+    verifyAll();
+    EXPECT_EQ(info(DBOI_KEYCOUNT).v.l, 1 + kChildren * kEach);
+    expectLogical(invoke("DBSEEK", {"C2-149"}), true);
+}
+
+}  // namespace
+#endif
