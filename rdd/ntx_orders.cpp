@@ -226,7 +226,7 @@ uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const It
     } else {
         char base[NAME_PART_SIZE];
         fileNameSplit(o->fileName, nullptr, nullptr, base, nullptr);
-        std::strncpy(o->tag, base, NTX_TAG_LENGTH);
+        std::memcpy(o->tag, base, std::min<size_t>(std::strlen(base), NTX_TAG_LENGTH));  // cut to 10
     }
     upper(o->tag);
     ntxLockSetup(&o->lock, h, o->tree.signature);
