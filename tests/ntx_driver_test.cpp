@@ -45,6 +45,7 @@ symbol BORNBLK proc
 symbol POSBLK proc
 symbol NAMEBLK proc
 symbol EMPTYBLK proc
+symbol EARLYBLK proc
 proc MAIN
     ENDPROC
 end
@@ -67,6 +68,16 @@ end
 proc EMPTYBLK
     PUSHBLOCK {
         PUSHSTR ""
+        ENDBLOCK
+    }
+    POPRET
+    ENDPROC
+end
+proc EARLYBLK
+    PUSHBLOCK {
+        PUSHINT 5
+        RECNO
+        GREATER
         ENDBLOCK
     }
     POPRET
@@ -938,3 +949,50 @@ TEST_F(NtxDriver, ProcessesAppendingUnderLocksLeaveACompleteIndex) {
 
 }  // namespace
 #endif
+
+namespace {
+
+// The evaluation block of the order condition, every interval records: a
+// false answer stops the reading and the order is built empty. Sorting
+// goes in natural order and leaves the controlling order in place.
+TEST_F(NtxDriver, TheEvaluationBlockStopsABuildAndSortingKeepsTheOrder) {
+    table("ntxd_eval");
+    for (int i = 0; i < 8; ++i) append("E" + std::to_string(8 - i), i);
+    Item early = call("EARLYBLK");  // true while RECNO() < 5
+    Item* keep = tempAlloc();
+    *keep = early;
+    auto build = [&](int interval) {
+        OrderCondition c{};
+        Item every = intItem(interval);
+        c.args[4] = keep;
+        c.args[5] = &every;
+        ASSERT_EQ(rdd::orderCondition(area(), &c), 0);
+        files.push_back("ntxd_eval_name.ntx");
+        OrderCreateInfo ci{"ntxd_eval_name", nullptr, "NAME", nullptr, 0};
+        ASSERT_EQ(rdd::orderCreate(area(), &ci), 0);
+    };
+    build(10);  // asked at record 1 only
+    EXPECT_EQ(info(DBOI_KEYCOUNT).v.l, 8);
+    build(3);  // asked at records 1, 4 and 7: false at 7
+    EXPECT_EQ(info(DBOI_KEYCOUNT).v.l, 0);
+    EXPECT_TRUE(walk().empty());
+    tempRelease(keep);
+    // The condition record was cleared by the creation: a plain build now.
+    create("ntxd_eval_amt", "AMT", nullptr, false, true);
+    EXPECT_EQ(info(DBOI_KEYCOUNT).v.l, 8);
+    files.push_back("ntxd_eval_sorted.dbf");
+    Item* keys = tempAlloc();
+    makeArray(keys, 1);
+    makeString(&arrayItems(keys)[0], "NAME", 4);
+    expectLogical(invoke("__DBSORT", {"ntxd_eval_sorted", *keys}), true);
+    tempRelease(keys);
+    EXPECT_EQ(ntxControllingOrder(area()), 1);
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{8, 7, 6, 5, 4, 3, 2, 1}));
+    invoke("DBUSEAREA", {true, "DBF", "ntxd_eval_sorted"});
+    std::vector<std::string> names;
+    for (invoke("DBGOTOP"); !eof(); invoke("DBSKIP")) names.push_back(name());
+    EXPECT_EQ(names, (std::vector<std::string>{"E1        ", "E2        ", "E3        ", "E4        ", "E5        ",
+                                               "E6        ", "E7        ", "E8        "}));
+}
+
+}  // namespace
