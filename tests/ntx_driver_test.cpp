@@ -618,7 +618,25 @@ TEST_F(NtxDriver, ARandomRunMatchesTheModelAndEveryOrderChecksAfterEachStep) {
                     if (o == 3) EXPECT_GE(a.amt, b.amt);
                 }
             }
+            // Scopes on the name order: the records between them, in order.
             focus(1);
+            std::string lo = randomName(), hi = randomName();
+            Item top{}, bottom{};
+            makeString(&top, lo.c_str(), uint32_t(lo.size()));
+            makeString(&bottom, hi.c_str(), uint32_t(hi.size()));
+            info(DBOI_SCOPETOP, 0, &top);
+            info(DBOI_SCOPEBOTTOM, 0, &bottom);
+            size_t inRange = 0;
+            for (const Rec& r : model) {
+                std::string k = padded(r.name);
+                if (k.compare(0, lo.size(), lo) >= 0 && k.compare(0, hi.size(), hi) <= 0) ++inRange;
+            }
+            std::vector<uint32_t> scoped = walk(), back = walkBack();
+            EXPECT_EQ(scoped.size(), inRange) << lo << ".." << hi;
+            std::reverse(back.begin(), back.end());
+            EXPECT_EQ(scoped, back);
+            info(DBOI_SCOPETOPCLEAR);
+            info(DBOI_SCOPEBOTTOMCLEAR);
         }
     }
 }
