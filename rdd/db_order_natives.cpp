@@ -69,7 +69,9 @@ void emptyNil() { retNil(); }
 }  // namespace
 
 // DBSEEK(key, [soft], [last]): soft defaults to the SOFTSEEK setting; the
-// result is found().
+// result is found(). A key that is not a string (memo included), number,
+// date or logical, or a soft or last that is neither logical nor absent, is
+// an argument error 1001.
 XB_NATIVE(fnDBSEEK, "DBSEEK") {
     uint16_t st;
     WorkArea* a = areaOrError(&st);
@@ -78,11 +80,17 @@ XB_NATIVE(fnDBSEEK, "DBSEEK") {
         return st;
     }
     Item* key = argument(1);
-    Item nil{};
-    Item* soft = paramItem(2, T_LOGICAL);
-    Item* last = paramItem(3, T_LOGICAL);
-    uint16_t r = rdd::seek(a, soft ? uint16_t(soft->v.l != 0) : uint16_t(settingSoftSeek()), key ? key : &nil,
-                           last ? uint16_t(last->v.l != 0) : uint16_t(0));
+    Item* soft = argument(2);
+    Item* last = argument(3);
+    bool keyOk = key && (isString(key) || (key->type & (M_NUMERIC | T_DATE | T_LOGICAL)));
+    bool flagsOk = (!given(soft) || soft->type == T_LOGICAL) && (!given(last) || last->type == T_LOGICAL);
+    if (!keyOk || !flagsOk) {
+        uint16_t r = argumentError("DBCMD", 1001, EF_DEFAULT);
+        retLogical(false);
+        return r;
+    }
+    uint16_t r = rdd::seek(a, given(soft) ? uint16_t(soft->v.l != 0) : uint16_t(settingSoftSeek()), key,
+                           given(last) ? uint16_t(last->v.l != 0) : uint16_t(0));
     if (r == ST_UNWIND) return r;
     uint16_t found = 0;
     rdd::found(a, &found);

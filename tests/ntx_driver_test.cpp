@@ -697,6 +697,13 @@ TEST_F(NtxDriver, TheOrderFunctionsWorkTheOrdersOfTheCurrentArea) {
     EXPECT_EQ(recno(), 5u);
     invoke("ORDLISTREBUILD");
     verifyAll();
+    errors.clear();
+    expectLogical(invoke("DBSEEK", {Arg::nil()}), false);
+    expectLogical(invoke("DBSEEK", {"FIG", 1}), false);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].d.genCode, 1);
+    EXPECT_EQ(errors[0].d.subCode, 1001);
+    EXPECT_EQ(errors[1].d.subCode, 1001);
     invoke("ORDSETFOCUS", {0});
     EXPECT_EQ(invoke("INDEXORD").v.l, 0);
     errors.clear();
