@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "rdd/areas.h"
 #include "rdd/dbf_driver.h"
 #include "rdd/default_methods.h"
 #include "rdd/ntx_area.h"
@@ -572,6 +573,14 @@ uint16_t ntxSysName(WorkArea*, char* out) {
 uint16_t ntxClose(WorkArea* a) {
     uint16_t status = ntxOrderListClear(a);
     uint16_t r = rddCallVia<RDD_CLOSE>(&ntxParent, a);
+    // The condition record's Items must not outlive the last area that could
+    // use them (the layer's stop closes every area before the temporaries go).
+    bool others = false;
+    for (uint16_t n = 1; n <= AREA_COUNT && !others; ++n) {
+        WorkArea* w = areaAt(n);
+        others = w && w != a && rddSlot<RDD_ORDERCREATE>(rddMethodsOf(w)) == ntxOrderCreate;
+    }
+    if (!others) clearCondition();
     return status ? status : r;
 }
 

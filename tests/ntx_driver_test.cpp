@@ -1082,3 +1082,24 @@ TEST_F(NtxDriver, DamagedIndexFilesGiveErrorsNotCrashes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A condition set and never used is dropped with the last area that could
+// use it: the next creation is a plain one.
+TEST_F(NtxDriver, AnUnusedConditionGoesWithTheLastArea) {
+    table("ntxd_cond");
+    for (int i = 0; i < 4; ++i) append("C" + std::to_string(i), i);
+    Item pos = call("POSBLK");
+    invoke("ORDCONDSET", {Arg::nil(), pos, Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(), Arg::nil(),
+                          Arg::nil(), Arg::nil(), Arg::nil(), true});
+    invoke("DBCLOSEAREA");
+    collectGarbage(true);
+    invoke("DBUSEAREA", {true, "DBFNTX", "ntxd_cond"});
+    files.push_back("ntxd_cond_amt.ntx");
+    invoke("ORDCREATE", {"ntxd_cond_amt", Arg::nil(), "AMT"});
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{1, 2, 3, 4}));  // ascending, record 1 (0) included
+    verifyAll();
+}
+
+}  // namespace
