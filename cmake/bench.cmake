@@ -22,3 +22,9 @@ add_executable(xbmacrobench EXCLUDE_FROM_ALL bench/macro/macro_bench.cpp $<TARGE
 target_include_directories(xbmacrobench PRIVATE ${CMAKE_SOURCE_DIR})
 add_executable(xbgcbench EXCLUDE_FROM_ALL bench/gc_bench.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
 target_include_directories(xbgcbench PRIVATE ${CMAKE_SOURCE_DIR})
+# The index engine against SQLite's indexes (bench/ntx_run.sh).
+file(GLOB XB_NTX_BENCH_SOURCES CONFIGURE_DEPENDS bench/ntx/*.cpp)
+if(XB_NTX_BENCH_SOURCES)
+  add_executable(xbntxbench EXCLUDE_FROM_ALL ${XB_NTX_BENCH_SOURCES} $<TARGET_OBJECTS:xbcore>)
+  target_include_directories(xbntxbench PRIVATE ${CMAKE_SOURCE_DIR})
+endif()

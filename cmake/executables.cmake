@@ -43,3 +43,12 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbrun_main.cpp)
   xb_program(xbrun tools/xbrun_main.cpp tools/xbrun_shell.cpp ${XB_APP_MODULES}
     $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbstdmodules>)
 endif()
+
+# xbdb: the table and index tool (info, dump, check, reindex). A console
+# program on every target, unlike comtest.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbdb_main.cpp)
+  add_executable(xbdb tools/xbdb_main.cpp ${XB_APP_MODULES}
+    $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbstdmodules>)
+  target_include_directories(xbdb PRIVATE ${CMAKE_SOURCE_DIR})
+  set_target_properties(xbdb PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endif()

@@ -55,7 +55,11 @@ os::Handle envOpen(const char* name, const char* ext, uint32_t flags, ErrorDescr
     return fileNameOpen(name, ext, flags, nullptr, d);
 }
 
-const DbfEnv kEnv = {envRaise, envHook, envOpen};
+// The engine's write-backs and first changes go through the area's table.
+uint16_t envGoCold(void* ctx) { return rdd::goCold(static_cast<WorkArea*>(ctx)); }
+uint16_t envGoHot(void* ctx) { return rdd::goHot(static_cast<WorkArea*>(ctx)); }
+
+const DbfEnv kEnv = {envRaise, envHook, envOpen, envGoCold, envGoHot};
 
 void releaseHooks(DbfArea* x) {
     for (Item*& h : x->hooks) {
@@ -245,8 +249,8 @@ uint16_t dbfPutRecordSlot(WorkArea* a, const uint8_t* image) {
     if (uint16_t r = resolve(a)) return r;
     return dbfPutRecord(tab(a), image);
 }
-uint16_t dbfGoColdSlot(WorkArea* a) { return dbfGoCold(tab(a)); }
-uint16_t dbfGoHotSlot(WorkArea* a) { return dbfGoHot(tab(a)); }
+uint16_t dbfGoColdSlot(WorkArea* a) { return dbfGoColdRaw(tab(a)); }
+uint16_t dbfGoHotSlot(WorkArea* a) { return dbfGoHotRaw(tab(a)); }
 uint16_t dbfRecCountSlot(WorkArea* a, uint32_t* n) { return dbfRecCount(tab(a), n); }
 uint16_t dbfRecNo(WorkArea* a, Item* out) {
     uint16_t r = resolve(a);
@@ -524,5 +528,6 @@ MethodFillRegistration dbfRegistration("DBF", fillDbf, &dbfParent);
 }  // namespace
 
 const DbfTable* dbfTableOf(const WorkArea* a) { return &reinterpret_cast<const DbfArea*>(a)->table; }
+RelationRecord** dbfPendingRelation(WorkArea* a) { return &dbf(a)->pendingRelation; }
 
 }  // namespace xb

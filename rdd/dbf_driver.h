@@ -10,9 +10,13 @@
 namespace xb {
 
 struct WorkArea;
+struct RelationRecord;
 
 // The table engine of an area opened by DBF (or a driver inheriting its
 // area record).
 const DbfTable* dbfTableOf(const WorkArea* a);
+// The relation the area must still follow (set by childSync, taken by
+// forceRelation), for a driver that follows it its own way.
+RelationRecord** dbfPendingRelation(WorkArea* a);
 
 }  // namespace xb

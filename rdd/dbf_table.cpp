@@ -527,6 +527,13 @@ uint16_t dbfReadCurrent(DbfTable* t) {
 
 uint16_t dbfGoCold(DbfTable* t) {
     if (!t->recordDirty) return 0;
+    return t->env->goCold ? t->env->goCold(t->ctx) : dbfGoColdRaw(t);
+}
+
+uint16_t dbfGoHot(DbfTable* t) { return t->env->goHot ? t->env->goHot(t->ctx) : dbfGoHotRaw(t); }
+
+uint16_t dbfGoColdRaw(DbfTable* t) {
+    if (!t->recordDirty) return 0;
     uint16_t status = writeRecord(t);
     if (status) return status;
     t->recordDirty = false;
@@ -536,7 +543,7 @@ uint16_t dbfGoCold(DbfTable* t) {
     return 0;
 }
 
-uint16_t dbfGoHot(DbfTable* t) {
+uint16_t dbfGoHotRaw(DbfTable* t) {
     if (t->shared && !t->fileLocked && !isLocked(t, t->recNo))
         return raise(t, EG_UNLOCKED, SUB_UNLOCKED, 0, false, t->tableName);
     if (t->readOnly) return raise(t, EG_READONLY, SUB_READONLY, 0, false, t->tableName);

@@ -36,6 +36,12 @@ struct DbfEnv {
     // file name and returns -1. The name written into d stays valid until
     // the next call.
     os::Handle (*openFile)(const char* name, const char* defaultExt, uint32_t flags, ErrorDescriptor* d);
+    // Optional: the area's own goCold and goHot operations, so that a driver
+    // inheriting the area (the index driver keeping its orders) sees every
+    // write-back and every first change the engine makes. Null: the engine's
+    // own (dbfGoColdRaw, dbfGoHotRaw).
+    uint16_t (*goCold)(void* ctx);
+    uint16_t (*goHot)(void* ctx);
 };
 
 // The opener flags the engine uses.
@@ -98,8 +104,12 @@ uint16_t dbfRecCount(DbfTable* t, uint32_t* count);
 uint16_t dbfGoTo(DbfTable* t, uint32_t n);
 uint16_t dbfGoBottomRaw(DbfTable* t);  // goCold, count refresh, goTo(count)
 uint16_t dbfReadCurrent(DbfTable* t);  // reads the record when the buffer is not current
+// Through the environment's goCold/goHot when it has them (a dirty record
+// only for goCold), else the raw engine operations below.
 uint16_t dbfGoCold(DbfTable* t);
 uint16_t dbfGoHot(DbfTable* t);
+uint16_t dbfGoColdRaw(DbfTable* t);  // writes a dirty record back
+uint16_t dbfGoHotRaw(DbfTable* t);   // checks the lock and marks the record dirty
 
 uint16_t dbfGetValue(DbfTable* t, uint32_t field, Item* out);
 uint16_t dbfPutValue(DbfTable* t, uint32_t field, const Item* value);

@@ -388,7 +388,7 @@ TEST_F(DbfEngine, AppendLockFailureAsksAndRetries) {
             return d->tries < 2 ? 1 : 0;
         }
     };
-    static const DbfEnv retrying = {Answer::afterTwo, nullptr, dbfPlainOpen};
+    static const DbfEnv retrying = {Answer::afterTwo, nullptr, dbfPlainOpen, nullptr, nullptr};
     a->t.env = &retrying;
     locksRefused = 5;
     EXPECT_NE(dbfAppend(&a->t, false), 0);  // retry once, then default: the append fails

@@ -128,7 +128,8 @@ TEST_F(RegistryTest, TheChildHoldsOneUseOfItsParentUntilItIsReleased) {
     // building the child's table copied the parent's, which counts as a use
     EXPECT_EQ(dbf->useCount, 1);
     ASSERT_NE(dbf->methods, nullptr);
-    EXPECT_EQ(std::memcmp(ntx, dbf->methods, sizeof(RddMethodTable)), 0);
+    // the child's table starts as the parent's (a slot it does not override)
+    EXPECT_EQ(ntx->slot[RDD_GETVALUE], dbf->methods->slot[RDD_GETVALUE]);
 
     RddMethodTable* again = acquireDriver("DBFNTX");
     EXPECT_EQ(again, ntx);

@@ -44,7 +44,7 @@ protected:
         return answerCode;
     }
     static void hookHere(void*, int n) { hooks->push_back(n); }
-    static inline const DbfEnv env = {raiseHere, hookHere, dbfPlainOpen};
+    static inline const DbfEnv env = {raiseHere, hookHere, dbfPlainOpen, nullptr, nullptr};
 
     void SetUp() override {
         VmTest::SetUp();

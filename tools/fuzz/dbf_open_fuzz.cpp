@@ -53,7 +53,7 @@ using namespace xb;
 namespace {
 
 uint16_t quiet(void*, ErrorDescriptor*) { return 0; }
-const DbfEnv env = {quiet, nullptr, dbfPlainOpen};
+const DbfEnv env = {quiet, nullptr, dbfPlainOpen, nullptr, nullptr};
 
 void writeFile(const std::string& name, const uint8_t* data, size_t n) {
     std::FILE* f = std::fopen(name.c_str(), "wb");

@@ -1,0 +1,47 @@
+#!/bin/sh
+# The index engine against SQLite: a table of a million rows (a 10-character
+# name and a 10-digit number, half of them negative), an index built on each
+# column, 100,000 random exact lookups on the name and a full walk in name
+# order. SQLite (the sqlite3 shell) gets the same rows and does CREATE INDEX
+# on each column, the same lookups (a join of 100,000 keys against the
+# indexed column) and an ordered scan through the index. Prints the times,
+# the ratios (above 1: this engine is faster) and the engine's peak memory.
+#   bench/ntx_run.sh [count]     (XB_BUILD_DIR overrides build/native)
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${XB_BUILD_DIR:-$root/build/native}
+count=${1:-1000000}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+if [ ! -f "$build/CMakeCache.txt" ]; then (cd "$root" && cmake --preset native >/dev/null); fi
+cmake --build "$build" --target xbntxbench -j2 >/dev/null
+
+out=$("$build/xbntxbench" "$count" "$work")
+echo "$out" | grep -v '^build_c \|^build_n \|^seek \|^skip '
+get() { echo "$out" | sed -n "s/^$1 //p"; }
+xc=$(get build_c); xn=$(get build_n); xs=$(get seek); xk=$(get skip)
+
+if ! command -v sqlite3 >/dev/null; then
+    echo "sqlite3 shell not installed: no SQLite comparison"
+    exit 0
+fi
+now() { date +%s.%N; }
+sqlite3 "$work/s.db" "CREATE TABLE t(name TEXT, num INTEGER); BEGIN;
+  WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < $count)
+  INSERT INTO t SELECT printf('k%09d', (i * 7919) % $count), ((i * 104729) % $count) - $count / 2 FROM c; COMMIT;
+  CREATE TABLE k(name TEXT); BEGIN;
+  WITH RECURSIVE c(i, s) AS (SELECT 1, 12345 * 1103515245 + 12345 UNION ALL
+    SELECT i + 1, (s * 1103515245 + 12345) % 4294967296 FROM c WHERE i < 100000)
+  INSERT INTO k SELECT printf('k%09d', ((s % 4294967296) / 256) % $count) FROM c; COMMIT;"
+t0=$(now); sqlite3 "$work/s.db" "CREATE INDEX tn ON t(name);"
+t1=$(now); sqlite3 "$work/s.db" "CREATE INDEX tm ON t(num);"
+t2=$(now); sqlite3 "$work/s.db" "SELECT count(*) FROM k JOIN t INDEXED BY tn ON t.name = k.name;" >/dev/null
+t3=$(now); sqlite3 "$work/s.db" "SELECT count(*) FROM (SELECT name FROM t INDEXED BY tn ORDER BY name);" >/dev/null
+t4=$(now)
+sc=$(echo "$t1 - $t0" | bc -l); sn=$(echo "$t2 - $t1" | bc -l)
+ss=$(echo "$t3 - $t2" | bc -l); sk=$(echo "$t4 - $t3" | bc -l)
+printf 'sqlite3: create index name %.3f s, num %.3f s, 100000 lookups %.3f s, ordered scan %.3f s\n' "$sc" "$sn" "$ss" "$sk"
+printf 'ratios (sqlite / this engine): build C %.2f, build N %.2f, seeks %.2f, ordered walk %.2f\n' \
+    "$(echo "$sc / $xc" | bc -l)" "$(echo "$sn / $xn" | bc -l)" "$(echo "$ss / $xs" | bc -l)" "$(echo "$sk / $xk" | bc -l)"
