@@ -8,6 +8,7 @@
 #include "rdd/generic.h"
 #include "runtime/error.h"
 #include "vm/fields.h"
+#include "vm/hooks.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/normalize.h"
@@ -15,7 +16,6 @@
 
 namespace xb {
 
-extern void (*&idleServices)();  // the interpreter's idle step (op_control.cpp)
 
 namespace {
 

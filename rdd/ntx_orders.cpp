@@ -15,12 +15,12 @@
 #include "rdd/registry.h"
 #include "runtime/files.h"
 #include "runtime/memory.h"
+#include "vm/hooks.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 
 namespace xb {
 
-extern void (*idleServices)();  // the interpreter's idle step
 
 RddMethodTable ntxParent;
 

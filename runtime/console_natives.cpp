@@ -5,12 +5,12 @@
 #include "runtime/display.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
+#include "vm/hooks.h"
 #include "vm/native.h"
 #include "vm/stack.h"
 
 namespace xb {
 
-extern void (*&idleServices)();  // the interpreter's idle step (op_control.cpp)
 
 namespace {
 

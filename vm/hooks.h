@@ -42,6 +42,9 @@ struct RuntimeHooks {
 };
 
 extern RuntimeHooks runtimeHooks;
+// The IDLE opcode's step, also run by long loops of native code (database
+// scopes, index builds, waits for input); null until the idle tasks start.
+extern void (*&idleServices)();
 // The record as the process starts.
 RuntimeHooks defaultHooks();
 
