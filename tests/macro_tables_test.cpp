@@ -234,3 +234,116 @@ TEST_F(MacroTables, TheCompileOperationFeedsFiltersAndDbEval) {
 }
 
 }  // namespace
+
+// The built-ins 128..139 compiled from text run against the DBF driver.
+TEST_F(MacroTables, TheBuiltinsOverARealTable) {
+    EXPECT_EQ(code("{BOF(), EOF(), DELETED(), FOUND(), FCOUNT(), LASTREC(), RECNO(), SELECT(), SELECT('a'),"
+                   " FIELDNAME(1), RLOCK(), FLOCK()}"),
+              "BOF; EOF; DELETED; FOUND; FCOUNT; LASTREC; RECNO; SELECT0; PUSHSTR \"a\"; SELECT1; ONE; FIELDNAME; "
+              "RLOCK; FLOCK; ARRAYGEN 12; ENDPROC");
+    const std::string all = "{BOF(), EOF(), DELETED(), FOUND(), FCOUNT(), LASTREC(), RECNO(), SELECT(),"
+                            " SELECT('second'), SELECT('nosuch'), FIELDNAME(2), FIELDNAME(9)}";
+    auto show = [&](const std::string& text) {
+        Item r = run(text);
+        std::string out;
+        for (uint32_t i = 0; i < arrayLength(&r); ++i) {
+            const Item& e = arrayItems(&r)[i];
+            out += e.type == T_LOGICAL ? (e.v.l ? "T" : "F")
+                   : isString(&e)      ? test::textOf(e)
+                                       : std::to_string(e.type == T_DOUBLE ? int(e.v.d) : e.v.l);
+            out += i + 1 < arrayLength(&r) ? "," : "";
+        }
+        return out;
+    };
+    EXPECT_EQ(show(all), "F,F,F,F,5,3,1,1,2,0,AMOUNT,");
+    run("DBGOBOTTOM()");
+    run("DBSKIP()");
+    EXPECT_EQ(show(all), "F,T,F,F,5,3,4,1,2,0,AMOUNT,");  // the phantom record is count + 1
+    run("DBGOTO(2)");
+    run("DBDELETE()");
+    run("DBSKIP(-1)");
+    run("DBSKIP(-1)");
+    EXPECT_EQ(show(all), "T,F,F,F,5,3,1,1,2,0,AMOUNT,");
+    EXPECT_TRUE(run("(DBGOTO(2), DELETED())").v.l);
+    // exclusive: no record lock is taken in the call, the file counts as locked
+    EXPECT_FALSE(run("RLOCK()").v.l);
+    EXPECT_TRUE(run("FLOCK()").v.l);
+    EXPECT_EQ(number("second->(LASTREC() + RECNO())"), 4);
+    run("DBCLOSEAREA()");
+    EXPECT_EQ(show(all), "T,T,F,F,0,0,0,1,2,0,,");
+    // shared: a record lock is listed, and released
+    run("DBUSEAREA(.F., 'DBF', 'mt_first', 'FIRST', .T.)");
+    EXPECT_TRUE(run("(DBGOTO(3), RLOCK())").v.l);
+    EXPECT_EQ(number("LEN(DBRLOCKLIST())"), 1);
+    EXPECT_EQ(number("DBRLOCKLIST()[1]"), 3);
+    EXPECT_FALSE(run("RLOCK()").v.l);  // already held: not taken in this call
+    EXPECT_EQ(number("LEN(DBRLOCKLIST())"), 1);
+    run("DBRUNLOCK()");
+    EXPECT_EQ(number("LEN(DBRLOCKLIST())"), 0);
+    EXPECT_TRUE(run("(DBGOTO(2), DELETED())").v.l);  // the deletion reached the file
+}
+
+// A relation by record number: the child follows each move of the parent,
+// and is positioned only when something uses it.
+TEST_F(MacroTables, ARelationByRecordNumberFollowsTheParent) {
+    run("DBSETRELATION('second', &('{|| amount / 10 + 1}'), 'amount / 10 + 1')");
+    EXPECT_EQ(textOf("DBRELATION(1)"), "amount / 10 + 1");
+    EXPECT_EQ(number("DBRSELECT(1)"), 2);
+    EXPECT_EQ(textOf("DBRELATION(2)"), "");
+    const struct {
+        const char* move;
+        int parent, child;
+        bool childEof;
+        double childAmount;
+    } steps[] = {
+        {"DBGOTOP()", 1, 2, false, 40},  // set at once: record 1 → 2
+        {"DBSKIP()", 2, 3, false, 60},
+        {"DBSKIP()", 3, 4, true, 0},     // 4 does not exist: the phantom record
+        {"DBSKIP(-2)", 1, 2, false, 40},
+        {"DBGOBOTTOM()", 3, 4, true, 0},
+        {"DBGOTO(2)", 2, 3, false, 60},
+    };
+    for (const auto& s : steps) {
+        run(s.move);
+        EXPECT_EQ(number("RECNO()"), s.parent) << s.move;
+        // the field read forces the pending relation before anything else
+        EXPECT_EQ(number("second->amount"), s.childAmount) << s.move;
+        EXPECT_EQ(number("second->(RECNO())"), s.child) << s.move;
+        EXPECT_EQ(run("second->(EOF())").v.l != 0, s.childEof) << s.move;
+    }
+    run("DBCLEARRELATION()");
+    run("DBGOTOP()");
+    EXPECT_EQ(number("second->(RECNO())"), 3);  // left where it was
+    EXPECT_EQ(textOf("DBRELATION(1)"), "");
+}
+
+// HEADER, RECSIZE and LUPDATE read what the file says; a change sets today.
+TEST_F(MacroTables, HeaderRecordSizeAndLastUpdateComeFromTheFile) {
+    EXPECT_EQ(number("HEADER()"), 32 * 5 + 34);
+    EXPECT_EQ(number("RECSIZE()"), 1 + 10 + 8 + 8 + 1 + 10);
+    EXPECT_EQ(number("second->(HEADER())"), 32 + 34);
+    EXPECT_EQ(number("second->(RECSIZE())"), 1 + 8);
+    run("DBSELECTAREA(2)");
+    run("DBCLOSEAREA()");
+    const struct {
+        uint8_t y, m, d;
+        const char* dtos;
+    } dates[] = {{99, 12, 31, "19991231"}, {126, 3, 15, "20260315"}, {0, 1, 1, "19000101"}};
+    for (const auto& d : dates) {
+        os::Handle h = fsOpen("mt_second.dbf", 2);
+        ASSERT_NE(h, os::INVALID);
+        uint8_t b[3] = {d.y, d.m, d.d};
+        fsSeek(h, 1, os::FROM_BEGIN);
+        ASSERT_EQ(fsWriteLong(h, b, 3), 3u);
+        fsClose(h);
+        run("DBUSEAREA(.F., 'DBF', 'mt_second', 'SECOND')");
+        EXPECT_EQ(textOf("DTOS(LUPDATE())"), d.dtos);
+        EXPECT_EQ(textOf("DTOS(first->(LUPDATE()))"), textOf("DTOS(DATE())"));
+        run("DBCLOSEAREA()");
+    }
+    run("DBUSEAREA(.F., 'DBF', 'mt_second', 'SECOND')");
+    run("FIELDPUT(1, 1)");
+    run("DBCOMMIT()");
+    EXPECT_EQ(textOf("DTOS(LUPDATE())"), textOf("DTOS(DATE())"));
+    EXPECT_EQ(textOf("DTOS(first->(LUPDATE()))"), textOf("DTOS(DATE())"));
+}
