@@ -347,3 +347,34 @@ TEST_F(MacroTables, HeaderRecordSizeAndLastUpdateComeFromTheFile) {
     EXPECT_EQ(textOf("DTOS(LUPDATE())"), textOf("DTOS(DATE())"));
     EXPECT_EQ(textOf("DTOS(first->(LUPDATE()))"), textOf("DTOS(DATE())"));
 }
+
+// Table hooks compiled from text wait until the next open of a table (a
+// create does not take them), see the record they follow, and are gone after.
+TEST_F(MacroTables, HooksFromTextAreTakenByTheNextOpenOnly) {
+    setVar("SEEN", array(0));
+    run("DBSELECTAREA(2)");
+    run("DBCLOSEAREA()");
+    run("DBSETHOOKS(&('{|| AADD(seen, \"open\")}'), &('{|| AADD(seen, \"close\")}'), , , , "
+        "&('{|| AADD(seen, amount)}'))");
+    collectGarbage(true);  // the pending blocks are rooted
+    run("DBCREATE('mt_third', {{'AMOUNT', 'N', 3, 0}})");
+    fsDelete("mt_third.dbf");
+    EXPECT_EQ(number("LEN(seen)"), 0);
+    run("DBUSEAREA(.F., 'DBF', 'mt_second', 'SECOND')");
+    EXPECT_EQ(number("amount + 0"), 20);  // the first use reads the record: hook 6
+    run("DBSKIP()");
+    EXPECT_EQ(number("amount"), 40);
+    EXPECT_EQ(number("amount"), 40);  // read once only
+    run("DBSELECTAREA(1)");
+    EXPECT_EQ(number("amount"), 10);  // another table: no hooks there
+    run("DBSELECTAREA(2)");
+    run("DBCLOSEAREA()");
+    run("DBUSEAREA(.F., 'DBF', 'mt_second', 'SECOND')");
+    EXPECT_EQ(number("amount"), 20);
+    run("DBCLOSEAREA()");
+    EXPECT_EQ(number("LEN(seen)"), 4);
+    EXPECT_EQ(textOf("seen[1]"), "open");
+    EXPECT_EQ(number("seen[2]"), 20);
+    EXPECT_EQ(number("seen[3]"), 40);
+    EXPECT_EQ(textOf("seen[4]"), "close");
+}
