@@ -128,6 +128,15 @@ TEST_F(MacroTables, AFieldBlockKeepsTheAreaItWasBuiltInAndReachesTheFile) {
     answerUnwind();
     eval("EVAL(b)");
     ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].d.genCode, 14);
+    EXPECT_EQ(errors[0].d.subCode, 1003);
+    EXPECT_EQ(errors[0].operation, "AMOUNT");
+    errors.clear();
+    // the same table opened again in that area: the block works again
+    run("DBSELECTAREA(2)");
+    run("DBUSEAREA(.F., 'DBF', 'mt_second', 'SECOND')");
+    run("DBSELECTAREA(1)");
+    EXPECT_EQ(number("EVAL(b)"), 20);
 }
 
 TEST_F(MacroTables, AliasedReadsAndStoresFromMacroText) {
