@@ -387,3 +387,33 @@ TEST_F(MacroTables, HooksFromTextAreTakenByTheNextOpenOnly) {
     EXPECT_EQ(number("seen[3]"), 40);
     EXPECT_EQ(textOf("seen[4]"), "close");
 }
+
+// Stores from macro text of values a field cannot take: a data type error
+// (or a width error) of the driver each, and the record as it was.
+TEST_F(MacroTables, StoresTheFieldCannotTakeAreRefused) {
+    const struct {
+        const char* text;
+        uint16_t sub;
+    } cases[] = {
+        {"(first->amount := 'x')", 1020},    {"(first->amount := NIL)", 1020},
+        {"(first->name := 5)", 1020},        {"(first->when := 'x')", 1020},
+        {"(first->ok := 1)", 1020},          {"(first->notes := {1})", 1020},
+        {"EVAL(GETSETBLOCK('notes'), 5)", 1020}, {"(FIELD->amount := 123456)", 1021},
+        {"(second->amount := -99999)", 1021},
+    };
+    answerUnwind();
+    for (const auto& c : cases) {
+        errors.clear();
+        eval(c.text);
+        ASSERT_EQ(errors.size(), 1u) << c.text;
+        EXPECT_EQ(errors[0].d.subCode, c.sub) << c.text;
+        EXPECT_EQ(errors[0].subsystem, "DBF") << c.text;
+    }
+    errors.clear();
+    reopen();
+    EXPECT_EQ(textOf("name"), "Lima      ");
+    EXPECT_EQ(number("amount"), 10);
+    EXPECT_TRUE(run("ok").v.l);
+    EXPECT_EQ(textOf("notes"), "");
+    EXPECT_EQ(number("second->amount"), 20);
+}
