@@ -381,12 +381,25 @@ uint16_t dbfTableOpen(DbfTable* t, const char* name, bool shared, bool readOnly)
     return 0;
 }
 
+// A field that no open could take back as written: a type letter other than
+// C D L M N (in-memory types without a letter are written as "U", which open
+// rejects as corruption), or an N length that its one descriptor byte would
+// wrap (N 300 would be read back as N 44 in a 301-byte record).
+static bool unreadableField(const DbfField& f) {
+    if (f.type != 'C' && f.type != 'D' && f.type != 'L' && f.type != 'M' && f.type != 'N') return true;
+    return f.type == 'N' && f.length > 0xFF;
+}
+
 uint16_t dbfTableCreate(DbfTable* t, const char* name, const DbfField* fields, uint32_t count) {
     uint32_t recordLength = 1;
-    for (uint32_t i = 0; i < count; ++i) recordLength += dbfForcedLength(fields[i].type, fields[i].length);
-    if (count == 0 || count > kDbfMaxFields || recordLength > kDbfMaxRecordLength) {
-        // The header's 16-bit lengths would wrap: refuse before any file
-        // is touched.
+    bool unreadable = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        recordLength += dbfForcedLength(fields[i].type, fields[i].length);
+        unreadable = unreadable || unreadableField(fields[i]);
+    }
+    if (count == 0 || count > kDbfMaxFields || recordLength > kDbfMaxRecordLength || unreadable) {
+        // The header's 16-bit lengths would wrap, or the table could not be
+        // opened again: refuse before any file is touched.
         copyName(t->tableName, name);
         return raise(t, EG_CREATE, SUB_CREATE_TABLE, EF_DEFAULT, false, t->tableName);
     }

@@ -94,7 +94,9 @@ void dbfTableInit(DbfTable* t, const DbfEnv* env, void* ctx, uint32_t* bof, uint
 
 uint16_t dbfTableOpen(DbfTable* t, const char* name, bool shared, bool readOnly);
 // fields: lengths are forced here (D 8, L 1, M 10); names are upper-cased by
-// the caller. Refuses more than 2046 fields or a record over 65535 bytes.
+// the caller. Refuses more than 2046 fields, a record over 65535 bytes, a
+// type letter other than C D L M N and an N field longer than 255: tables
+// that would wrap their lengths or that no open could read back.
 uint16_t dbfTableCreate(DbfTable* t, const char* name, const DbfField* fields, uint32_t count);
 // Writes back, writes the header when it changed, releases the locks,
 // closes both files and frees everything. Safe on a table never opened.

@@ -445,3 +445,32 @@ TEST_F(DbfEngine, CreateRefusesHeadersThatWouldWrap) {
 }
 
 }  // namespace
+
+namespace {
+
+// A table that its own open would refuse (a "U" field) or read back with
+// other lengths (an N field whose length byte wraps) is never written.
+TEST_F(DbfEngine, CreateRefusesTablesNoOpenCouldReadBack) {
+    const std::vector<DbfField> refused[] = {
+        {{"A", 'C', 5, 0}, {"ODD", 'U', 4, 0}},
+        {{"N", 'N', 256, 0}},
+        {{"N", 'N', 300, 2}, {"B", 'L', 1, 0}},
+    };
+    for (const auto& fields : refused) {
+        Area* a = fresh();
+        raisedHere.clear();
+        EXPECT_NE(dbfTableCreate(&a->t, base.c_str(), fields.data(), uint32_t(fields.size())), 0);
+        expectRaised(20, 1004);
+        EXPECT_TRUE(fileBytes(".dbf").empty());
+    }
+    // the widest N that fits its byte, and a wide C, are written and open again
+    Area* a = create({{"N", 'N', 255, 2}, {"C", 'C', 300, 0}});
+    close(a);
+    Area* b = open(false);
+    ASSERT_EQ(b->t.fieldCount, 2u);
+    EXPECT_EQ(b->t.fields[0].length, 255);
+    EXPECT_EQ(b->t.fields[1].length, 300);
+    EXPECT_EQ(b->t.recordLength, 1u + 255 + 300);
+}
+
+}  // namespace
