@@ -28,6 +28,11 @@ const char* const kFiles[] = {"mt_first.dbf", "mt_first.dbt", "mt_second.dbf"};
 class MacroTables : public MacroTest {
 protected:
     void SetUp() override {
+        // Each test works in a folder of its own: ctest runs tests of this
+        // suite in parallel processes that would share the file names.
+        scratch = std::string("mt_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        os::createDirectory(scratch.c_str());
+        ASSERT_TRUE(os::setCurrentDirectory(scratch.c_str()));
         MacroTest::SetUp();
         for (const char* f : kFiles) fsDelete(f);
         resetDriverRegistry();
@@ -61,8 +66,12 @@ protected:
         databaseEvent(EVENT_STOP);
         resetDriverRegistry();
         for (const char* f : kFiles) fsDelete(f);
+        fsDelete("mt_third.dbf");
         MacroTest::TearDown();
+        os::setCurrentDirectory("..");
+        os::removeDirectory(scratch.c_str());
     }
+    std::string scratch;
     // Evaluates text and expects no error from it.
     Item run(const std::string& text) {
         Item r = eval(text);
