@@ -15,7 +15,7 @@
 #
 # Exit code: 0 when both ran clean; 1 on a finding (a crash, a sanitizer
 # report, a leak, an input running longer than XB_FUZZ_TIMEOUT seconds,
-# default 25) or when the build fails, with the crashing input's path and a
+# default 60) or when the build fails, with the crashing input's path and a
 # command that replays it; 3 when clang with libFuzzer cannot be installed or
 # cannot link a fuzz target here, or SECONDS is 0, with a line
 # "SKIPPED: fuzz runs (<why>)".
@@ -29,7 +29,7 @@ cd "$(dirname "$0")/.." || exit 1
 source tools/host-setup.sh
 
 FUZZ_SECONDS=${1:-${XB_FUZZ_SECONDS:-30}}
-FUZZ_TIMEOUT=${XB_FUZZ_TIMEOUT:-25}
+FUZZ_TIMEOUT=${XB_FUZZ_TIMEOUT:-60}
 JOBS=${XB_JOBS:-2}
 BUILD=build/fuzz64
 LOGDIR=build/logs
