@@ -21,7 +21,7 @@
 # "SKIPPED: fuzz runs (<why>)".
 #
 # Environment: XB_FUZZ_SECONDS, XB_FUZZ_TIMEOUT, XB_FUZZ_OPTIONS (more
-# libFuzzer options for both runs, e.g. "-jobs=2 -workers=2"), XB_JOBS (build
+# libFuzzer options for both runs, e.g. -max_len=16384), XB_JOBS (build
 # jobs, default 2), and what tools/host-setup.sh reads (XB_NO_INSTALL=1, ...).
 
 set -u -o pipefail
