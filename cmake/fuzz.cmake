@@ -1,23 +1,35 @@
-# The macro compiler's fuzz target (libFuzzer; clang only). Configure a
-# build directory of its own with XB_FUZZ=ON; every object is then compiled
-# with coverage instrumentation and AddressSanitizer/UBSan, and the target
-# xbfuzz_macro is the only program worth building there:
+# The fuzz targets (libFuzzer; clang only), built by the fuzz64 preset or any
+# build directory configured with XB_FUZZ=ON. Every object there is compiled
+# with coverage instrumentation and AddressSanitizer/UBSan; the two fuzz
+# programs are the only ones worth building:
 #
-#   CXX=clang++ cmake -S . -B build/fuzz -DXB_FUZZ=ON -DXB_TESTS=OFF \
-#       -DCMAKE_BUILD_TYPE=RelWithDebInfo
-#   cmake --build build/fuzz -j2 --target xbfuzz_macro
-#   build/fuzz/xbfuzz_macro -max_total_time=60 -max_len=4096 \
-#       -dict=tools/fuzz/macro.dict build/fuzz/corpus tools/fuzz/corpus
+#   cmake --preset fuzz64
+#   cmake --build build/fuzz64 -j2 --target xbfuzz_macro xbfuzz_dbf
 #
-# (The first corpus directory receives what the run finds; the second is
-# the seed corpus kept in the tree.) On this i386 build the compiler-rt
-# fuzzer library for i386 is used; the same option works on the x86_64 build.
+#   xbfuzz_macro  compiles every input as macro text and runs the code
+#                 (seed corpus: tools/fuzz/corpus, dictionary tools/fuzz/macro.dict)
+#   xbfuzz_dbf    opens an input as a table with its memo file and reads it
+#                 (seed corpus: made by tools/fuzz/make_dbf_seeds.py)
+#
+# tools/run-tests.sh runs both for a short while (tools/fuzz-run.sh); the
+# README says how to run them longer.
 if(NOT XB_FUZZ)
   return()
 endif()
 if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-  message(FATAL_ERROR "XB_FUZZ needs clang (libFuzzer): configure with CXX=clang++")
+  message(FATAL_ERROR "XB_FUZZ needs clang (libFuzzer): use the fuzz64 preset or configure with CXX=clang++")
 endif()
 add_executable(xbfuzz_macro tools/fuzz/macro_fuzz.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
 target_include_directories(xbfuzz_macro PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(xbfuzz_macro PRIVATE -fsanitize=fuzzer)
+
+# The table engine needs no virtual machine: the target carries its own
+# stand-ins for the few Item-making calls, so it takes the engine's files
+# rather than the whole runtime.
+file(GLOB XB_FUZZ_PLATFORM CONFIGURE_DEPENDS platform/${XB_PLATFORM}/*.cpp)
+add_executable(xbfuzz_dbf tools/fuzz/dbf_open_fuzz.cpp
+  rdd/dbf_format.cpp rdd/dbt.cpp rdd/dbf_locks.cpp rdd/dbf_table.cpp
+  runtime/files.cpp runtime/memory.cpp lib/dates.cpp lib/numfmt.cpp lib/casemap.cpp
+  ${XB_FUZZ_PLATFORM})
+target_include_directories(xbfuzz_dbf PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(xbfuzz_dbf PRIVATE -fsanitize=fuzzer)

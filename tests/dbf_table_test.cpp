@@ -17,6 +17,7 @@
 #include "lib/dates.h"
 #include "rdd/dbf_locks.h"
 #include "rdd/dbt.h"
+#include "vm/stack.h"
 #include "runtime/files.h"
 #include "vm/object.h"
 
@@ -68,8 +69,16 @@ TEST_F(DbfEngine, ValuesOfEveryTypeSurviveCloseAndReopen) {
     const int32_t day = dateFromYmd(2014, 7, 31, 0);
     std::string memo(700, 'm');
     ASSERT_EQ(dbfAppend(&a->t, false), 0);
-    Item vals[5] = {text("Ana"), doubleItem(-12.345), dateItem(day), logicalItem(true), text(memo.c_str())};
+    // The two strings live in static-area temporaries: the second one's
+    // allocation may run the collector, which frees what no root reaches.
+    Item* name = tempAlloc();
+    Item* note = tempAlloc();
+    makeString(name, "Ana", 3);
+    makeString(note, memo.data(), uint32_t(memo.size()));
+    Item vals[5] = {*name, doubleItem(-12.345), dateItem(day), logicalItem(true), *note};
     for (uint32_t f = 0; f < 5; ++f) ASSERT_EQ(dbfPutValue(&a->t, f, &vals[f]), 0) << f;
+    tempRelease(note);
+    tempRelease(name);
     appendRow(a, "Bernardo", 99999.99);
     close(a);
 

@@ -8,6 +8,7 @@
 #   xb_ensure_win32_packages    the mingw-w64 cross compiler for the Windows build
 #   xb_ensure_wine              Wine with its 32-bit loader, and a way to run
 #                               i386 programs (see xb_ensure_i386)
+#   xb_ensure_fuzz_packages     clang with libFuzzer for the fuzz targets
 #
 # Each returns 0 when its packages are present (checked with dpkg -s; no
 # network then) or were installed. On failure it returns 1 and sets
@@ -43,6 +44,7 @@
 XB_LINUX_PACKAGES=(make cmake googletest g++-multilib lua5.4)
 XB_WIN32_PACKAGES=(make cmake googletest g++-mingw-w64-i686)
 XB_WINE_PACKAGES=(wine wine32:i386 g++-multilib)   # gcc -m32 builds the i386 probe
+XB_FUZZ_PACKAGES=(make cmake clang libclang-rt-14-dev)   # libFuzzer is in compiler-rt
 XB_I386_EMULATED=${XB_I386_EMULATED:-}
 XB_SETUP_FAILURE=
 XB_SETUP_FAILURE_KIND=
@@ -182,6 +184,7 @@ xb_ensure_group() {
 
 xb_ensure_linux_packages() { xb_ensure_group "the Linux builds" "${XB_LINUX_PACKAGES[@]}"; }
 xb_ensure_win32_packages() { xb_ensure_group "the Windows build" "${XB_WIN32_PACKAGES[@]}"; }
+xb_ensure_fuzz_packages() { xb_ensure_group "the fuzz targets" "${XB_FUZZ_PACKAGES[@]}"; }
 
 # Wine and what runs it: its packages, then i386 programs (its loader is one).
 xb_ensure_wine() {

@@ -1,27 +1,35 @@
 #!/usr/bin/env bash
 # The project's test command.
 #
-#   bash tools/run-tests.sh            the default set: native64 native64-sanitize native win32
+#   bash tools/run-tests.sh            the default set: native64 native64-sanitize native fuzz64 win32
 #   bash tools/run-tests.sh all        every preset (adds native-sanitize)
 #   bash tools/run-tests.sh native native-sanitize win32     only the listed presets
 #   XB_PRESETS="native64 win32" bash tools/run-tests.sh
 #
 # Presets: native64 (Linux x86_64), native64-sanitize (x86_64 with ASan, UBSan
 # and LeakSanitizer), native (Linux i386), native-sanitize (i386 with ASan and
-# UBSan), win32 (Windows i386, tested under Wine).
+# UBSan), fuzz64 (the fuzz targets, clang and libFuzzer on x86_64), win32
+# (Windows i386, tested under Wine).
 #
 # For each Linux preset: configure, build everything, run the unit tests with
-# ctest. For win32: configure, build everything, run build/win32/xbtests.exe
-# under Wine. Missing packages are installed first, in three groups (Linux
-# builds, Windows build, Wine; see tools/host-setup.sh) so that one failing
+# ctest. For fuzz64: tools/fuzz-run.sh, a short run of each fuzz target
+# (XB_FUZZ_SECONDS each, default 30; 0 skips them); a finding fails the run
+# and its input's path is printed. When clang with libFuzzer cannot be
+# installed, "SKIPPED: fuzz runs (<reason>)" stands above the total and that
+# alone does not fail the run. For win32: configure, build everything, run
+# build/win32/xbtests.exe under Wine.
+#
+# Missing packages are installed first, in groups (Linux builds, Windows
+# build, Wine, fuzz targets; see tools/host-setup.sh) so that one failing
 # does not block the others; Wine is installed in the background while the
 # Linux presets build. When Wine cannot be installed because the package
 # mirror cannot deliver it, win32 is still built, only its run under Wine is
 # skipped, and a line "SKIPPED: Windows tests (Wine could not be installed:
 # <reason>)" stands above the total; that alone does not fail the run.
 #
-# Environment: XB_JOBS (parallel jobs, default 2), XB_NO_INSTALL=1 (never
-# install packages), XB_WINEPREFIX (Wine prefix, default ~/.xbwine),
+# Environment: XB_JOBS (parallel jobs, default 2), XB_FUZZ_SECONDS (seconds
+# per fuzz target, default 30; 0 skips them), XB_NO_INSTALL=1 (never install
+# packages), XB_WINEPREFIX (Wine prefix, default ~/.xbwine),
 # XB_WINE_TIMEOUT (seconds for the Wine test run, default 900),
 # XB_APT_ATTEMPTS / XB_APT_RETRY_DELAY (installation attempts, default 3,
 # 60 s apart), ASAN_OPTIONS / UBSAN_OPTIONS (added after each preset's own).
@@ -35,20 +43,20 @@ ROOT=$(pwd)
 source tools/host-setup.sh
 source tools/wine-env.sh
 
-usage() { sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,37p' "$0" | sed 's/^# \{0,1\}//'; }
 
-ALL_PRESETS="native64 native64-sanitize native native-sanitize win32"
+ALL_PRESETS="native64 native64-sanitize native native-sanitize fuzz64 win32"
 # native-sanitize is left out of the default set for CI time: under qemu-user
 # (kernels without 32-bit support) it is the slowest run by far, and the
 # 64-bit sanitizer run covers the same code with leak checking on.
-DEFAULT_PRESETS="native64 native64-sanitize native win32"
+DEFAULT_PRESETS="native64 native64-sanitize native fuzz64 win32"
 
 presets=()
 for arg in "$@"; do
   case $arg in
     -h|--help) usage; exit 0 ;;
     all) read -r -a presets <<< "$ALL_PRESETS" ;;
-    native64|native64-sanitize|native|native-sanitize|win32) presets+=("$arg") ;;
+    native64|native64-sanitize|native|native-sanitize|fuzz64|win32) presets+=("$arg") ;;
     *) echo "unknown argument: $arg (presets: $ALL_PRESETS, or all)" >&2; exit 2 ;;
   esac
 done
@@ -182,6 +190,29 @@ run_wine_tests() {
   xb_wine_stop
 }
 
+# The fuzz targets, each counted as one test. Exit codes of tools/fuzz-run.sh:
+# 0 clean, 3 skipped (its last line says why), anything else a finding or a
+# failed build (it prints the inputs' paths).
+run_fuzz() {
+  local log="$LOGDIR/fuzz64.log" rc
+  if [ -n "$fuzz_install_failure" ]; then
+    echo "SKIPPED: fuzz runs ($fuzz_install_failure)" | tee "$log"
+    rc=3
+  else
+    bash tools/fuzz-run.sh 2>&1 | tee "$log"
+    rc=${PIPESTATUS[0]}
+  fi
+  case $rc in
+    0) tests_passed=$((tests_passed + 2)) ;;
+    3) skipped+=("$(sed -n 's/^SKIPPED: //p' "$log" | tail -1)") ;;
+    *)
+      tests_failed=$((tests_failed + $(grep -c '^FINDING: ' "$log") ))
+      tests_passed=$((tests_passed + $(grep -c ': no finding$' "$log") ))
+      grep -q '^FINDING: ' "$log" || tests_failed=$((tests_failed + 1))
+      step_failed "fuzz64: $(grep -E '^(FINDING|FAILED): ' "$log" | sed -E 's/^(FINDING|FAILED): //' | paste -sd';' -)" ;;
+  esac
+}
+
 # Wine is installed in the background while the other presets build; its
 # output goes to a log shown when the Windows run needs it.
 wine_job=
@@ -229,14 +260,21 @@ start=$(date +%s)
 LOGDIR="$ROOT/build/logs"
 mkdir -p "$LOGDIR"
 
-need_linux=0 need_win32=0
+need_linux=0 need_win32=0 need_fuzz=0
 for p in "${presets[@]}"; do
-  case $p in win32) need_win32=1 ;; *) need_linux=1 ;; esac
+  case $p in win32) need_win32=1 ;; fuzz64) need_fuzz=1 ;; *) need_linux=1 ;; esac
 done
+[ "${XB_FUZZ_SECONDS:-30}" = 0 ] && need_fuzz=0
 echo "==> presets: ${presets[*]}"
 
 if [ "$need_linux" = 1 ] && ! xb_ensure_linux_packages; then
   step_failed "packages for the Linux builds: $XB_SETUP_FAILURE"
+fi
+# clang for the fuzz targets before Wine's background installation takes
+# the package manager; a failure here only skips the fuzz runs.
+fuzz_install_failure=
+if [ "$need_fuzz" = 1 ] && [ "$(uname -m)" = x86_64 ] && ! xb_ensure_fuzz_packages; then
+  fuzz_install_failure="clang with libFuzzer could not be installed: $XB_SETUP_FAILURE"
 fi
 if [ "$need_win32" = 1 ]; then
   if ! xb_ensure_win32_packages; then
@@ -250,7 +288,9 @@ fi
 
 for preset in "${presets[@]}"; do
   t0=$(date +%s)
-  if configure_and_build "$preset"; then
+  if [ "$preset" = fuzz64 ]; then
+    run_fuzz
+  elif configure_and_build "$preset"; then
     if [ "$preset" = win32 ]; then
       finish_wine_install
       case $wine_state in

@@ -6,16 +6,16 @@
 // measured and read, a lock is tried, and the table is closed. Any crash,
 // hang or sanitizer report is a finding; errors are fine.
 //
-// Built outside the project's CMake (the engine needs no virtual machine):
-//   clang++ -std=c++20 -m32 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     tools/fuzz/dbf_open_fuzz.cpp rdd/dbf_format.cpp rdd/dbt.cpp rdd/dbf_locks.cpp \
-//     rdd/dbf_table.cpp runtime/files.cpp runtime/memory.cpp lib/dates.cpp lib/numfmt.cpp \
-//     lib/casemap.cpp platform/posix/*.cpp -o build/dbf_open_fuzz
-//   build/dbf_open_fuzz -max_total_time=60 -max_len=4096
-// The Item-making calls of the engine get small stand-ins here, so that the
-// collector and the interpreter stay out of the build.
+// The scratch files are dbf_open_fuzz.dbf/.dbt in $TMPDIR (or /tmp).
+//
+// Built as xbfuzz_dbf by the fuzz64 preset (cmake/fuzz.cmake); its seed
+// corpus comes from tools/fuzz/make_dbf_seeds.py. The engine needs no
+// virtual machine: the Item-making calls of the engine and the runtime's
+// hook record get small stand-ins here, so that the collector and the
+// interpreter stay out of the build.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -23,6 +23,7 @@
 #include "rdd/dbt.h"
 #include "runtime/files.h"
 #include "runtime/memory.h"
+#include "vm/hooks.h"
 #include "vm/object.h"
 
 namespace xb {
@@ -45,6 +46,8 @@ void makeString(Item* out, const char* bytes, uint32_t n) { std::memcpy(makeStri
     std::fprintf(stderr, "fatal %u\n", code);
     __builtin_trap();
 }
+// Only the memory layer's exhaustion hook is ever called here.
+RuntimeHooks runtimeHooks{};
 
 }  // namespace xb
 
@@ -66,14 +69,17 @@ void writeFile(const std::string& name, const uint8_t* data, size_t n) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool started = false;
+    static std::string base;
     if (!started) {
         os::heapCreate();
+        runtimeHooks.memExhausted = [] { fatalError(5304); };
+        const char* dir = std::getenv("TMPDIR");
+        base = std::string(dir && *dir ? dir : "/tmp") + "/dbf_open_fuzz";
         started = true;
     }
     if (size < 2) return 0;
     size_t tableLength = size_t(data[0] | data[1] << 8);
     if (tableLength > size - 2) tableLength = size - 2;
-    const std::string base = "/tmp/dbf_open_fuzz";
     writeFile(base + ".dbf", data + 2, tableLength);
     writeFile(base + ".dbt", data + 2 + tableLength, size - 2 - tableLength);
 
