@@ -28,6 +28,8 @@ namespace {
 
 constexpr uint32_t kSortBudget = 16384;
 constexpr uint16_t SUB_OPEN_INDEX = 1003, SUB_CREATE_INDEX = 1006, SUB_CORRUPT = 1012;
+// A key or for-condition text that does not compile: the macro syntax error's code.
+constexpr uint16_t SUB_KEY_SYNTAX = 1449;
 constexpr uint16_t BUILD_STOPPED = 0xFFF0;  // the evaluation block ended the reading
 
 // ---- the order condition record (one for the runtime) --------------------
@@ -216,9 +218,14 @@ uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const It
     o->oldKey = static_cast<char*>(memAllocZero(o->tree.keySize + 1u));
     o->newKey = static_cast<char*>(memAllocZero(o->tree.keySize + 1u));
     if ((!o->keyBlock && o->plainField < 0) || (o->hasFor && !o->forBlock)) {
-        // The key or condition text does not compile here.
+        // The key or condition text does not compile here: say so, or the
+        // caller would carry on as if the order were open.
+        char file[FILE_NAME_MAX + 1];
+        std::strncpy(file, o->fileName, FILE_NAME_MAX);
+        file[FILE_NAME_MAX] = 0;
         closeOrder(o);
-        return RDD_FAILED;
+        uint16_t r = ntxRaise(a, EG_SYNTAX, SUB_KEY_SYNTAX, EF_DEFAULT, file);
+        return r == ST_UNWIND ? r : RDD_FAILED;
     }
     o->partial = (o->tree.signature & NTX_SIG_PARTIAL) != 0;
     n = ntxHeaderTextLength(header.tagName, NTX_TAG_LENGTH);
@@ -382,7 +389,11 @@ uint16_t ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
     Item* compiled = nullptr;
     if (!keyBlock && field < 0) {
         compiled = compileText(a, keyText);
-        if (!compiled) return RDD_FAILED;
+        if (!compiled) {
+            clearCondition();
+            uint16_t r = ntxRaise(a, EG_SYNTAX, SUB_KEY_SYNTAX, EF_DEFAULT, ci->bagName);
+            return r == ST_UNWIND ? r : RDD_FAILED;
+        }
         keyBlock = compiled;
     }
     // The key's type and size come from the blank record.
