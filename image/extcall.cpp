@@ -8,6 +8,7 @@
 #include "runtime/memory.h"
 #include "vm/function.h"
 #include "vm/native.h"
+#include "vm/symref.h"
 #include "vm/stack.h"
 #include "vm/vm.h"
 
