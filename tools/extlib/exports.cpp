@@ -150,6 +150,27 @@ using namespace xb;
         entryRegisters = vm;                                  \
     }
 
+// The library is unloaded: its runtime gives back everything it holds (no
+// exit procedures: nothing of the library may run pcode any more). Without
+// this the heap of a library loaded and freed again and again would only grow.
+void stopRuntime() {
+    if (state != State::Running) return;
+    state = State::Broken;
+    if (setjmp(callEnd) != 0) return;  // a failure while stopping: leave the rest
+    shutdownRuntime(1);
+}
+
+#if defined(_WIN32)
+// Only on FreeLibrary (reserved null); at process exit the system reclaims
+// the whole process, and the loader lock is held either way.
+extern "C" int __stdcall DllMain(void*, unsigned long reason, void* reserved) {
+    if (reason == 0 /* DLL_PROCESS_DETACH */ && reserved == nullptr) stopRuntime();
+    return 1;
+}
+#else
+__attribute__((destructor)) static void unloaded() { stopRuntime(); }
+#endif
+
 XB_EXPORT uint32_t XB_DLLCALL DllGetSymbol(const char* name) {
     XB_LIBRARY_ENTRY(0)
     uint32_t result = 0;
