@@ -15,7 +15,8 @@ struct Pending {
     ObjectBody* to;
 };
 
-// The arrays copied so far (foreign body -> ours), and the ones whose
+// The arrays copied so far (foreign body -> ours: an open-addressing table
+// whose size is a power of two, kept at most half full), and the ones whose
 // elements are still to copy. Both grow on the tracked heap.
 struct CopyState {
     Pending* seen = nullptr;
@@ -24,18 +25,46 @@ struct CopyState {
     uint32_t workCount = 0, workCapacity = 0;
 };
 
-void append(Pending*& list, uint32_t& count, uint32_t& capacity, Pending p) {
-    if (count == capacity) {
-        capacity = capacity ? capacity * 2 : 16;
-        list = static_cast<Pending*>(memRealloc(list, uint32_t(capacity * sizeof(Pending))));
+uint32_t slotFor(const ObjectBody* from, uint32_t capacity) {
+    uintptr_t k = reinterpret_cast<uintptr_t>(from);
+    k ^= k >> 17;
+    k *= 0x9E3779B1u;
+    return uint32_t(k ^ (k >> 15)) & (capacity - 1);
+}
+
+void remember(CopyState& s, Pending p) {
+    if ((s.seenCount + 1) * 2 > s.seenCapacity) {
+        uint32_t capacity = s.seenCapacity ? s.seenCapacity * 2 : 64;
+        auto* table = static_cast<Pending*>(memAllocZero(uint32_t(capacity * sizeof(Pending))));
+        for (uint32_t i = 0; i < s.seenCapacity; ++i) {
+            if (!s.seen[i].from) continue;
+            uint32_t j = slotFor(s.seen[i].from, capacity);
+            while (table[j].from) j = (j + 1) & (capacity - 1);
+            table[j] = s.seen[i];
+        }
+        memFree(s.seen);
+        s.seen = table;
+        s.seenCapacity = capacity;
     }
-    list[count++] = p;
+    uint32_t j = slotFor(p.from, s.seenCapacity);
+    while (s.seen[j].from) j = (j + 1) & (s.seenCapacity - 1);
+    s.seen[j] = p;
+    ++s.seenCount;
 }
 
 ObjectBody* copied(const CopyState& s, const ObjectBody* from) {
-    for (uint32_t i = 0; i < s.seenCount; ++i)
-        if (s.seen[i].from == from) return s.seen[i].to;
+    if (!s.seenCapacity) return nullptr;
+    for (uint32_t j = slotFor(from, s.seenCapacity); s.seen[j].from; j = (j + 1) & (s.seenCapacity - 1))
+        if (s.seen[j].from == from) return s.seen[j].to;
     return nullptr;
+}
+
+void queue(CopyState& s, Pending p) {
+    if (s.workCount == s.workCapacity) {
+        s.workCapacity = s.workCapacity ? s.workCapacity * 2 : 16;
+        s.work = static_cast<Pending*>(memRealloc(s.work, uint32_t(s.workCapacity * sizeof(Pending))));
+    }
+    s.work[s.workCount++] = p;
 }
 
 bool isObject(const Item* it) { return bodyOf(it)->classHandle != 0 || itemClassHandle(it) != 0; }
@@ -58,8 +87,8 @@ void copyOne(Item* out, const Item* in, CopyState& s) {
             return;
         }
         makeArray(out, from->length);
-        append(s.seen, s.seenCount, s.seenCapacity, {from, bodyOf(out)});
-        append(s.work, s.workCount, s.workCapacity, {from, bodyOf(out)});
+        remember(s, {from, bodyOf(out)});
+        queue(s, {from, bodyOf(out)});
     } else {
         itemClear(out);
     }

@@ -271,6 +271,41 @@ TEST_F(LibraryCallTest, FilesThatAreNoLibraryAreRefused) {
     EXPECT_EQ(number(call("LOAD", {intItem(5)})), 0u);
 }
 
+TEST_F(LibraryCallTest, CyclesAndDeepNestingCrossBothWays) {
+    uint32_t h = loadLib(XB_EXTLIB_PATH);
+    uint32_t pack = resolve(h, "PACK");
+    // a = {a, "ciclo"}: an array that holds itself
+    Item cyclic = array(2);
+    arrayItems(&cyclic)[0] = cyclic;
+    arrayItems(&cyclic)[1] = str("ciclo");
+    // 100000 arrays, each the only element of the one above
+    const uint32_t depth = 100000;
+    Item* deep = tempAlloc();
+    makeArray(deep, 1);
+    Item* at = deep;
+    for (uint32_t i = 1; i < depth; ++i) {
+        at = &arrayItems(at)[0];
+        makeArray(at, 1);
+    }
+    arrayItems(at)[0] = intItem(42);
+    Item r = callLib(h, pack, {cyclic, *deep});
+    ASSERT_TRUE(isArray(&r));
+    Item* c = &arrayItems(&r)[1];
+    ASSERT_TRUE(isArray(c));
+    EXPECT_NE(bodyOf(c), bodyOf(&cyclic));
+    EXPECT_EQ(bodyOf(&arrayItems(c)[0]), bodyOf(c));  // still holds itself
+    EXPECT_EQ(text(arrayItems(c)[1]), "ciclo");
+    Item* d = &arrayItems(&r)[2];
+    uint32_t levels = 0;
+    while (isArray(d) && arrayLength(d) == 1) {
+        d = &arrayItems(d)[0];
+        ++levels;
+    }
+    EXPECT_EQ(levels, depth);
+    EXPECT_EQ(d->type, T_INTEGER);
+    EXPECT_EQ(d->v.l, 42);
+}
+
 TEST_F(LibraryCallTest, CodeblocksAndReferencesArriveAsNil) {
     uint32_t h = loadLib(XB_EXTLIB_PATH);
     uint32_t pack = resolve(h, "PACK");
