@@ -74,7 +74,7 @@ int initialiseRuntime() {
     return 0;
 }
 
-int runProgram() {
+void runInitProcedures() {
     SymbolList& init = initProcedures();
     if (init.count) {
         initPass(init, "STATICS$", false);
@@ -82,6 +82,10 @@ int runProgram() {
         initPass(init, nullptr, true);
         freeSymbolList(init);
     }
+}
+
+int runProgram() {
+    runInitProcedures();
     GlobalSymbol* help = findSymbol("HELP");
     if (help && help->function) callSymbol(findSymbol("__SETHELPK"), argCount, args);
     if (callSymbol(findSymbol("_APPMAIN"), argCount, args)) return 0;

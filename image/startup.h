@@ -13,6 +13,9 @@ namespace xb {
 
 // The start-up sequence; 0 on success, 1 when the private heap cannot be made.
 int initialiseRuntime();
+// Runs the initialisation procedures: every STATICS$, then every CLIPINIT$,
+// then the others, each pass from the last registered to the first.
+void runInitProcedures();
 // Runs the initialisation procedures (three passes), the help hook, and
 // _APPMAIN or the first procedure of the first module. Returns 0.
 int runProgram();

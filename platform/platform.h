@@ -117,4 +117,15 @@ bool userName(char* buf, uint32_t size);
 void* moduleHandle(const char* name);
 void* procAddress(void* module, const char* name);
 
+// ---- libraries loaded by the program (LoadLibraryA/GetProcAddress/FreeLibrary)
+// libraryLoad: the library's module handle, or null (lastError() set) when
+// the file is missing or is no library of this target. The caller owns the
+// handle until libraryFree.
+void* libraryLoad(const char* path);
+bool libraryFree(void* library);
+// An export by its Win32 stdcall name ("_Name@N"). Win32 looks the name up
+// as written; POSIX looks up the plain name (platform/export_name.h:
+// "_DllDo@4" is "DllDo"). Null when the library has no such export.
+void* libraryExport(void* library, const char* decoratedName);
+
 }  // namespace xb::os
