@@ -18,3 +18,5 @@ for name in clipinit errorsys rddsys dbfntx ntxerr dbfonly; do
   id=std$(printf '%s' "$name" | cut -c1 | tr a-z A-Z)$(printf '%s' "$name" | cut -c2-)
   "$xbrun" --emit-module "$id" "modules/std_$name.xbasm" > "modules/std_$name.cpp"
 done
+# The module the sample external-call library carries (tools/extlib).
+"$xbrun" --emit-module libSample modules/lib_sample.xbasm > modules/lib_sample.cpp
