@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/bench_vm.h"
 #include "image/symbols.h"
 #include "platform/platform.h"
 #include "tools/asm/assembler.h"
@@ -71,18 +72,7 @@ int main(int argc, char** argv) {
 
     std::string text = buildModule();
     pcasm::AsmModule m{};
-    pcasm::AsmError e{};
-    if (!pcasm::assemble(text.data(), text.size(), &m, &e)) {
-        std::fprintf(stderr, "xbgcbench: %s\n", e.message);
-        return 1;
-    }
-    os::heapCreate();
-    vmStart();
-    ImageModule image = pcasm::moduleImage(m);
-    setImage(&image, 1);
-    registerModuleSymbols();
-    pcasm::bindModule(&m);
-    vmBindSymbols();
+    if (!bench::startWithModule(text, &m, "xbgcbench")) return 1;
 
     double quarter = timeBuild(rows, columns / 4);
     double full = timeBuild(rows, columns);

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/bench_vm.h"
 #include "image/symbols.h"
 #include "platform/platform.h"
 #include "tools/asm/assembler.h"
@@ -89,18 +90,7 @@ int main(int argc, char** argv) {
 
     std::string text = loopModule(limit);
     pcasm::AsmModule m{};
-    pcasm::AsmError e{};
-    if (!pcasm::assemble(text.data(), text.size(), &m, &e)) {
-        std::fprintf(stderr, "xbbench: %s\n", e.message);
-        return 1;
-    }
-    os::heapCreate();
-    vmStart();
-    ImageModule image = pcasm::moduleImage(m);
-    setImage(&image, 1);
-    registerModuleSymbols();
-    pcasm::bindModule(&m);
-    vmBindSymbols();
+    if (!bench::startWithModule(text, &m, "xbbench")) return 1;
 
     const pcasm::AsmProc* proc = pcasm::findProc(m, "COUNT");
     uint32_t perTurn = opcodesPerTurn(m.code + proc->offset, proc->length);

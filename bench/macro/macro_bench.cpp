@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/bench_vm.h"
 #include "image/symbols.h"
 #include "platform/platform.h"
 #include "tools/asm/assembler.h"
@@ -60,18 +61,7 @@ int main(int argc, char** argv) {
     if (count == 0) count = 1;
     std::string text = benchModule(count);
     pcasm::AsmModule m{};
-    pcasm::AsmError e{};
-    if (!pcasm::assemble(text.data(), text.size(), &m, &e)) {
-        std::fprintf(stderr, "xbmacrobench: %s\n", e.message);
-        return 1;
-    }
-    os::heapCreate();
-    vmStart();
-    ImageModule image = pcasm::moduleImage(m);
-    setImage(&image, 1);
-    registerModuleSymbols();
-    pcasm::bindModule(&m);
-    vmBindSymbols();
+    if (!bench::startWithModule(text, &m, "xbmacrobench")) return 1;
     setPublic("A", 20);
     setPublic("B", 2);
 
