@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_clock.h"
 #include "platform/platform.h"
 #include "rdd/dbf_table.h"
 #include "rdd/ntx_build.h"
@@ -34,20 +35,8 @@ uint16_t countError(void*, ErrorDescriptor* d) {
 }
 const DbfEnv env = {countError, nullptr, dbfPlainOpen, nullptr, nullptr};
 
-double since(std::chrono::steady_clock::time_point t) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
-}
-
-long residentPeakKb() {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f) return -1;
-    char line[256];
-    long kb = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::strtol(line + 6, nullptr, 10);
-    std::fclose(f);
-    return kb;
-}
+using bench::residentPeakKb;
+using bench::since;
 
 // The same values bench/ntx_run.sh gives SQLite.
 uint32_t nameValue(uint32_t i, uint32_t count) { return uint32_t(uint64_t(i) * 7919 % count); }
