@@ -133,36 +133,7 @@ uint16_t collect(WorkArea* a, Collect* c) {
     return 0;
 }
 
-// The records of the scope, as dbEval selects them.
-uint16_t walkScope(WorkArea* a, const ScopeInfo* s, Collect* c) {
-    int32_t limit = -1;
-    uint16_t r = 0;
-    if (s->record && (s->record->type & M_NUMERIC)) {
-        if ((r = rdd::goTo(a, uint32_t(itemInt(s->record))))) return r;
-        limit = 1;
-    } else if (s->next && (s->next->type & M_NUMERIC)) {
-        limit = itemInt(s->next);
-        if (limit <= 0) return 0;
-    } else if (!isBlock(s->whileCondition) && !isTrue(s->rest)) {
-        if ((r = rdd::goTop(a))) return r;
-    }
-    for (;;) {
-        uint16_t eof = 0;
-        if ((r = rdd::eof(a, &eof)) || eof) return r;
-        if (isBlock(s->whileCondition)) {
-            if ((r = rdd::evalBlock(a, s->whileCondition))) return r;
-            if (!isTrue(a->result)) return 0;
-        }
-        bool selected = true;
-        if (isBlock(s->forCondition)) {
-            if ((r = rdd::evalBlock(a, s->forCondition))) return r;
-            selected = isTrue(a->result);
-        }
-        if (selected && (r = collect(a, c))) return r;
-        if (limit > 0 && --limit == 0) return 0;
-        if ((r = rdd::skip(a, 1))) return r;
-    }
-}
+uint16_t collectAction(WorkArea* a, void* c) { return collect(a, static_cast<Collect*>(c)); }
 
 uint16_t dbfSort(WorkArea* a, const SortInfo* s) {
     if (!s->transfer.destination || s->keyCount == 0) return RDD_FAILED;
@@ -180,7 +151,7 @@ uint16_t dbfSort(WorkArea* a, const SortInfo* s) {
     }
     uint8_t* record = static_cast<uint8_t*>(memAlloc(recordSize));
     Collect c{&sort, &context, record};
-    uint16_t status = walkScope(a, &s->transfer.scope, &c);
+    uint16_t status = scopeLoop(a, &s->transfer.scope, collectAction, &c);
     memFree(record);
     if (!status && (r = extSortFinish(&sort))) {
         extSortEnd(&sort);

@@ -50,6 +50,14 @@ uint16_t raiseAreaError(WorkArea* a, const AreaErrorInfo& info);
 // return Item. Status of the evaluation.
 uint16_t evalInArea(WorkArea* a, const Item* block);
 
+// Selects the records of a scope as dbEval does (one record, the next n, the
+// rest, or all from the top; while- and for-conditions) and runs action on
+// each, with the idle step between records. A while-condition that yields
+// anything but a logical true ends the loop. The first non-zero status ends
+// it too and is returned.
+using RecordAction = uint16_t (*)(WorkArea* a, void* context);
+uint16_t scopeLoop(WorkArea* a, const ScopeInfo* s, RecordAction action, void* context);
+
 // ---- the generic operations, for parent calls and tests
 uint16_t genericSkip(WorkArea* a, int32_t count);
 uint16_t genericSkipFilter(WorkArea* a, int32_t direction);

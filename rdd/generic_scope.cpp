@@ -24,42 +24,6 @@ BlockCompiler compilerEntry;
 bool isBlock(const Item* it) { return it && (it->type & T_BLOCK); }
 bool isTrue(const Item* it) { return it && it->type == T_LOGICAL && it->v.l; }
 
-using RecordAction = uint16_t (*)(WorkArea* a, void* context);
-
-// Selects the records of the scope and runs the action for each one. A
-// while-condition that yields anything but a logical true ends the loop.
-uint16_t scopeLoop(WorkArea* a, const ScopeInfo* s, RecordAction action, void* context) {
-    int32_t limit = -1;  // no limit
-    uint16_t r = 0;
-    if (s->record && isNumeric(s->record)) {
-        if ((r = rdd::goTo(a, uint32_t(itemInt(s->record))))) return r;
-        limit = 1;
-    } else if (s->next && isNumeric(s->next)) {
-        limit = itemInt(s->next);
-        if (limit <= 0) return 0;
-    } else if (!isBlock(s->whileCondition) && !isTrue(s->rest)) {
-        if ((r = rdd::goTop(a))) return r;
-    }
-    for (;;) {
-        uint16_t eof = 0;
-        if ((r = rdd::eof(a, &eof))) return r;
-        if (eof) return 0;
-        if (isBlock(s->whileCondition)) {
-            if ((r = rdd::evalBlock(a, s->whileCondition))) return r;
-            if (!isTrue(a->result)) return 0;
-        }
-        bool selected = true;
-        if (isBlock(s->forCondition)) {
-            if ((r = rdd::evalBlock(a, s->forCondition))) return r;
-            selected = isTrue(a->result);
-        }
-        if (selected && (r = action(a, context))) return r;
-        if (limit > 0 && --limit == 0) return 0;
-        if (idleServices) idleServices();
-        if ((r = rdd::skip(a, 1))) return r;
-    }
-}
-
 uint16_t evalAction(WorkArea* a, void* context) {
     return rdd::evalBlock(a, static_cast<const ScopeInfo*>(context)->action);
 }
@@ -113,6 +77,39 @@ uint16_t genericCompile(WorkArea* a, const char* text) {
 }
 
 }  // namespace
+
+uint16_t scopeLoop(WorkArea* a, const ScopeInfo* s, RecordAction action, void* context) {
+    int32_t limit = -1;  // no limit
+    uint16_t r = 0;
+    if (s->record && isNumeric(s->record)) {
+        if ((r = rdd::goTo(a, uint32_t(itemInt(s->record))))) return r;
+        limit = 1;
+    } else if (s->next && isNumeric(s->next)) {
+        limit = itemInt(s->next);
+        if (limit <= 0) return 0;
+    } else if (!isBlock(s->whileCondition) && !isTrue(s->rest)) {
+        if ((r = rdd::goTop(a))) return r;
+    }
+    for (;;) {
+        uint16_t eof = 0;
+        if ((r = rdd::eof(a, &eof))) return r;
+        if (eof) return 0;
+        if (isBlock(s->whileCondition)) {
+            if ((r = rdd::evalBlock(a, s->whileCondition))) return r;
+            if (!isTrue(a->result)) return 0;
+        }
+        bool selected = true;
+        if (isBlock(s->forCondition)) {
+            if ((r = rdd::evalBlock(a, s->forCondition))) return r;
+            selected = isTrue(a->result);
+        }
+        if (selected && (r = action(a, context))) return r;
+        if (limit > 0 && --limit == 0) return 0;
+        if (idleServices) idleServices();
+        if ((r = rdd::skip(a, 1))) return r;
+    }
+}
+
 
 BlockCompiler blockCompiler() { return compilerEntry; }
 void setBlockCompiler(BlockCompiler compiler) { compilerEntry = compiler; }
