@@ -41,7 +41,7 @@ endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbrun_main.cpp)
   xb_program(xbrun tools/xbrun_main.cpp tools/xbrun_shell.cpp ${XB_APP_MODULES}
-    $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbstdmodules>)
+    $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbcompiler> $<TARGET_OBJECTS:xbstdmodules>)
 endif()
 
 # xbdb: the table and index tool (info, dump, check, reindex). A console
