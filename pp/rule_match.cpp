@@ -450,7 +450,8 @@ struct Writer {
                 for (int r = 0; r < n; ++r) {
                     size_t before = out->size();
                     write(e.inner, r);
-                    if (out->size() > before) (*out)[before].space = (*out)[before].space || e.tok.space;
+                    if (out->size() > before && (*out)[before].text != ",")
+                        (*out)[before].space = (*out)[before].space || e.tok.space;
                 }
             }
         }
