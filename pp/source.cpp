@@ -93,7 +93,10 @@ std::vector<LogicalLine> logicalLines(const std::string& text) {
         }
         if (!lines.empty() && lines.back().empty()) lines.pop_back();
         // A trailing end-of-file mark (Ctrl-Z) is no text.
-        if (!lines.empty() && !lines.back().empty() && lines.back().back() == '\x1A') lines.back().pop_back();
+        if (!lines.empty() && !lines.back().empty() && lines.back().back() == '\x1A') {
+            lines.back().pop_back();
+            if (lines.back().empty()) lines.pop_back();
+        }
     }
     bool inBlock = false;      // inside /* ... */
     bool continued = false;    // this line continues the one before
