@@ -4,14 +4,17 @@
 # programs are the only ones worth building:
 #
 #   cmake --preset fuzz64
-#   cmake --build build/fuzz64 -j2 --target xbfuzz_macro xbfuzz_dbf
+#   cmake --build build/fuzz64 -j2 --target xbfuzz_macro xbfuzz_dbf xbfuzz_pp
 #
 #   xbfuzz_macro  compiles every input as macro text and runs the code
 #                 (seed corpus: tools/fuzz/corpus, dictionary tools/fuzz/macro.dict)
 #   xbfuzz_dbf    opens an input as a table with its memo file and reads it
 #                 (seed corpus: made by tools/fuzz/make_dbf_seeds.py)
+#   xbfuzz_pp     preprocesses an input as source text after the standard
+#                 header (seed corpus: tools/fuzz/corpus-pp, dictionary
+#                 tools/fuzz/pp.dict)
 #
-# tools/run-tests.sh runs both for a short while (tools/fuzz-run.sh); the
+# tools/run-tests.sh runs each for a short while (tools/fuzz-run.sh); the
 # README says how to run them longer.
 if(NOT XB_FUZZ)
   return()
@@ -33,3 +36,9 @@ add_executable(xbfuzz_dbf tools/fuzz/dbf_open_fuzz.cpp
   ${XB_FUZZ_PLATFORM})
 target_include_directories(xbfuzz_dbf PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(xbfuzz_dbf PRIVATE -fsanitize=fuzzer)
+
+# The preprocessor is pure text: its own sources are the whole target.
+file(GLOB XB_FUZZ_PP_SOURCES CONFIGURE_DEPENDS pp/*.cpp)
+add_executable(xbfuzz_pp tools/fuzz/pp_fuzz.cpp ${XB_FUZZ_PP_SOURCES})
+target_include_directories(xbfuzz_pp PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(xbfuzz_pp PRIVATE -fsanitize=fuzzer)

@@ -3,6 +3,7 @@
 #include "pp/preprocess.h"
 
 #include <map>
+#include <set>
 #include <memory>
 
 #include "pp/lex.h"
@@ -14,6 +15,7 @@ namespace xb::pp {
 namespace {
 
 constexpr int kMaxIncludeDepth = 32;
+constexpr int kMaxIncludes = 1024;        // files read by #include in one call
 constexpr int kMaxApplications = 1000;   // rule and definition uses on one line
 constexpr size_t kMaxLineTokens = 65536;
 
@@ -30,14 +32,24 @@ struct Conditional {
     int line;
 };
 
+// Definitions and rules in force. The standard header's set is read once
+// per process and shared, unchanged, by every call; a call's own directives
+// go to its own set, which is consulted first.
+struct RuleSet {
+    std::map<std::string, Define> defines;
+    std::vector<Rule> commands;
+    std::vector<Rule> translates;
+};
+
 struct State {
     const Options& options;
     std::vector<Line>* out;
     std::vector<Diagnostic>* diags;
-    std::map<std::string, Define> defines;
-    std::vector<Rule> commands;
-    std::vector<Rule> translates;
+    RuleSet own;
+    const RuleSet* base = nullptr;
+    std::set<std::string> hidden;  // base definitions removed by #undef
     std::map<std::string, int> errorCounts;
+    int includes = 0;
     bool failed = false;
 
     void error(const std::string& file, int line, const std::string& message) {
@@ -45,6 +57,33 @@ struct State {
         int& n = errorCounts[file];
         if (++n > MAX_ERRORS_PER_FILE) return;
         diags->push_back(Diagnostic{file, line, 0, false, message});
+    }
+    const Define* findDefine(const std::string& name) const {
+        auto it = own.defines.find(name);
+        if (it != own.defines.end()) return &it->second;
+        if (!base || hidden.count(name)) return nullptr;
+        auto b = base->defines.find(name);
+        return b == base->defines.end() ? nullptr : &b->second;
+    }
+    void define(const std::string& name, Define d) {
+        hidden.erase(name);
+        own.defines[name] = std::move(d);
+    }
+    void undefine(const std::string& name) {
+        own.defines.erase(name);
+        if (base && base->defines.count(name)) hidden.insert(name);
+    }
+    // Rules to try, latest first: the call's own, then the shared ones.
+    template <typename F>
+    bool eachRule(bool command, F&& f) const {
+        const std::vector<Rule>& mine = command ? own.commands : own.translates;
+        for (size_t r = mine.size(); r-- > 0;)
+            if (f(mine[r])) return true;
+        if (!base) return false;
+        const std::vector<Rule>& shared = command ? base->commands : base->translates;
+        for (size_t r = shared.size(); r-- > 0;)
+            if (f(shared[r])) return true;
+        return false;
     }
 };
 
@@ -144,9 +183,9 @@ bool applyDefine(const State& st, Tokens* t) {
         if (x.kind != TK_IDENT) continue;
         // A name after '->' or ':' is a field or a message, not a use.
         if (i > 0 && (*t)[i - 1].kind == TK_OP && ((*t)[i - 1].text == "->" || (*t)[i - 1].text == ":")) continue;
-        auto it = st.defines.find(x.text);
-        if (it == st.defines.end()) continue;
-        const Define& d = it->second;
+        const Define* found = st.findDefine(x.text);
+        if (!found) continue;
+        const Define& d = *found;
         Tokens repl;
         size_t after = i + 1;
         if (d.function) {
@@ -185,18 +224,17 @@ bool applyTranslate(const State& st, Tokens* t, MatchBudget* budget) {
         size_t end = start;
         while (end < t->size() && !isSeparator((*t)[end])) ++end;
         for (size_t i = start; i < end; ++i) {
-            for (size_t r = st.translates.size(); r-- > 0;) {
+            bool done = st.eachRule(false, [&](const Rule& rule) {
                 size_t taken;
                 Tokens result;
-                if (!applyRule(st.translates[r], *t, i, end, budget, &taken, &result)) {
-                    if (budget->exhausted) return false;
-                    continue;
-                }
+                if (!applyRule(rule, *t, i, end, budget, &taken, &result)) return budget->exhausted;
                 if (!result.empty()) result[0].space = (*t)[i].space;
                 t->erase(t->begin() + long(i), t->begin() + long(taken));
                 t->insert(t->begin() + long(i), result.begin(), result.end());
                 return true;
-            }
+            });
+            if (budget->exhausted) return false;
+            if (done) return true;
         }
         start = end + 1;
     }
@@ -215,22 +253,20 @@ bool applyCommand(const State& st, Tokens* t, MatchBudget* budget) {
         bool call = end - start >= 2 && (*t)[start].kind == TK_IDENT && (*t)[start + 1].kind == TK_OP &&
                     (*t)[start + 1].text == "(" && !(*t)[start + 1].space;
         if (end > start) {
-            for (size_t r = st.commands.size(); r-- > 0;) {
-                const Rule& rule = st.commands[r];
+            bool done = st.eachRule(true, [&](const Rule& rule) {
                 if (call && !(rule.pattern.size() > 1 && rule.pattern[1].kind == PatElem::LITERAL &&
                               rule.pattern[1].tok.text == "("))
-                    continue;
+                    return false;
                 size_t taken;
                 Tokens result;
-                if (!applyRule(rule, *t, start, end, budget, &taken, &result)) {
-                    if (budget->exhausted) return false;
-                    continue;
-                }
+                if (!applyRule(rule, *t, start, end, budget, &taken, &result)) return budget->exhausted;
                 if (!result.empty()) result[0].space = (*t)[start].space;
                 t->erase(t->begin() + long(start), t->begin() + long(end));
                 t->insert(t->begin() + long(start), result.begin(), result.end());
                 return true;
-            }
+            });
+            if (budget->exhausted) return false;
+            if (done) return true;
         }
         start = end + 1;
     }
@@ -250,7 +286,7 @@ struct FileReader {
 
         if (word == "ifdef" || word == "ifndef") {
             std::string name = trim(rest);
-            bool known = st.defines.count(name) > 0;
+            bool known = st.findDefine(name) != nullptr;
             bool on = word == "ifdef" ? known : !known;
             if (active && (name.empty() || !isIdentStart(name[0]))) {
                 st.error(file, line, "#" + word + " without a name");
@@ -280,11 +316,11 @@ struct FileReader {
             std::string name, err;
             Define d;
             if (!parseDefine(rest, &name, &d, &err)) st.error(file, line, err);
-            else st.defines[name] = std::move(d);
+            else st.define(name, std::move(d));
         } else if (word == "undef") {
             std::string name = trim(rest);
             if (name.empty()) st.error(file, line, "#undef without a name");
-            st.defines.erase(name);
+            st.undefine(name);
         } else if (word == "include") {
             include(file, line, trim(rest), depth);
         } else if (word == "error") {
@@ -298,7 +334,7 @@ struct FileReader {
                 st.error(file, line, "#" + word + ": " + err);
                 return;
             }
-            (command ? st.commands : st.translates).push_back(std::move(r));
+            (command ? st.own.commands : st.own.translates).push_back(std::move(r));
         } else if (word.empty()) {
             if (!trim(rest).empty()) st.error(file, line, "'#' without a directive");
         } else {
@@ -319,6 +355,10 @@ struct FileReader {
         }
         if (depth >= kMaxIncludeDepth) {
             st.error(file, line, "#include nested too deeply at \"" + name + "\"");
+            return;
+        }
+        if (++st.includes > kMaxIncludes) {
+            st.error(file, line, "more than " + std::to_string(kMaxIncludes) + " #include files read");
             return;
         }
         std::vector<std::string> candidates;
@@ -397,19 +437,44 @@ struct FileReader {
     }
 };
 
+// The standard header read once: its rules and definitions, and whatever
+// it reported (nothing, unless it was edited wrongly).
+struct StandardSet {
+    RuleSet rules;
+    std::vector<Diagnostic> diags;
+};
+
+const StandardSet& standardSet() {
+    static const StandardSet set = [] {
+        StandardSet s;
+        Options none;
+        std::vector<Line> lines;
+        State st{none, &lines, &s.diags};
+        FileReader reader{st};
+        reader.read(standardHeaderText(), kStandardHeaderName, 0);
+        s.rules = std::move(st.own);
+        return s;
+    }();
+    return set;
+}
+
 }  // namespace
 
 bool preprocess(const std::string& text, const std::string& fileName, const Options& options,
                 std::vector<Line>* out, std::vector<Diagnostic>* diags) {
-    State st{options, out, diags, {}, {}, {}, {}, false};
+    State st{options, out, diags};
+    if (options.standardHeader) {
+        const StandardSet& std = standardSet();
+        st.base = &std.rules;
+        for (const Diagnostic& d : std.diags) st.error(d.file, d.line, d.message);
+    }
     FileReader reader{st};
-    if (options.standardHeader) reader.read(standardHeaderText(), kStandardHeaderName, 0);
     for (const auto& d : options.defines) {
         std::string name, err;
         Define def;
         if (!parseDefine(d.first + " " + d.second, &name, &def, &err) || name != d.first)
             st.error(fileName, 0, "bad definition -D" + d.first + (err.empty() ? "" : ": " + err));
-        else st.defines[name] = std::move(def);
+        else st.define(name, std::move(def));
     }
     reader.read(text, fileName, 0);
     return !st.failed;

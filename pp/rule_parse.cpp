@@ -79,8 +79,16 @@ struct Reader {
             p += 2;
             return true;
         }
+        size_t q = p;
+        if (lexOne(s, &q, LexMode::Rule, nullptr, t) && q <= end) {
+            t->space = space;
+            p = q;
+            return true;
+        }
+        // A token running past the end of this part (into "=>"): read the
+        // part alone.
         std::string piece = s.substr(p, end - p);
-        size_t q = 0;
+        q = 0;
         if (!lexOne(piece, &q, LexMode::Rule, nullptr, t)) return false;
         t->space = space;
         p += q;

@@ -55,7 +55,7 @@ bool keywordMatches(const Token& keyword, const Token& word, bool exact);
 // Work allowed to one line's matching before it gives up (a bound on rules
 // whose optional clauses would make matching take very long).
 struct MatchBudget {
-    long steps = 2000000;
+    long steps = 200000;
     bool exhausted = false;
 };
 

@@ -331,3 +331,12 @@ TEST(PpStandardHeader, UserRulesWorkLikeTheStandardOnesAndComeFirst) {
     EXPECT_EQ(r.text(), "MYUSE(\"customers\")\n"
                         "t := 0 ; DBEVAL({|| t := t + balance},,,,,)");
 }
+
+TEST(PpStandardHeader, ACallsChangesDoNotReachTheNextCall) {
+    auto a = runPp("#undef _SET_DELETED\n#define _SET_EXACT 99\n? _SET_DELETED, _SET_EXACT\n"
+                   "#ifdef _SET_DELETED\n? 1\n#endif\n",
+                   true);
+    EXPECT_EQ(a.text(), "QOUT(_SET_DELETED, 99)");
+    auto b = runPp("? _SET_DELETED, _SET_EXACT\n", true);
+    EXPECT_EQ(b.text(), "QOUT(11, 1)");
+}
