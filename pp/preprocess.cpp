@@ -17,7 +17,7 @@ namespace {
 constexpr int kMaxIncludeDepth = 32;
 constexpr int kMaxIncludes = 1024;        // files read by #include in one call
 constexpr int kMaxApplications = 1000;   // rule and definition uses on one line
-constexpr size_t kMaxLineTokens = 65536;
+constexpr size_t kMaxLineTokens = 20000;
 
 struct Define {
     bool function = false;
@@ -176,9 +176,11 @@ bool callArguments(const Tokens& t, size_t open, std::vector<Tokens>* args, size
     return false;
 }
 
-// One definition used somewhere in t; false when none applies.
-bool applyDefine(const State& st, Tokens* t) {
-    for (size_t i = 0; i < t->size(); ++i) {
+// One definition used somewhere in t at or after *from (the tokens before
+// it hold none); false when none applies. *from moves to the replacement,
+// which is looked at again.
+bool applyDefine(const State& st, Tokens* t, size_t* from) {
+    for (size_t i = *from; i < t->size(); ++i) {
         const Token& x = (*t)[i];
         if (x.kind != TK_IDENT) continue;
         // A name after '->' or ':' is a field or a message, not a use.
@@ -210,8 +212,10 @@ bool applyDefine(const State& st, Tokens* t) {
         if (!repl.empty()) repl[0].space = x.space;
         t->erase(t->begin() + long(i), t->begin() + long(after));
         t->insert(t->begin() + long(i), repl.begin(), repl.end());
+        *from = i;
         return true;
     }
+    *from = t->size();
     return false;
 }
 
@@ -388,9 +392,14 @@ struct FileReader {
         Tokens t = lex(l.text, LexMode::Line);
         if (t.empty()) return;
         MatchBudget budget;
+        size_t defineFrom = 0;
         bool changed = false;
         for (int n = 0;; ++n) {
-            bool step = applyDefine(st, &t) || applyTranslate(st, &t, &budget) || applyCommand(st, &t, &budget);
+            bool step = applyDefine(st, &t, &defineFrom);
+            if (!step && (applyTranslate(st, &t, &budget) || applyCommand(st, &t, &budget))) {
+                step = true;
+                defineFrom = 0;
+            }
             if (budget.exhausted) {
                 st.error(file, l.line, "the rules take too long to match this line");
                 return;
