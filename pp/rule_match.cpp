@@ -354,44 +354,42 @@ struct Writer {
     const Matcher& m;
     Tokens* out;
 
-    // How many times an optional result clause is written: as many times as
-    // its most often matched marker from an optional part of the pattern
-    // matched; a clause with only markers from the mandatory part is written
-    // once, one without markers never.
-    void count(const std::vector<ResElem>& els, int* repeats, bool* anyMarker) const {
+    // How many times an optional result clause is written: once for every
+    // match of its markers that come from optional parts of the pattern
+    // (and for every item of a list marker), as many times as the most
+    // often matched of them; a clause whose markers all come from the
+    // mandatory part is written once, one without markers never.
+    bool repeatable(int marker) const {
+        return m.rule.optionalMarker[size_t(marker)] || m.rule.listMarker[size_t(marker)];
+    }
+    int matches(int marker) const {
+        const std::vector<Match>& v = m.values[size_t(marker)];
+        if (!m.rule.listMarker[size_t(marker)]) return int(v.size());
+        int n = 0;
+        for (const Match& x : v) n += int(x.size());
+        return n;
+    }
+    void walk(const std::vector<ResElem>& els, bool* anyMarker, bool* anyRepeatable, int* most) const {
         for (const ResElem& e : els) {
-            if (e.kind == ResElem::MARKER) {
+            if (e.kind == ResElem::OPTIONAL) {
+                walk(e.inner, anyMarker, anyRepeatable, most);
+            } else if (e.kind == ResElem::MARKER) {
                 *anyMarker = true;
-                if (m.rule.optionalMarker[size_t(e.marker)])
-                    *repeats = std::max(*repeats, int(m.values[size_t(e.marker)].size()));
-                else
-                    *repeats = std::max(*repeats, 0);
-            } else if (e.kind == ResElem::OPTIONAL) {
-                count(e.inner, repeats, anyMarker);
+                if (!repeatable(e.marker)) continue;
+                *anyRepeatable = true;
+                *most = std::max(*most, matches(e.marker));
             }
         }
     }
     int repeatsOf(const std::vector<ResElem>& els) const {
-        int repeats = -1;
-        bool anyMarker = false;
-        count(els, &repeats, &anyMarker);
+        bool anyMarker = false, anyRepeatable = false;
+        int most = 0;
+        walk(els, &anyMarker, &anyRepeatable, &most);
         if (!anyMarker) return 0;
-        if (repeats < 0) return 1;
-        // Only mandatory markers: once.
-        bool optional = false;
-        std::vector<const std::vector<ResElem>*> todo{&els};
-        while (!todo.empty()) {
-            const std::vector<ResElem>* v = todo.back();
-            todo.pop_back();
-            for (const ResElem& e : *v) {
-                if (e.kind == ResElem::MARKER && m.rule.optionalMarker[size_t(e.marker)]) optional = true;
-                if (e.kind == ResElem::OPTIONAL) todo.push_back(&e.inner);
-            }
-        }
-        return optional ? repeats : 1;
+        return anyRepeatable ? most : 1;
     }
 
-    void marker(const ResElem& e, int iteration) {
+    void marker(const ResElem& e, int iteration, bool inOptional) {
         const std::vector<Match>& v = m.values[size_t(e.marker)];
         bool space = e.tok.space;
         if (e.result == RK_LOGIFY) {
@@ -406,7 +404,19 @@ struct Writer {
             if (e.result == RK_DUMB) out->push_back(stringToken("", space));
             return;
         }
-        const Match& match = v[size_t(iteration) < v.size() ? size_t(iteration) : v.size() - 1];
+        Match one;
+        const Match* chosen = &v[size_t(iteration) < v.size() ? size_t(iteration) : v.size() - 1];
+        if (inOptional && m.rule.listMarker[size_t(e.marker)]) {
+            // Inside an optional clause a list marker gives one item per
+            // repetition.
+            std::vector<const Tokens*> items;
+            for (const Match& x : v)
+                for (const Tokens& item : x) items.push_back(&item);
+            if (items.empty()) return;
+            one.push_back(*items[size_t(iteration) < items.size() ? size_t(iteration) : items.size() - 1]);
+            chosen = &one;
+        }
+        const Match& match = *chosen;
         if (e.result == RK_DUMB) {
             std::string s;
             for (size_t i = 0; i < match.size(); ++i) s += (i ? ", " : "") + render(match[i]);
@@ -439,17 +449,17 @@ struct Writer {
         }
     }
 
-    void write(const std::vector<ResElem>& els, int iteration) {
+    void write(const std::vector<ResElem>& els, int iteration, bool inOptional) {
         for (const ResElem& e : els) {
             if (e.kind == ResElem::LITERAL) {
                 out->push_back(e.tok);
             } else if (e.kind == ResElem::MARKER) {
-                marker(e, iteration);
+                marker(e, iteration, inOptional);
             } else {
                 int n = repeatsOf(e.inner);
                 for (int r = 0; r < n; ++r) {
                     size_t before = out->size();
-                    write(e.inner, r);
+                    write(e.inner, r, true);
                     if (out->size() > before && (*out)[before].text != ",")
                         (*out)[before].space = (*out)[before].space || e.tok.space;
                 }
@@ -491,7 +501,7 @@ bool applyRule(const Rule& rule, const Tokens& in, size_t from, size_t end, Matc
     *taken = i;
     result->clear();
     Writer w{m, result};
-    w.write(rule.result, 0);
+    w.write(rule.result, 0, false);
     return true;
 }
 

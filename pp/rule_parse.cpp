@@ -64,6 +64,7 @@ struct Reader {
         }
         rule->markers.push_back(upperOf(n));
         rule->optionalMarker.push_back(depthNow > 0);
+        rule->listMarker.push_back(false);
         return int(rule->markers.size() - 1);
     }
     bool fail(const std::string& m) {
@@ -134,6 +135,7 @@ struct Reader {
                         if (eat('>')) {
                             e->match = MK_LIST;
                             e->marker = addMarker(n);
+                            rule->listMarker[size_t(e->marker)] = true;
                             return true;
                         }
                     }

@@ -39,6 +39,7 @@ struct Rule {
     bool exact = false;    // #x forms: keywords in full; otherwise four letters are enough
     std::vector<std::string> markers;  // names, upper case
     std::vector<bool> optionalMarker;  // per marker: it stands inside an optional clause of the pattern
+    std::vector<bool> listMarker;      // per marker: it is a list marker <x,...>
     std::vector<PatElem> pattern;
     std::vector<ResElem> result;
 };

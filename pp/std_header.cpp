@@ -11,7 +11,7 @@ namespace {
 #define XB_SCOPE "[FOR <for>] [WHILE <while>] [NEXT <next>] [RECORD <rec>] [<rest: REST>] [ALL]"
 #define XB_SCOPE_ARGS "<{for}>, <{while}>, <next>, <rec>, [<.rest.>]"
 #define XB_FIELDS "[FIELDS <fields,...>] " XB_SCOPE
-#define XB_FIELDS_ARG "[{ <(fields)> }]"
+#define XB_FIELDS_ARG "{ <(fields)> }"
 
 const char* const kHeader =
     // Setting numbers for SET().

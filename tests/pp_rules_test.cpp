@@ -68,6 +68,10 @@ const Case kList[] = {
     {"#command SHOW <x,...> => AEVAL({<{x}>})", "SHOW a, b", "AEVAL({{|| a }, {|| b }})"},
     {"#command SHOW <x,...> => F({<(x)>})", "SHOW a, (b), \"c\"", "F({\"a\", (b), \"c\"})"},
     {"#command SHOW [<x,...>] => QOUT(<x>)", "SHOW", "QOUT()"},
+    // Inside an optional result clause a list marker repeats it per item.
+    {"#command ZERO <v,...> => [<v> := 0 ; ] NIL", "ZERO a, b[1], c", "a := 0 ; b[1] := 0 ; c := 0 ; NIL"},
+    {"#command OUT <v,...> [TO <f>] => [W(<f>, <\"v\">) ; ] NIL", "OUT a, b TO x", "W(x, \"a\") ; W(x, \"b\") ; NIL"},
+    {"#command OUT [<v,...>] => [W(<v>) ; ] NIL", "OUT", "NIL"},
 };
 
 const Case kRestricted[] = {
