@@ -42,6 +42,8 @@ struct RuleSet {
 };
 
 struct State {
+    State(const Options& o, std::vector<Line>* lines, std::vector<Diagnostic>* d) : options(o), out(lines), diags(d) {}
+
     const Options& options;
     std::vector<Line>* out;
     std::vector<Diagnostic>* diags;
@@ -458,7 +460,7 @@ const StandardSet& standardSet() {
         StandardSet s;
         Options none;
         std::vector<Line> lines;
-        State st{none, &lines, &s.diags};
+        State st(none, &lines, &s.diags);
         FileReader reader{st};
         reader.read(standardHeaderText(), kStandardHeaderName, 0);
         s.rules = std::move(st.own);
@@ -471,7 +473,7 @@ const StandardSet& standardSet() {
 
 bool preprocess(const std::string& text, const std::string& fileName, const Options& options,
                 std::vector<Line>* out, std::vector<Diagnostic>* diags) {
-    State st{options, out, diags};
+    State st(options, out, diags);
     if (options.standardHeader) {
         const StandardSet& std = standardSet();
         st.base = &std.rules;
