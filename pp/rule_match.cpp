@@ -493,6 +493,9 @@ std::string quoteText(const std::string& s) {
 
 bool applyRule(const Rule& rule, const Tokens& in, size_t from, size_t end, MatchBudget* budget, size_t* taken,
                Tokens* result) {
+    // Every pattern starts with a literal: most rules end here, before any
+    // work on their markers.
+    if (from >= end || !keywordMatches(rule.pattern[0].tok, in[from], rule.exact)) return false;
     Matcher m{rule, in, end, budget, {}};
     m.values.resize(rule.markers.size());
     size_t i = from;

@@ -340,3 +340,16 @@ TEST(PpStandardHeader, ACallsChangesDoNotReachTheNextCall) {
     auto b = runPp("? _SET_DELETED, _SET_EXACT\n", true);
     EXPECT_EQ(b.text(), "QOUT(11, 1)");
 }
+
+TEST(PpStandardHeader, EveryStatementOfALineIsMatched) {
+    auto r = runPp("USE a ; SKIP ; x := 1 ; GO TOP\n", true);
+    EXPECT_EQ(r.text(), "DBUSEAREA(.F.,, \"a\",,, .F.) ; DBSKIP(1) ; x := 1 ; DBGOTOP()");
+}
+
+TEST(PpStandardHeader, ACommandOverSeveralLines) {
+    auto r = runPp("REPLACE name WITH \"x\", ;\n        city WITH \"y\" ;\n        FOR id > 1\nSKIP\n", true);
+    ASSERT_EQ(r.lines.size(), 2u);
+    EXPECT_EQ(r.lines[0].line, 1);
+    EXPECT_EQ(r.lines[0].text, "DBEVAL({|| _FIELD->name := \"x\", _FIELD->city := \"y\"}, {|| id > 1 },,,,)");
+    EXPECT_EQ(r.lines[1].line, 4);
+}
