@@ -181,7 +181,7 @@ bool callArguments(const Tokens& t, size_t open, std::vector<Tokens>* args, size
 // One definition used somewhere in t at or after *from (the tokens before
 // it hold none); false when none applies. *from moves to the replacement,
 // which is looked at again.
-bool applyDefine(const State& st, Tokens* t, size_t* from) {
+bool applyDefine(const State& st, Tokens* t, size_t* from, std::string* used) {
     for (size_t i = *from; i < t->size(); ++i) {
         const Token& x = (*t)[i];
         if (x.kind != TK_IDENT) continue;
@@ -215,6 +215,7 @@ bool applyDefine(const State& st, Tokens* t, size_t* from) {
         t->erase(t->begin() + long(i), t->begin() + long(after));
         t->insert(t->begin() + long(i), repl.begin(), repl.end());
         *from = i;
+        *used = "#define " + x.text;
         return true;
     }
     *from = t->size();
@@ -224,7 +225,7 @@ bool applyDefine(const State& st, Tokens* t, size_t* from) {
 bool isSeparator(const Token& t) { return t.kind == TK_OP && t.text == ";"; }
 
 // One translation used somewhere in t.
-bool applyTranslate(const State& st, Tokens* t, MatchBudget* budget) {
+bool applyTranslate(const State& st, Tokens* t, MatchBudget* budget, std::string* used) {
     size_t start = 0;
     while (start < t->size()) {
         size_t end = start;
@@ -237,6 +238,7 @@ bool applyTranslate(const State& st, Tokens* t, MatchBudget* budget) {
                 if (!result.empty()) result[0].space = (*t)[i].space;
                 t->erase(t->begin() + long(i), t->begin() + long(taken));
                 t->insert(t->begin() + long(i), result.begin(), result.end());
+                *used = rule.origin;
                 return true;
             });
             if (budget->exhausted) return false;
@@ -248,7 +250,7 @@ bool applyTranslate(const State& st, Tokens* t, MatchBudget* budget) {
 }
 
 // One command rule used on one statement of t.
-bool applyCommand(const State& st, Tokens* t, MatchBudget* budget) {
+bool applyCommand(const State& st, Tokens* t, MatchBudget* budget, std::string* used) {
     size_t start = 0;
     while (start < t->size()) {
         size_t end = start;
@@ -269,6 +271,7 @@ bool applyCommand(const State& st, Tokens* t, MatchBudget* budget) {
                 if (!result.empty()) result[0].space = (*t)[start].space;
                 t->erase(t->begin() + long(start), t->begin() + long(end));
                 t->insert(t->begin() + long(start), result.begin(), result.end());
+                *used = rule.origin;
                 return true;
             });
             if (budget->exhausted) return false;
@@ -340,6 +343,7 @@ struct FileReader {
                 st.error(file, line, "#" + word + ": " + err);
                 return;
             }
+            r.origin = "#" + word + " " + r.pattern[0].tok.text;
             (command ? st.own.commands : st.own.translates).push_back(std::move(r));
         } else if (word.empty()) {
             if (!trim(rest).empty()) st.error(file, line, "'#' without a directive");
@@ -395,10 +399,11 @@ struct FileReader {
         if (t.empty()) return;
         MatchBudget budget;
         size_t defineFrom = 0;
+        std::string used;  // the last definition or rule used
         bool changed = false;
         for (int n = 0;; ++n) {
-            bool step = applyDefine(st, &t, &defineFrom);
-            if (!step && (applyTranslate(st, &t, &budget) || applyCommand(st, &t, &budget))) {
+            bool step = applyDefine(st, &t, &defineFrom, &used);
+            if (!step && (applyTranslate(st, &t, &budget, &used) || applyCommand(st, &t, &budget, &used))) {
                 step = true;
                 defineFrom = 0;
             }
@@ -411,12 +416,13 @@ struct FileReader {
             if (n + 1 >= kMaxApplications) {
                 st.error(file, l.line,
                          "rules and definitions used more than " + std::to_string(kMaxApplications) +
-                             " times on this line: a rule keeps matching its own result");
+                             " times on this line (the last one " + used +
+                             "): a rule keeps matching its own result");
                 return;
             }
             if (t.size() > kMaxLineTokens) {
                 st.error(file, l.line, "the rules made this line longer than " + std::to_string(kMaxLineTokens) +
-                                           " tokens");
+                                           " tokens (the last one " + used + ")");
                 return;
             }
         }

@@ -37,6 +37,7 @@ struct ResElem {
 struct Rule {
     bool command = false;  // #command forms match a whole statement, #translate forms anywhere
     bool exact = false;    // #x forms: keywords in full; otherwise four letters are enough
+    std::string origin;    // "#command USE" (directive and first word), for messages
     std::vector<std::string> markers;  // names, upper case
     std::vector<bool> optionalMarker;  // per marker: it stands inside an optional clause of the pattern
     std::vector<bool> listMarker;      // per marker: it is a list marker <x,...>

@@ -205,7 +205,15 @@ TEST(PpRules, LoopErrorNamesTheFirstLineOfAContinuedStatement) {
     auto r = runPp("#command A1 <x> => A1 <x>\n\nA1 1 + ;\n  2\n");
     ASSERT_EQ(r.diags.size(), 1u);
     EXPECT_EQ(r.diags[0].line, 3);
-    EXPECT_NE(r.diags[0].message.find("1000"), std::string::npos) << r.diags[0].message;
+    EXPECT_EQ(r.diags[0].message,
+              "rules and definitions used more than 1000 times on this line (the last one #command A1): a rule "
+              "keeps matching its own result");
+    auto d = runPp("#define AA BB\n#define BB AA\nx := AA\n");
+    ASSERT_EQ(d.diags.size(), 1u);
+    EXPECT_NE(d.diags[0].message.find("(the last one #define "), std::string::npos) << d.diags[0].message;
+    auto t = runPp("#translate GROW(<x,...>) => GROW(<x>, <x>)\nx := GROW(1)\n");
+    ASSERT_EQ(t.diags.size(), 1u);
+    EXPECT_EQ(t.diags[0].message, "the rules made this line longer than 20000 tokens (the last one #translate GROW)");
 }
 
 TEST(PpRules, AResultThatStopsMatchingEnds) {
