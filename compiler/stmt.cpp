@@ -196,9 +196,9 @@ struct StatementCompiler {
     // or a call (x := 1, x[1], x:msg, x->f, x++, f(...)).
     bool isKeywordPosition() {
         TokKind k = tk(1).kind;
-        if ((k >= T_ASSIGN && k <= T_POWASSIGN) || k == T_EQ || k == T_INC || k == T_DEC || k == T_LBRACK ||
-            k == T_COLON || k == T_ALIAS)
+        if ((k >= T_ASSIGN && k <= T_POWASSIGN) || k == T_EQ || k == T_LBRACK || k == T_COLON || k == T_ALIAS)
             return false;
+        if (k == T_INC || k == T_DEC) return tk(2).kind == T_IDENT;  // RETURN ++n, but n++
         if (k == T_LPAREN) {
             const std::string& w = tk().text;
             return w == "IF" || w == "ELSEIF" || w == "CASE" || kw(w, "WHILE") || kw(w, "RETURN") || kw(w, "BREAK");
