@@ -42,6 +42,7 @@ struct Expr {
     double number = 0;
     uint8_t width = 0, decimals = 0;
     bool parens = false;       // E_SEND: written with parentheses
+    int nameCol = 0;           // E_SEND: column of the message name
     bool fieldParens = false;  // E_ALIAS: (expr) field part
     std::string text;
     Expr* a = nullptr;
@@ -73,6 +74,7 @@ struct ExprParser {
     ExprPool* pool;
     int errCol = 0;
     std::string errText;
+    int depth = 0;  // nesting of the rules being parsed (bounded: no stack overflow)
 
     const Token& peek(size_t k = 0) const;
     bool at(TokKind k) const { return peek().kind == k; }
@@ -85,6 +87,9 @@ struct ExprParser {
     // items are NIL; '@name' items allowed when byRef.
     bool itemList(TokKind close, std::vector<Expr*>* out, bool byRef);
 };
+
+// Deepest nesting of parentheses, blocks, unary operators and the like.
+constexpr int MAX_EXPR_DEPTH = 256;
 
 // True for the targets an assignment can store into.
 bool isAssignable(const Expr* e);

@@ -18,10 +18,19 @@ bool isAssignOp(TokKind k) { return k >= T_ASSIGN && k <= T_POWASSIGN; }
 struct Impl {
     ExprParser& p;
 
+    struct Depth {
+        ExprParser& p;
+        explicit Depth(ExprParser& q) : p(q) { ++p.depth; }
+        ~Depth() { --p.depth; }
+        bool tooDeep() const { return p.depth > MAX_EXPR_DEPTH && !p.fail("expression nested too deeply"); }
+    };
+
     const Token& tok() { return p.peek(); }
     Expr* node(ExprKind k, const Token& t) { return p.pool->make(k, p.line, t.col); }
 
     Expr* assignment() {
+        Depth d(p);
+        if (d.tooDeep()) return nullptr;
         const Token& first = tok();
         Expr* lhs = orExpr();
         if (!lhs) return nullptr;
@@ -61,6 +70,8 @@ struct Impl {
     Expr* orExpr() { return binaryLeft(&Impl::andExpr, [](TokKind k) { return k == T_OR; }); }
     Expr* andExpr() { return binaryLeft(&Impl::notExpr, [](TokKind k) { return k == T_AND; }); }
     Expr* notExpr() {
+        Depth d(p);
+        if (d.tooDeep()) return nullptr;
         if (at(T_NOT)) {
             const Token& t = tok();
             ++p.pos;
@@ -84,6 +95,8 @@ struct Impl {
     bool at(TokKind k) { return tok().kind == k; }
 
     Expr* unary() {
+        Depth d(p);
+        if (d.tooDeep()) return nullptr;
         const Token& t = tok();
         if (t.kind == T_MINUS || t.kind == T_PLUS) {
             ++p.pos;
@@ -148,6 +161,7 @@ struct Impl {
                 Expr* s = node(E_SEND, tok());
                 s->col = e->col;
                 s->text = tok().text;
+                s->nameCol = tok().col;
                 s->a = e;
                 ++p.pos;
                 if (at(T_LPAREN)) {

@@ -147,18 +147,18 @@ void ProcGen::pushIdent(Expr* e) {
             }
     }
     VarInfo v;
-    if (!resolve(n, &v, e)) return emit("PUSHVARIABLE " + sym(n));
+    if (!resolve(n, &v, e)) return emit("PUSHVARIABLE " + sym(n, e));
     switch (v.kind) {
     case V_LOCAL:
         if (blocks.empty()) return emit("PUSHLOCAL " + std::to_string(v.index));
         for (BlockScope* b : blocks) b->usesOuter = true;
         return emit("PUSHOUTER " + std::to_string(v.index));
     case V_STATIC: usesStatics = true; return emit("PUSHSTATIC " + std::to_string(v.index));
-    case V_MEMVAR: return emit("PUSHMEMVAR " + sym(n));
+    case V_MEMVAR: return emit("PUSHMEMVAR " + sym(n, e));
     case V_FIELD:
-        if (v.alias.empty()) return emit("PUSHFIELD " + sym(n));
-        emit("PUSHALIAS " + sym(v.alias));
-        return emit("PUSHALIASFIELD " + sym(n));
+        if (v.alias.empty()) return emit("PUSHFIELD " + sym(n, e));
+        emit("PUSHALIAS " + sym(v.alias, e));
+        return emit("PUSHALIASFIELD " + sym(n, e));
     }
 }
 
@@ -173,18 +173,18 @@ void ProcGen::storeIdent(Expr* e) {
             }
     }
     VarInfo v;
-    if (!resolve(n, &v, e)) return emit("POPMEMVAR " + sym(n));
+    if (!resolve(n, &v, e)) return emit("POPMEMVAR " + sym(n, e));
     switch (v.kind) {
     case V_LOCAL:
         if (blocks.empty()) return emit("POPLOCAL " + std::to_string(v.index));
         for (BlockScope* b : blocks) b->usesOuter = true;
         return emit("POPOUTER " + std::to_string(v.index));
     case V_STATIC: usesStatics = true; return emit("POPSTATIC " + std::to_string(v.index));
-    case V_MEMVAR: return emit("POPMEMVAR " + sym(n));
+    case V_MEMVAR: return emit("POPMEMVAR " + sym(n, e));
     case V_FIELD:
-        if (v.alias.empty()) return emit("POPFIELD " + sym(n));
-        emit("PUSHALIAS " + sym(v.alias));
-        return emit("POPALIASFIELD " + sym(n));
+        if (v.alias.empty()) return emit("POPFIELD " + sym(n, e));
+        emit("PUSHALIAS " + sym(v.alias, e));
+        return emit("POPALIASFIELD " + sym(n, e));
     }
 }
 
@@ -200,14 +200,14 @@ void ProcGen::pushRef(Expr* e) {
             }
     }
     VarInfo v;
-    if (!resolve(n, &v, e)) return emit("PUSHMEMVARREF " + sym(n));
+    if (!resolve(n, &v, e)) return emit("PUSHMEMVARREF " + sym(n, e));
     switch (v.kind) {
     case V_LOCAL:
         if (blocks.empty()) return emit("PUSHLOCALREF " + std::to_string(v.index));
         for (BlockScope* b : blocks) b->usesOuter = true;
         return emit("PUSHOUTERREF " + std::to_string(v.index));
     case V_STATIC: usesStatics = true; return emit("PUSHSTATICREF " + std::to_string(v.index));
-    case V_MEMVAR: return emit("PUSHMEMVARREF " + sym(n));
+    case V_MEMVAR: return emit("PUSHMEMVARREF " + sym(n, e));
     case V_FIELD: return errorAt(e, "a field cannot be passed by reference");
     }
 }
@@ -219,7 +219,22 @@ void ProcGen::list(Expr* e) {
     }
 }
 
+namespace {
+// Bounds the generator's recursion: a chain like 1+1+...+1 nests to the left.
+struct GenDepth {
+    int& d;
+    explicit GenDepth(int& x) : d(x) { ++d; }
+    ~GenDepth() { --d; }
+};
+constexpr int MAX_GEN_DEPTH = 1000;
+}  // namespace
+
 void ProcGen::push(Expr* e) {
+    GenDepth depth(genDepth);
+    if (genDepth > MAX_GEN_DEPTH) {
+        if (genDepth == MAX_GEN_DEPTH + 1) errorAt(e, "expression too complex");
+        return;
+    }
     switch (e->kind) {
     case E_NIL: return emit("PUSHNIL");
     case E_NUM: return pushNumber(e);
@@ -377,10 +392,10 @@ void ProcGen::assign(Expr* e, bool valueWanted) {
     bool compound = e->op != T_ASSIGN;
     if (t->kind == E_SEND) {
         std::string msg = t->text.substr(0, 57);
-        emit("PUSHSYM " + sym("_" + msg));
+        emit("PUSHSYM " + sym("_" + msg, t->line, t->nameCol));
         push(t->a);
         if (compound) {
-            emit("PUSHSYM " + sym(msg));
+            emit("PUSHSYM " + sym(msg, t->line, t->nameCol));
             push(t->a);
             emit("SEND 0");
         }
@@ -403,9 +418,9 @@ void ProcGen::incDec(Expr* e, bool valueWanted) {
     bool post = e->kind == E_POSTINC || e->kind == E_POSTDEC;
     if (t->kind == E_SEND) {
         if (valueWanted && post) return errorAt(e, "postfix ++ or -- of a message cannot give a value");
-        emit("PUSHSYM " + sym("_" + t->text.substr(0, 57)));
+        emit("PUSHSYM " + sym("_" + t->text.substr(0, 57), t->line, t->nameCol));
         push(t->a);
-        emit("PUSHSYM " + sym(t->text.substr(0, 57)));
+        emit("PUSHSYM " + sym(t->text.substr(0, 57), t->line, t->nameCol));
         push(t->a);
         emit("SEND 0");
         emit(inc ? "INC" : "DEC");
@@ -442,7 +457,7 @@ void ProcGen::call(Expr* e, bool valueWanted) {
             if (op == 159 && integerConstant(e->list[0], &c) && c >= 0 && c <= 255) {
                 pushString(std::string(1, char(c)));  // CHR(constant): the one-byte text
             } else if (op == OP_EVALSEND) {
-                emit("PUSHSYM " + sym("EVAL"));
+                emit("PUSHSYM " + sym("EVAL", e));
                 for (Expr* a : e->list) push(a);
                 emit("EVALSEND " + std::to_string(n - 1));
             } else {
@@ -453,7 +468,7 @@ void ProcGen::call(Expr* e, bool valueWanted) {
             return;
         }
     }
-    emit("PUSHSYMNIL " + sym(e->text));
+    emit("PUSHSYMNIL " + sym(e->text, e));
     for (Expr* a : e->list) push(a);
     emit((valueWanted ? "FUNC " : "DO ") + std::to_string(n));
 }
@@ -462,7 +477,7 @@ void ProcGen::send(Expr* e, bool valueWanted) {
     size_t n = e->list.size();
     if (n > 255) return errorAt(e, "more than 255 arguments");
     std::string msg = e->text.substr(0, 57);
-    emit("PUSHSYM " + sym(msg));
+    emit("PUSHSYM " + sym(msg, e->line, e->nameCol));
     push(e->a);
     for (Expr* a : e->list) push(a);
     emit((msg == "EVAL" ? "EVALSEND " : "SEND ") + std::to_string(n));
@@ -491,7 +506,7 @@ void ProcGen::aliased(Expr* e, bool isStore) {
     Expr* field = e->b;
     if (e->fieldParens) {
         if (isStore) return errorAt(e, "cannot assign to an aliased expression");
-        if (alias->kind == E_IDENT) emit("PUSHALIAS " + sym(alias->text));
+        if (alias->kind == E_IDENT) emit("PUSHALIAS " + sym(alias->text, alias));
         else push(alias);
         emit("126");
         list(field);
@@ -502,10 +517,10 @@ void ProcGen::aliased(Expr* e, bool isStore) {
     if (alias->kind == E_IDENT) {
         const std::string& a = alias->text;
         if (isStore ? a == "M" : nameIs(a, {"M", "MEMV", "MEMVA", "MEMVAR"}))
-            return emit((isStore ? "POPMEMVAR " : "PUSHMEMVAR ") + sym(f));
+            return emit((isStore ? "POPMEMVAR " : "PUSHMEMVAR ") + sym(f, field));
         if (isStore ? nameIs(a, {"FIELD", "_FIELD"}) : nameIs(a, {"_FIE", "_FIEL", "_FIELD", "FIEL", "FIELD"}))
-            return emit((isStore ? "POPFIELD " : "PUSHFIELD ") + sym(f));
-        emit("PUSHALIAS " + sym(a));
+            return emit((isStore ? "POPFIELD " : "PUSHFIELD ") + sym(f, field));
+        emit("PUSHALIAS " + sym(a, alias));
     } else if (alias->kind == E_NUM && constIndex(alias, &v)) {
         pushInteger(v);
     } else if (alias->kind == E_MACROVAR) {
@@ -520,7 +535,7 @@ void ProcGen::aliased(Expr* e, bool isStore) {
     } else {
         return errorAt(alias, "an alias must be a name, a number or a parenthesised expression");
     }
-    emit((isStore ? "POPALIASFIELD " : "PUSHALIASFIELD ") + sym(f));
+    emit((isStore ? "POPALIASFIELD " : "PUSHALIASFIELD ") + sym(f, field));
 }
 
 bool ProcGen::isConstant(const Expr* e) const {

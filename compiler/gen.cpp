@@ -2,6 +2,8 @@
 // instruction and label emission.
 #include "compiler/gen.h"
 
+#include <algorithm>
+
 namespace xb::xbc {
 
 SymbolEntry& ModuleGen::symbol(const std::string& name) {
@@ -30,9 +32,23 @@ std::string ProcGen::newLabel() { return "L" + std::to_string(++labelCounter); }
 
 void ProcGen::label(const std::string& l) { emit(l + ":"); }
 
-std::string ProcGen::sym(const std::string& name) {
-    mod->symbol(name);
+std::string ProcGen::sym(const std::string& name) { return sym(name, line, col); }
+
+std::string ProcGen::sym(const std::string& name, const Expr* at) {
+    return at ? sym(name, at->line ? at->line : line, at->col) : sym(name);
+}
+
+std::string ProcGen::sym(const std::string& name, int atLine, int atCol) {
+    pendingSymbols.push_back({atLine, atCol, name});
     return name;
+}
+
+void ProcGen::flushSymbols() {
+    std::stable_sort(pendingSymbols.begin(), pendingSymbols.end(), [](const PendingSymbol& a, const PendingSymbol& b) {
+        return a.line != b.line ? a.line < b.line : a.col < b.col;
+    });
+    for (const PendingSymbol& p : pendingSymbols) mod->symbol(p.name);
+    pendingSymbols.clear();
 }
 
 void ProcGen::error(int c, const std::string& message) {

@@ -116,12 +116,25 @@ struct ProcGen {
     std::vector<BlockScope*> blocks;  // blocks being generated, innermost last
     int labelCounter = 0;
     bool failed = false;  // an error in the current statement
+    int genDepth = 0;     // nesting of push() (a left-leaning chain of operators is deep too)
 
     // Emission.
     void emit(const std::string& text);
     std::string newLabel();
     void label(const std::string& l);
-    std::string sym(const std::string& name);  // enters the table, returns the name
+    // Names enter the table in the order they appear in the source, not the
+    // order the code uses them (a message is pushed before its receiver):
+    // each statement's names wait here, with their positions, until
+    // flushSymbols() at the statement's end.
+    struct PendingSymbol {
+        int line, col;
+        std::string name;
+    };
+    std::vector<PendingSymbol> pendingSymbols;
+    std::string sym(const std::string& name);  // at the statement's start
+    std::string sym(const std::string& name, const Expr* at);
+    std::string sym(const std::string& name, int atLine, int atCol);
+    void flushSymbols();
 
     void error(int col, const std::string& message);
     void errorAt(const Expr* e, const std::string& message);

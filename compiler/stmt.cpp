@@ -375,6 +375,7 @@ struct StatementCompiler {
         pos = 1;
         emitLine();
         while (true) {
+            int nameCol = tk().col;
             std::string n = name("a variable name");
             if (n.empty()) return;
             Expr* init = nullptr;
@@ -383,9 +384,9 @@ struct StatementCompiler {
                 if (!(init = parseExpr())) return;
             }
             if (init) proc->push(init);
-            proc->emit("PUSHSYM " + proc->sym(n));
+            proc->emit("PUSHSYM " + proc->sym(n, line, nameCol));
             proc->emit(std::string(op) + " 1");
-            if (init) proc->emit("POPMEMVAR " + proc->sym(n));
+            if (init) proc->emit("POPMEMVAR " + proc->sym(n, line, nameCol));
             proc->vars[n] = VarInfo{V_MEMVAR, 0, {}};
             if (tk().kind != T_COMMA) break;
             ++pos;
@@ -400,7 +401,9 @@ struct StatementCompiler {
         executable();
         pos = 1;
         std::vector<std::string> names;
+        std::vector<int> cols;
         while (true) {
+            cols.push_back(tk().col);
             std::string n = name("a parameter name");
             if (n.empty()) return;
             names.push_back(n);
@@ -409,8 +412,9 @@ struct StatementCompiler {
         }
         if (!expectEnd()) return;
         emitLine();
-        for (const std::string& n : names) {
-            proc->emit("PUSHSYM " + proc->sym(n));
+        for (size_t i = 0; i < names.size(); ++i) {
+            const std::string& n = names[i];
+            proc->emit("PUSHSYM " + proc->sym(n, line, cols[i]));
             proc->vars[n] = VarInfo{V_MEMVAR, 0, {}};
         }
         proc->emit("PARAMETERS " + std::to_string(names.size()));
@@ -435,6 +439,7 @@ struct StatementCompiler {
     void doProc() {
         executable();
         pos = 1;
+        int nameCol = tk().col;
         std::string n = name("a procedure name");
         if (n.empty()) return;
         std::vector<Expr*> args;
@@ -447,7 +452,7 @@ struct StatementCompiler {
         if (!expectEnd()) return;
         if (args.size() > 255) return error(toks[0].col, "more than 255 arguments");
         emitLine();
-        proc->emit("PUSHSYMNIL " + proc->sym(n));
+        proc->emit("PUSHSYMNIL " + proc->sym(n, line, nameCol));
         for (Expr* a : args) {
             if (a->kind == E_IDENT) proc->pushRef(a);  // plain variables go by reference
             else proc->push(a);
@@ -808,6 +813,7 @@ struct StatementCompiler {
             p.emit("POPSTATIC " + std::to_string(si.slot));
         }
         p.emit("ENDPROC");
+        p.flushSymbols();
         mod->procs.push_back({"STATICS$", std::move(p.body)});
     }
 
@@ -832,6 +838,7 @@ struct StatementCompiler {
                 toks.push_back(end);
                 pool.clear();
                 statement();
+                if (proc) proc->flushSymbols();
                 if (mod->tooManyErrors()) break;
                 start = i + 1;
             }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Short runs of the two fuzz targets (part of tools/run-tests.sh; also usable
+# Short runs of the fuzz targets (part of tools/run-tests.sh; also usable
 # alone):
 #
 #   bash tools/fuzz-run.sh [SECONDS]     SECONDS per target (default
@@ -8,6 +8,7 @@
 # Builds the fuzz64 preset (clang, libFuzzer, ASan, UBSan, LeakSanitizer on
 # x86_64), writes the table seed corpus, then runs
 #   xbfuzz_macro  macro texts compiled and run      seeds: tools/fuzz/corpus
+#   xbfuzz_compile source files compiled            seeds: tools/fuzz/corpus-compile
 #   xbfuzz_dbf    a table and its memo opened, read seeds: build/fuzz64/seeds-dbf
 # one after the other. What a run adds to its corpus is kept in
 # build/fuzz64/corpus-<target> and used again by the next run. Logs go to
@@ -68,8 +69,8 @@ if ! cmake --preset fuzz64 >"$LOGDIR/fuzz64-configure.log" 2>&1; then
   echo "FAILED: fuzz64: configure"
   exit 1
 fi
-echo "==> [fuzz64] build xbfuzz_macro xbfuzz_dbf (-j$JOBS)"
-if ! cmake --build "$BUILD" -j"$JOBS" --target xbfuzz_macro xbfuzz_dbf >"$LOGDIR/fuzz64-build.log" 2>&1; then
+echo "==> [fuzz64] build xbfuzz_macro xbfuzz_compile xbfuzz_dbf (-j$JOBS)"
+if ! cmake --build "$BUILD" -j"$JOBS" --target xbfuzz_macro xbfuzz_compile xbfuzz_dbf >"$LOGDIR/fuzz64-build.log" 2>&1; then
   grep -n -m 40 -E 'error|Error' "$LOGDIR/fuzz64-build.log"
   echo "(full log: $LOGDIR/fuzz64-build.log)"
   echo "FAILED: fuzz64: build"
@@ -116,6 +117,7 @@ run_target() {
 }
 
 run_target xbfuzz_macro tools/fuzz/corpus -max_len=4096 -dict=tools/fuzz/macro.dict
+run_target xbfuzz_compile tools/fuzz/corpus-compile -max_len=8192
 run_target xbfuzz_dbf "$BUILD/seeds-dbf" -max_len=8192
 
 [ "$findings" = 0 ]

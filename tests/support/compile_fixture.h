@@ -23,12 +23,16 @@ inline std::string readSourceFile(const std::string& relative) {
     return s.str();
 }
 
+using Files = std::vector<std::pair<std::string, std::string>>;
+
 struct Compiled {
     bool ok = false;
     xbc::CompiledProgram program;
     std::vector<pp::Diagnostic> diags;
     std::string errors;  // every diagnostic, one per line
 
+    Compiled(const std::string& name, const std::string& text, bool warnings = false)
+        : Compiled(std::vector<std::pair<std::string, std::string>>{{name, text}}, warnings) {}
     explicit Compiled(const std::vector<std::pair<std::string, std::string>>& files, bool warnings = false) {
         std::vector<xbc::SourceFile> sources;
         for (const auto& f : files) sources.push_back({f.first, f.second});
