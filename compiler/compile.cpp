@@ -71,7 +71,7 @@ bool compileProgram(const std::vector<SourceFile>& files, const CompileOptions& 
                 ok = false;
             }
         }
-    if (ok && !appMain && !mods.empty()) {
+    if (ok && options.needsMain && !appMain && !mods.empty()) {
         const ModuleGen& first = mods[0];
         if (first.symbols.empty() || !first.symbols[0].isProc || first.symbols[0].scope != SCOPE_PUBLIC) {
             mods[0].error(first.symbols.empty() ? 0 : first.symbols[0].defLine, 0,
