@@ -41,6 +41,7 @@ TEST(CompilerGolden, StandardModulesCompileToTheirAssembledBytes) {
         ASSERT_TRUE(pcasm::assemble(text.data(), text.size(), &ref, &err)) << err.message;
         const pcasm::AsmModule& got = c.program.modules[i];
 
+        EXPECT_STREQ(got.name, ref.name);  // a module is named after its file
         ASSERT_EQ(got.count, ref.count);
         for (uint32_t n = 1; n < ref.count; ++n) {
             EXPECT_STREQ(got.pristine[n].name, ref.pristine[n].name) << "entry " << n;
