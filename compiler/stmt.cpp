@@ -291,6 +291,14 @@ struct StatementCompiler {
     }
 
     void staticDecl() {
+        staticItems();
+        // The initialisers' nodes live as long as the module, also when the
+        // statement failed after one of them was recorded.
+        for (auto& n : pool.nodes) mod->staticPool.nodes.push_back(std::move(n));
+        pool.nodes.clear();
+    }
+
+    void staticItems() {
         bool fileLevel = !proc;
         declarationCheck("STATIC");
         pos = 1;
@@ -315,11 +323,8 @@ struct StatementCompiler {
                 continue;
             }
             expectEnd();
-            break;
+            return;
         }
-        // The initialisers' nodes live as long as the module.
-        for (auto& n : pool.nodes) mod->staticPool.nodes.push_back(std::move(n));
-        pool.nodes.clear();
     }
 
     void memvarDecl() {

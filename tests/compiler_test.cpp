@@ -248,6 +248,7 @@ const ErrorCase kErrors[] = {
     {"FirstEntryMustBePublic", "STATIC PROCEDURE P\n",
      "t.prg:1: error: the program starts with the first procedure of the first file, which must be a public "
      "procedure\n"},
+    {"StaticInitialiserThenAnError", "STATIC s := 1, 2\nPROCEDURE P\n", "t.prg:1:16: error: expected a variable name\n"},
     {"ByReferenceNeedsAVariable", "PROCEDURE P\nF(@1)\n", "t.prg:2:4: error: expected a variable after @\n"},
 };
 
