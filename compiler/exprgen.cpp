@@ -490,7 +490,7 @@ void ProcGen::block(Expr* e) {
     blocks.push_back(&scope);
     emit("PUSHBLOCK {");
     if (!e->params.empty()) emit("FRAME " + std::to_string(e->params.size()) + " 0");
-    emit("LINE " + std::to_string(line));
+    emit(lineOpcode(line));
     list(e);
     emit("ENDBLOCK");
     emit("}");

@@ -61,6 +61,8 @@ void ProcGen::errorAt(const Expr* e, const std::string& message) {
     mod->error(e->line ? e->line : line, e->col, message);
 }
 
+std::string lineOpcode(int line) { return "LINE " + std::to_string(line > 65535 ? 65535 : line); }
+
 std::string nameFromFile(const std::string& file) {
     size_t slash = file.find_last_of("/\\:");
     std::string base = slash == std::string::npos ? file : file.substr(slash + 1);

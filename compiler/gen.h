@@ -164,6 +164,10 @@ struct ProcGen {
 // Upper-case name of the module/implicit procedure made from a file name.
 std::string nameFromFile(const std::string& file);
 
+// The LINE instruction of a source line. Its operand has 16 bits: lines
+// beyond 65,535 are all recorded as 65,535.
+std::string lineOpcode(int line);
+
 // Escapes bytes for a quoted string of the assembler text.
 std::string asmQuote(const std::string& bytes);
 

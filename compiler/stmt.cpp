@@ -137,7 +137,7 @@ struct StatementCompiler {
         return toks[pos++].text;
     }
 
-    void emitLine() { proc->emit("LINE " + std::to_string(line)); }
+    void emitLine() { proc->emit(lineOpcode(line)); }
 
     // ----- statements -----
 
@@ -813,7 +813,7 @@ struct StatementCompiler {
         for (const StaticInit& si : mod->staticInits) {
             p.line = si.line;
             p.col = si.value->col;
-            p.emit("LINE " + std::to_string(si.line));
+            p.emit(lineOpcode(si.line));
             p.push(si.value);
             p.emit("POPSTATIC " + std::to_string(si.slot));
         }

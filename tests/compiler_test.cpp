@@ -206,6 +206,15 @@ TEST(CompilerSymbols, StatementsBeforeTheFirstProcedureFormOneNamedAfterTheFile)
               "LINE 0; LINE 1; PUSHSYMNIL 2; ONE; DO 1; LINE 2; PUSHSYMNIL 3; DO 0; ENDPROC");
 }
 
+TEST(CompilerLines, LinesBeyond65535AreRecordedAs65535) {
+    std::string src = "PROCEDURE P\n" + std::string(65533, '\n') + "F(1)\nF(2)\nF(3)\n";
+    test::Compiled c("t.prg", src);
+    ASSERT_TRUE(c.ok) << c.errors;
+    EXPECT_EQ(shape(c.program.modules[0], "P"),
+              "LINE 0; LINE 65535; PUSHSYMNIL 2; ONE; DO 1; LINE 65535; PUSHSYMNIL 2; PUSHWORD 2; DO 1; "
+              "LINE 65535; PUSHSYMNIL 2; PUSHWORD 3; DO 1; ENDPROC");
+}
+
 TEST(CompilerStrings, LongLiteralsArePiecesJoinedWithPlus) {
     std::string text(600, 'x');
     test::Compiled c("t.prg", "PROCEDURE P\nF(\"" + text + "\")\n");
