@@ -5,7 +5,7 @@
 // ends with the program's exit code. The child's ? and ?? write to standard
 // output as console programs do (a new line before the values, blanks
 // between them), and its error output (Error.txt) is kept in a scratch
-// folder; the parent collects standard output, standard error, the log and
+// folder, which is also the child's working folder; the parent collects standard output, standard error, the log and
 // the exit code.
 //
 //   xb::test::PrgResult r = xb::test::runProgram({{"hello.prg", "? 'hi'"}});
@@ -109,6 +109,7 @@ inline PrgResult runProgram(const std::vector<std::pair<std::string, std::string
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
+        if (chdir(scratch.dir.c_str()) != 0) _exit(126);  // files the program makes go to the scratch folder
         close(out[0]);
         close(err[0]);
         static std::vector<pcasm::AsmModule> modules;
