@@ -117,7 +117,7 @@ run_target() {
 }
 
 run_target xbfuzz_macro tools/fuzz/corpus -max_len=4096 -dict=tools/fuzz/macro.dict
-run_target xbfuzz_compile tools/fuzz/corpus-compile -max_len=8192
+run_target xbfuzz_compile tools/fuzz/corpus-compile -max_len=8192 -dict=tools/fuzz/compile.dict
 run_target xbfuzz_dbf "$BUILD/seeds-dbf" -max_len=8192
 
 [ "$findings" = 0 ]
