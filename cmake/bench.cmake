@@ -20,6 +20,12 @@ endif()
 # The macro compiler benchmark (bench/macro/run.sh): `--target xbmacrobench`.
 add_executable(xbmacrobench EXCLUDE_FROM_ALL bench/macro/macro_bench.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
 target_include_directories(xbmacrobench PRIVATE ${CMAKE_SOURCE_DIR})
+# The source compiler benchmark (bench/compile/run.sh): `--target xbcompilebench`.
+if(TARGET xbcompiler)
+  add_executable(xbcompilebench EXCLUDE_FROM_ALL bench/compile/compile_bench.cpp $<TARGET_OBJECTS:xbcore>
+    $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbcompiler>)
+  target_include_directories(xbcompilebench PRIVATE ${CMAKE_SOURCE_DIR})
+endif()
 add_executable(xbgcbench EXCLUDE_FROM_ALL bench/gc_bench.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
 target_include_directories(xbgcbench PRIVATE ${CMAKE_SOURCE_DIR})
 # The index engine against SQLite's indexes (bench/ntx_run.sh).

@@ -8,6 +8,8 @@
 #
 #   xbfuzz_macro  compiles every input as macro text and runs the code
 #                 (seed corpus: tools/fuzz/corpus, dictionary tools/fuzz/macro.dict)
+#   xbfuzz_compile  compiles every input as a source file
+#                 (seed corpus: tools/fuzz/corpus-compile)
 #   xbfuzz_dbf    opens an input as a table with its memo file and reads it
 #                 (seed corpus: made by tools/fuzz/make_dbf_seeds.py)
 #   xbfuzz_pp     preprocesses an input as source text after the standard
@@ -25,6 +27,11 @@ endif()
 add_executable(xbfuzz_macro tools/fuzz/macro_fuzz.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
 target_include_directories(xbfuzz_macro PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(xbfuzz_macro PRIVATE -fsanitize=fuzzer)
+
+add_executable(xbfuzz_compile tools/fuzz/compile_fuzz.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>
+  $<TARGET_OBJECTS:xbcompiler>)
+target_include_directories(xbfuzz_compile PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(xbfuzz_compile PRIVATE -fsanitize=fuzzer)
 
 # The table engine needs no virtual machine: the target carries its own
 # stand-ins for the few Item-making calls, so it takes the engine's files

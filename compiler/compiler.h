@@ -27,6 +27,9 @@ struct SourceFile {
 struct CompileOptions {
     pp::Options pp;         // include folders, definitions, the file reader, the standard header
     bool warnings = false;  // -w: undeclared variables, unreachable code
+    // false: the files are modules for an image that gets its main procedure
+    // elsewhere (the standard modules), so the first entry need not be one.
+    bool needsMain = true;
 };
 
 // One module per source file, in the order the files were given.

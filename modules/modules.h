@@ -1,7 +1,8 @@
 // The compiled modules of the image: each one's module symbol table (entry 0
 // zero), its pristine image copy, and its procedures' pcode. The byte arrays
-// are generated from the modules/*.xbasm sources (tools/genmodules.sh) and
-// checked in; a test keeps the two in step.
+// are generated from the modules/*.prg sources (tools/genmodules.sh) and
+// checked in; tests keep them in step with the sources and with the
+// assembler texts modules/*.xbasm.
 #pragma once
 #include <cstdint>
 

@@ -8,6 +8,7 @@
 # Builds the fuzz64 preset (clang, libFuzzer, ASan, UBSan, LeakSanitizer on
 # x86_64), writes the table seed corpus, then runs
 #   xbfuzz_macro  macro texts compiled and run      seeds: tools/fuzz/corpus
+#   xbfuzz_compile source files compiled            seeds: tools/fuzz/corpus-compile
 #   xbfuzz_dbf    a table and its memo opened, read seeds: build/fuzz64/seeds-dbf
 #   xbfuzz_pp     source text preprocessed          seeds: tools/fuzz/corpus-pp
 # one after the other. What a run adds to its corpus is kept in
@@ -69,8 +70,8 @@ if ! cmake --preset fuzz64 >"$LOGDIR/fuzz64-configure.log" 2>&1; then
   echo "FAILED: fuzz64: configure"
   exit 1
 fi
-echo "==> [fuzz64] build xbfuzz_macro xbfuzz_dbf xbfuzz_pp (-j$JOBS)"
-if ! cmake --build "$BUILD" -j"$JOBS" --target xbfuzz_macro xbfuzz_dbf xbfuzz_pp >"$LOGDIR/fuzz64-build.log" 2>&1; then
+echo "==> [fuzz64] build xbfuzz_macro xbfuzz_compile xbfuzz_dbf xbfuzz_pp (-j$JOBS)"
+if ! cmake --build "$BUILD" -j"$JOBS" --target xbfuzz_macro xbfuzz_compile xbfuzz_dbf xbfuzz_pp >"$LOGDIR/fuzz64-build.log" 2>&1; then
   grep -n -m 40 -E 'error|Error' "$LOGDIR/fuzz64-build.log"
   echo "(full log: $LOGDIR/fuzz64-build.log)"
   echo "FAILED: fuzz64: build"
@@ -117,6 +118,7 @@ run_target() {
 }
 
 run_target xbfuzz_macro tools/fuzz/corpus -max_len=4096 -dict=tools/fuzz/macro.dict
+run_target xbfuzz_compile tools/fuzz/corpus-compile -max_len=8192 -dict=tools/fuzz/compile.dict
 run_target xbfuzz_dbf "$BUILD/seeds-dbf" -max_len=8192
 run_target xbfuzz_pp tools/fuzz/corpus-pp -max_len=4096 -dict=tools/fuzz/pp.dict
 

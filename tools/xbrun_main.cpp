@@ -13,10 +13,13 @@
 //   xbrun --emit-module ID [--header] FILE
 //                            C++ source that embeds FILE's module (how the
 //                            compiled modules are made, tools/genmodules.sh).
+// FILE is assembler text, or source text when its name ends in ".prg"
+// (compiled alone by the source compiler).
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "compiler/compiler.h"
 #include "image/startup.h"
 #include "image/symbols.h"
 #include "modules/app_main.h"
@@ -68,9 +71,24 @@ bool readWhole(const char* name, std::string* text, std::string* why) {
     return ok;
 }
 
+// A source file (.prg) is compiled alone as a module of the image.
+bool compileFile(const char* name, const std::string& text, pcasm::AsmModule* m, std::string* why) {
+    xbc::CompileOptions options;
+    options.needsMain = false;
+    xbc::CompiledProgram program;
+    std::vector<pp::Diagnostic> diags;
+    bool ok = xbc::compileProgram({{name, text}}, options, &program, &diags);
+    for (const pp::Diagnostic& d : diags) *why += (why->empty() ? "" : "\n") + pp::formatDiagnostic(d);
+    if (!ok) return false;
+    *m = program.modules[0];
+    return true;
+}
+
 bool assembleFile(const char* name, pcasm::AsmModule* m, std::string* why) {
     std::string text;
     if (!readWhole(name, &text, why)) return false;
+    size_t n = std::strlen(name);
+    if (n > 4 && std::strcmp(name + n - 4, ".prg") == 0) return compileFile(name, text, m, why);
     pcasm::AsmError e{};
     if (!pcasm::assemble(text.data(), text.size(), m, &e)) {
         *why = e.message;
