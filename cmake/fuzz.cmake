@@ -10,8 +10,11 @@
 #                 (seed corpus: tools/fuzz/corpus, dictionary tools/fuzz/macro.dict)
 #   xbfuzz_dbf    opens an input as a table with its memo file and reads it
 #                 (seed corpus: made by tools/fuzz/make_dbf_seeds.py)
+#   xbfuzz_payload
+#                 reads an input as the program an executable carries and
+#                 assembles its modules (seed corpus: tools/fuzz/payload-seeds)
 #
-# tools/run-tests.sh runs both for a short while (tools/fuzz-run.sh); the
+# tools/run-tests.sh runs them for a short while (tools/fuzz-run.sh); the
 # README says how to run them longer.
 if(NOT XB_FUZZ)
   return()
@@ -33,3 +36,9 @@ add_executable(xbfuzz_dbf tools/fuzz/dbf_open_fuzz.cpp
   ${XB_FUZZ_PLATFORM})
 target_include_directories(xbfuzz_dbf PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(xbfuzz_dbf PRIVATE -fsanitize=fuzzer)
+
+# The program an executable carries: the container and the assembler behind it.
+add_executable(xbfuzz_payload tools/fuzz/payload_fuzz.cpp tools/xbc/payload.cpp
+  $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
+target_include_directories(xbfuzz_payload PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(xbfuzz_payload PRIVATE -fsanitize=fuzzer)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Short runs of the two fuzz targets (part of tools/run-tests.sh; also usable
+# Short runs of the fuzz targets (part of tools/run-tests.sh; also usable
 # alone):
 #
 #   bash tools/fuzz-run.sh [SECONDS]     SECONDS per target (default
@@ -9,11 +9,13 @@
 # x86_64), writes the table seed corpus, then runs
 #   xbfuzz_macro  macro texts compiled and run      seeds: tools/fuzz/corpus
 #   xbfuzz_dbf    a table and its memo opened, read seeds: build/fuzz64/seeds-dbf
+#   xbfuzz_payload an executable's program decoded and assembled
+#                                                   seeds: tools/fuzz/payload-seeds
 # one after the other. What a run adds to its corpus is kept in
 # build/fuzz64/corpus-<target> and used again by the next run. Logs go to
 # build/logs/fuzz-<target>.log.
 #
-# Exit code: 0 when both ran clean; 1 on a finding (a crash, a sanitizer
+# Exit code: 0 when all ran clean; 1 on a finding (a crash, a sanitizer
 # report, a leak, an input running longer than XB_FUZZ_TIMEOUT seconds,
 # default 60) or when the build fails, with the crashing input's path and a
 # command that replays it; 3 when clang with libFuzzer cannot be installed or
@@ -21,7 +23,7 @@
 # "SKIPPED: fuzz runs (<why>)".
 #
 # Environment: XB_FUZZ_SECONDS, XB_FUZZ_TIMEOUT, XB_FUZZ_OPTIONS (more
-# libFuzzer options for both runs, e.g. -max_len=16384), XB_JOBS (build
+# libFuzzer options for every run, e.g. -max_len=16384), XB_JOBS (build
 # jobs, default 2), and what tools/host-setup.sh reads (XB_NO_INSTALL=1, ...).
 
 set -u -o pipefail
@@ -68,8 +70,8 @@ if ! cmake --preset fuzz64 >"$LOGDIR/fuzz64-configure.log" 2>&1; then
   echo "FAILED: fuzz64: configure"
   exit 1
 fi
-echo "==> [fuzz64] build xbfuzz_macro xbfuzz_dbf (-j$JOBS)"
-if ! cmake --build "$BUILD" -j"$JOBS" --target xbfuzz_macro xbfuzz_dbf >"$LOGDIR/fuzz64-build.log" 2>&1; then
+echo "==> [fuzz64] build xbfuzz_macro xbfuzz_dbf xbfuzz_payload (-j$JOBS)"
+if ! cmake --build "$BUILD" -j"$JOBS" --target xbfuzz_macro xbfuzz_dbf xbfuzz_payload >"$LOGDIR/fuzz64-build.log" 2>&1; then
   grep -n -m 40 -E 'error|Error' "$LOGDIR/fuzz64-build.log"
   echo "(full log: $LOGDIR/fuzz64-build.log)"
   echo "FAILED: fuzz64: build"
@@ -117,5 +119,6 @@ run_target() {
 
 run_target xbfuzz_macro tools/fuzz/corpus -max_len=4096 -dict=tools/fuzz/macro.dict
 run_target xbfuzz_dbf "$BUILD/seeds-dbf" -max_len=8192
+run_target xbfuzz_payload tools/fuzz/payload-seeds -max_len=8192
 
 [ "$findings" = 0 ]
