@@ -39,12 +39,6 @@ Handle stdOutput();  // GetStdHandle(STD_OUTPUT_HANDLE)
 Handle stdError();
 Handle stdInput();
 bool isTerminal(Handle h);  // a console / terminal rather than a file or pipe
-// The line end of the target's text files and consoles.
-#ifdef _WIN32
-inline constexpr char LINE_END[] = "\r\n";
-#else
-inline constexpr char LINE_END[] = "\n";
-#endif
 void messageBox(const char* text, const char* caption);  // MessageBoxA; POSIX: standard error
 void messageBox(const char* text, const char* caption, uint32_t style);  // MB_* style bits
 
@@ -96,9 +90,6 @@ int currentDirectory(char* buf, int size);  // length written, 0 on failure
 // current directory), with critical-error boxes off during the query.
 bool diskFreeSpace(const char* root, uint64_t* freeBytes);
 bool fileExists(const char* name);  // FindFirstFileA/FindClose
-// Lets a file written by the program be started as a program (POSIX: the
-// execute bits where the read bits are; Win32 has nothing to do).
-bool makeExecutable(const char* name);
 uint32_t setErrorMode(uint32_t mode);  // returns the previous mode (no effect on POSIX)
 
 // ---- serial line (GetCommState/SetCommState), reduced to what the runtime uses

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/line_end.h"
 #include "platform/platform.h"
 #include "runtime/files.h"
 #include "runtime/setkey.h"

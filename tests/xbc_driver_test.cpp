@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -291,5 +292,58 @@ TEST_F(XbcDriver, AWindowedProgramShowsItsOutputInBoxes) {
     EXPECT_EQ(r.err, "QOUT: hola\nQOUT:  \nQOUT:         42\nQOUT: x\nQOUT: !\nError: aviso\n");
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// xbrun's own handling of files: the log beside the first file wherever the
+// run starts from, `--` ending the list of files, the usage.
+class XbrunFiles : public ::testing::Test {
+protected:
+    test::ProgramRun run;
+    std::string xbrun;
+    void SetUp() override {
+        xbrun = run.copyProgram("xbrun");
+        if (xbrun.empty()) GTEST_SKIP() << "xbrun was not built (build all targets)";
+    }
+};
+
+TEST_F(XbrunFiles, TheLogIsWrittenBesideTheFirstFile) {
+    std::error_code ec;
+    std::filesystem::create_directories(run.path("sub"), ec);
+    std::filesystem::create_directories(run.path("elsewhere"), ec);
+    run.write("sub/fails.xbasm", kFails);
+    Captured r = test::runCaptured(run, xbrun, {"../sub/fails.xbasm"}, run.path("elsewhere"));
+    EXPECT_EQ(r.exitCode, 1);
+    std::string log = run.read("sub/Error.txt");
+    EXPECT_EQ(log.rfind("Error BASE/1001", 0), 0u) << log;
+    EXPECT_EQ(r.err, log);
+    EXPECT_EQ(run.read("elsewhere/Error.txt"), "<missing>");
+    EXPECT_EQ(run.read("Error.txt"), "<missing>");  // not beside xbrun either
+}
+
+TEST_F(XbrunFiles, ADoubleDashEndsTheFiles) {
+    run.write("hello.xbasm", kHello);
+    run.write("helper.xbasm", kHelper);
+    // "more.prg" after -- is a parameter, not a file to compile
+    Captured r = test::runCaptured(run, xbrun, {"hello.xbasm", "helper.xbasm", "--", "more.prg"}, run.dir);
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_EQ(unixLines(r.out), "\nhola         42more.prg!");
+    // without it, a missing helper file is an error before anything runs
+    Captured m = test::runCaptured(run, xbrun, {"hello.xbasm", "missing.xbasm"}, run.dir);
+    EXPECT_EQ(m.exitCode, 2);
+    EXPECT_EQ(m.err, "missing.xbasm:0: error: cannot open (error 2)\n");
+    EXPECT_EQ(m.out, "");
+}
+
+TEST_F(XbrunFiles, HelpPrintsTheUsage) {
+    Captured r = test::runCaptured(run, xbrun, {"--help"}, run.dir);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("usage: xbrun FILE.prg"), std::string::npos) << r.out;
+    Captured none = test::runCaptured(run, xbrun, {}, run.dir);
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_NE(none.err.find("usage: xbrun"), std::string::npos) << none.err;
+}
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "platform/posix/internal.h"
+#include "platform/executable.h"
 #include "platform/platform.h"
 
 namespace xb::os {

@@ -1,5 +1,6 @@
 // Execute permission for files the program writes: Windows runs any file
 // named .exe, so there is nothing to do.
+#include "platform/executable.h"
 #include "platform/platform.h"
 
 namespace xb::os {

@@ -133,7 +133,7 @@ bool loadProgram(const std::vector<std::string>& files, const CompileOptions& op
         out->assembled.push_back(m);
         out->modules[i] = m;
     }
-    if (ok && !sources.empty()) {
+    if (!sources.empty()) {  // every file's errors are reported, not only the first failing one's
         CompileOptions o = options;
         if (!o.pp.readFile) o.pp.readFile = readIncludeFile;
         if (!compileProgram(sources, o, &out->compiled, diags) ||
