@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tools/asm/disassembler.h"
 
 using namespace xb;

@@ -99,6 +99,12 @@ protected:
 
     Captured xbcRun(const std::vector<std::string>& args) { return test::runCaptured(run, xbc, args, run.dir); }
     std::string exe(const std::string& stem) const { return run.path((stem + kExe).c_str()); }
+    // Writes a file that is to be run as a program.
+    void writeProgram(const std::string& stem, const std::string& bytes) {
+        std::string p = run.write((stem + kExe).c_str(), bytes);
+        std::error_code ec;
+        std::filesystem::permissions(p, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    }
     Captured program(const std::string& stem, const std::vector<std::string>& args = {}) {
         return test::runCaptured(run, exe(stem), args, run.dir);
     }
@@ -254,14 +260,14 @@ TEST_F(XbcDriver, TheRunnerRefusesAMissingOrDamagedProgram) {
     size_t at = good.find("proc HELLO");
     ASSERT_NE(at, std::string::npos);
     damaged[at + 5] = 'J';
-    run.write((std::string("damaged") + kExe).c_str(), damaged);
+    writeProgram("damaged", damaged);
     Captured d = program("damaged");
     EXPECT_EQ(d.exitCode, 2);
     EXPECT_NE(d.err.find("damaged program"), std::string::npos) << d.err;
     EXPECT_NE(d.err.find("checksum"), std::string::npos) << d.err;
     EXPECT_EQ(d.out, "");
     // the trailer cut off
-    run.write((std::string("cut") + kExe).c_str(), good.substr(0, good.size() - 5));
+    writeProgram("cut", good.substr(0, good.size() - 5));
     Captured c = program("cut");
     EXPECT_EQ(c.exitCode, 2);
     EXPECT_NE(c.err.find("no program attached"), std::string::npos) << c.err;
