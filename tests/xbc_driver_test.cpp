@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -353,3 +354,49 @@ TEST_F(XbrunFiles, HelpPrintsTheUsage) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// A Windows executable made on Linux: the native xbc with the Windows runner
+// of the win32 build beside it, run under Wine. Runs when that build and a
+// ready Wine prefix (tools/wine-env.sh) are there, else it is skipped.
+TEST(XbcCrossTarget, AWindowsExecutableMadeOnLinuxRunsUnderWine) {
+    namespace fs = std::filesystem;
+    test::ProgramRun run;
+    std::string xbc = run.copyProgram("xbc");
+    if (xbc.empty()) GTEST_SKIP() << "xbc was not built";
+    fs::path winRunner = fs::path(test::ProgramRun::buildDir()).parent_path() / "win32" / "xbrunner.exe";
+    std::error_code ec;
+    if (!fs::is_regular_file(winRunner, ec)) GTEST_SKIP() << "no win32 build beside this one";
+    fs::copy_file(winRunner, fs::path(run.dir) / "xbrunner.exe", ec);
+    ASSERT_FALSE(ec) << ec.message();
+    run.write("hello.xbasm", kHello);
+    run.write("helper.xbasm", kHelper);
+    Captured c = test::runCaptured(run, xbc, {"--target", "win32", "-o", "hello.exe", "hello.xbasm", "helper.xbasm"},
+                                   run.dir);
+    ASSERT_EQ(c.exitCode, 0) << c.err;
+    std::string exe = run.read("hello.exe");
+    ASSERT_EQ(exe.substr(0, 2), "MZ");
+    xbc::ProgramPayload p;
+    std::string why;
+    ASSERT_EQ(xbc::decodePayload(reinterpret_cast<const uint8_t*>(exe.data()), exe.size(), &p, &why),
+              xbc::PayloadStatus::Found)
+        << why;
+    EXPECT_EQ(p.modules.size(), 2u);
+
+    const char* home = std::getenv("HOME");
+    const char* prefix = std::getenv("XB_WINEPREFIX");
+    std::string wprefix = prefix ? prefix : std::string(home ? home : "") + "/.xbwine";
+    if (!fs::exists(wprefix + "/.xb-ready", ec) || std::system("command -v wine > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no ready Wine prefix";
+    std::string script = "cd '" + run.dir + "' && . '" + std::string(XB_SOURCE_DIR) +
+                         "/tools/wine-env.sh' && xb_wine_run 120 hello.exe mundo > out.txt 2> err.txt";
+    Captured w = test::runCaptured(run, "/bin/bash", {"-c", script}, run.dir);
+    EXPECT_EQ(w.exitCode, 3) << run.read("err.txt");
+    EXPECT_EQ(run.read("out.txt"), "\r\nhola         42mundo!");
+    EXPECT_EQ(run.read("Error.txt"), "aviso");
+}
+
+}  // namespace
+#endif
