@@ -1,9 +1,14 @@
-# The two programs built from the runtime:
+# The programs built from the runtime:
 #   comtest  the program the image carries: the runtime, the standard modules,
 #            the application module(s) modules/app_*.cpp and its entry file.
-#   xbrun    the runtime, the pcode assembler and the compiled modules; runs a
-#            module written in assembler text (--list shows the compiled
-#            modules, the application module among them).
+#   xbrun    the runtime, the source compiler, the pcode assembler and the
+#            compiled modules; runs source and assembler files (--list shows
+#            the compiled modules, the application module among them).
+#   xbc      the compiler driver: writes assembler text, C++ modules, or
+#            executables made of a prebuilt runner and the compiled program.
+#   xbrunner the prebuilt runner xbc copies (xbrunnerw: its windowed twin,
+#            Windows only).
+# xbrun, xbdb, xbc and xbrunner are console programs on every target.
 # A target is defined only once its entry file exists, so the tree configures
 # while the entry files are still being written.
 #
@@ -39,9 +44,52 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/comtest_main.cpp)
     $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbstdmodules>)
 endif()
 
+# A console-subsystem program (on Windows too).
+function(xb_console_program name)
+  add_executable(${name} ${ARGN} ${XB_WIN32_RESOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  if(WIN32)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tools/win32)
+  endif()
+endfunction()
+
+# What xbrun, xbc and the runner share: the program's inputs, the payload an
+# executable carries, the image of modules held in memory.
+file(GLOB XB_DRIVER_SOURCES CONFIGURE_DEPENDS tools/xbc/*.cpp)
+list(FILTER XB_DRIVER_SOURCES EXCLUDE REGEX "_main\\.cpp$")
+if(XB_DRIVER_SOURCES)
+  add_library(xbdriver OBJECT ${XB_DRIVER_SOURCES})
+  target_include_directories(xbdriver PUBLIC ${CMAKE_SOURCE_DIR})
+endif()
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbrun_main.cpp)
-  xb_program(xbrun tools/xbrun_main.cpp tools/xbrun_shell.cpp ${XB_APP_MODULES}
-    $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbcompiler> $<TARGET_OBJECTS:xbstdmodules>)
+  xb_console_program(xbrun tools/xbrun_main.cpp tools/xbrun_shell.cpp ${XB_APP_MODULES}
+    $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbcompiler> $<TARGET_OBJECTS:xbdriver>
+    $<TARGET_OBJECTS:xbstdmodules>)
+endif()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbc/runner_main.cpp)
+  xb_console_program(xbrunner tools/xbc/runner_main.cpp
+    $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbcompiler> $<TARGET_OBJECTS:xbdriver>
+    $<TARGET_OBJECTS:xbstdmodules>)
+  if(WIN32)
+    xb_program(xbrunnerw tools/xbc/runner_main.cpp
+      $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbcompiler> $<TARGET_OBJECTS:xbdriver>
+      $<TARGET_OBJECTS:xbstdmodules>)
+    target_compile_definitions(xbrunnerw PRIVATE XB_RUNNER_GUI=1)
+  endif()
+endif()
+
+# xbc finds the runners beside itself: building it builds them.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbc/xbc_main.cpp)
+  xb_console_program(xbc tools/xbc/xbc_main.cpp
+    $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbcompiler> $<TARGET_OBJECTS:xbdriver>
+    $<TARGET_OBJECTS:xbstdmodules>)
+  add_dependencies(xbc xbrunner)
+  if(WIN32)
+    add_dependencies(xbc xbrunnerw)
+  endif()
 endif()
 
 # xbdb: the table and index tool (info, dump, check, reindex). A console

@@ -15,8 +15,11 @@
 #   xbfuzz_pp     preprocesses an input as source text after the standard
 #                 header (seed corpus: tools/fuzz/corpus-pp, dictionary
 #                 tools/fuzz/pp.dict)
+#   xbfuzz_payload
+#                 reads an input as the program an executable carries and
+#                 assembles its modules (seed corpus: tools/fuzz/payload-seeds)
 #
-# tools/run-tests.sh runs each for a short while (tools/fuzz-run.sh); the
+# tools/run-tests.sh runs them for a short while (tools/fuzz-run.sh); the
 # README says how to run them longer.
 if(NOT XB_FUZZ)
   return()
@@ -49,3 +52,9 @@ file(GLOB XB_FUZZ_PP_SOURCES CONFIGURE_DEPENDS pp/*.cpp)
 add_executable(xbfuzz_pp tools/fuzz/pp_fuzz.cpp ${XB_FUZZ_PP_SOURCES})
 target_include_directories(xbfuzz_pp PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(xbfuzz_pp PRIVATE -fsanitize=fuzzer)
+
+# The program an executable carries: the container and the assembler behind it.
+add_executable(xbfuzz_payload tools/fuzz/payload_fuzz.cpp tools/xbc/payload.cpp
+  $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
+target_include_directories(xbfuzz_payload PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(xbfuzz_payload PRIVATE -fsanitize=fuzzer)

@@ -10,7 +10,7 @@ add_subdirectory(${XB_GTEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL
 
 file(GLOB_RECURSE XB_TEST_SOURCES CONFIGURE_DEPENDS tests/*.cpp)
 set(XB_TEST_OBJECTS $<TARGET_OBJECTS:xbcore>)
-foreach(lib xbasm xbcompiler xbstdmodules)
+foreach(lib xbasm xbcompiler xbdriver xbstdmodules)
   if(TARGET ${lib})
     list(APPEND XB_TEST_OBJECTS $<TARGET_OBJECTS:${lib}>)
   endif()

@@ -28,7 +28,8 @@ void report(const char*, uint32_t, uintptr_t) {
     errorOutput("\r\n", 2);
     uint32_t n = crashCallStack(crashText, sizeof crashText);
     errorOutput(crashText, n);
-    outputMessageBox(crashText, "Error de Protecci\xF3n General", 0x2000);
+    // A console program has written the call stack to standard error already.
+    if (!outputIsConsole()) outputMessageBox(crashText, "Error de Protecci\xF3n General", 0x2000);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The output functions of pcode: OUTERR and OUTSTD write their arguments as
-// pieces (a blank between two arguments), QOUT and QQOUT show each argument
-// in a message box, SETCOLOR reports the one colour text there is.
+// pieces (a blank between two arguments); QOUT and QQOUT hand each argument
+// to the console output (standard output in a console program, a message box
+// each in the windowed product), QOUT after starting a new line; SETCOLOR
+// reports the one colour text there is.
 #include "vm/function.h"
 #include "runtime/display.h"
 #include "runtime/memory.h"
@@ -27,14 +29,6 @@ void writePieces(void (*write)(const char*, uint32_t)) {
     }
 }
 
-void showArguments() {
-    for (uint32_t i = 1; i <= paramCount(); ++i) {
-        if (i > 1) showBox(" ", 1, "QOUT", 0);
-        DisplayText t = displayText(argument(i));
-        showBox(t.text, t.length, "QOUT", 0);
-    }
-}
-
 }  // namespace
 
 XB_NATIVE(fnOUTERR, "OUTERR") {
@@ -48,13 +42,13 @@ XB_NATIVE(fnOUTSTD, "OUTSTD") {
 }
 
 XB_NATIVE(fnQQOUT, "QQOUT") {
-    showArguments();
+    writePieces(consoleOutput);
     return 0;
 }
 
 XB_NATIVE(fnQOUT, "QOUT") {
-    // The new-line step has nothing to move on a screenless process.
-    showArguments();
+    consoleNewLine();
+    writePieces(consoleOutput);
     if (idleServices) idleServices();
     dispatchIdleTasks(0x2000);
     return 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/line_end.h"
 #include "platform/platform.h"
 #include "runtime/files.h"
 #include "runtime/setkey.h"
@@ -14,6 +15,7 @@ namespace {
 constexpr uint32_t LOG_NAME_MAX = 260;
 
 bool logToFile;
+bool consoleProgram;
 bool firstWrite = true;
 bool logUsable;
 char logName[LOG_NAME_MAX + 1];
@@ -86,6 +88,22 @@ bool errorLogName(const char* executablePath, char* out, uint32_t size) {
 void outputStart() {
     logToFile = true;
     standardHandle = plainHandle = os::stdOutput();
+    if (consoleProgram) plainHandle = os::stdError();
+}
+
+void outputSetConsole(bool console) { consoleProgram = console; }
+bool outputIsConsole() { return consoleProgram; }
+
+void consoleOutput(const char* text, uint32_t n) {
+    if (!consoleProgram) {
+        showBox(text, n, "QOUT", 0);
+        return;
+    }
+    standardOutput(text, n);
+}
+
+void consoleNewLine() {
+    if (consoleProgram) standardOutput(os::LINE_END, uint32_t(sizeof os::LINE_END - 1));
 }
 
 void outputSetLogOwner(const char* executablePath) { logOwner = executablePath; }
@@ -108,6 +126,11 @@ void errorOutput(const char* text, uint32_t n) {
         return;
     }
     appendToLog(text, n);
+    if (consoleProgram) {
+        writeAll(plainHandle, text, n);
+        fileErrorState() = saved;
+        return;
+    }
     fileErrorState() = saved;
     if (!(n == 2 && text[0] == '\r' && text[1] == '\n')) showBox(text, n, "Error", 0x1010);
 }

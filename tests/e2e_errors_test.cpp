@@ -47,13 +47,13 @@ protected:
     }
     std::string log() const { return scratch.read("Error.txt"); }
 
-    // What the POSIX message box of one piece of the error output looks like.
-    static std::string box(const std::string& text) {
-        return "Error: " + text + (text.empty() || text.back() != '\n' ? "\n" : "");
-    }
+    // What one piece of the error output looks like on standard error: xbrun
+    // is a console program, which writes every piece there as it is (where
+    // the windowed product shows a message box per piece).
+    static std::string box(const std::string& text) { return text; }
     static bool boxesVisible() {
 #ifdef _WIN32
-        return false;  // real message boxes there (failing at once without a display)
+        return false;  // the run helper does not capture standard error there
 #else
         return true;
 #endif

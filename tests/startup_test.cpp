@@ -464,6 +464,20 @@ TEST(StartupDeathTest, ACrashIsReportedWithTheCallStack) {
                 "^Error: General Protection Fault\\.\n.*- Llamado desde INNER\\(5\\)\r\n- Llamado desde OUTER\\(9\\)\r\n");
 #endif
 }
+
+#if !defined(_WIN32) && GTEST_USES_POSIX_RE
+// A console program writes the report to standard error as it is, with no
+// boxes: the title, then the call stack (and no box repeating it).
+TEST(StartupDeathTest, AConsoleProgramReportsACrashOnStandardError) {
+    auto consoleRun = [] {
+        outputSetConsole(true);
+        runImage({kNested}, "prog");
+    };
+    EXPECT_EXIT(consoleRun(), ::testing::ExitedWithCode(1),
+                "^General Protection Fault\\.\r\n- Llamado desde CRASHNOW\\(0\\)\r\n"
+                "- Llamado desde INNER\\(5\\)\r\n- Llamado desde OUTER\\(9\\)\r\n[^E]*$");
+}
+#endif
 #endif
 
 // Each completed shutdown counts two entries; the one that finds three or

@@ -40,18 +40,19 @@ TEST(TablesEndToEnd, AProgramFillsFiltersChangesAndRereadsATableWithAMemo) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << run.read("Error.txt");
     // record number, name, quantity, memo length (read by macro text) and
-    // the memo's first 12 bytes
+    // the memo's first 12 bytes, written with OUTERR: on standard error, as
+    // xbrun is a console program
     EXPECT_EQ(run.read("err.txt"),
-              "Error: QTY >= 20 .AND. LEN(NOTES) > 0\n"
-              "Error:       2 Bob          20      1000 bbbbbbbbbbbb\n"
-              "Error:       3 Cid          30         5 third\n"
-              "Error:       5 Eve          50       600 eeeeeeeeeeee\n"
-              "Error: reopened\n"
-              "Error:       1 Ann          10        10 kept short\n"
-              "Error:       2 Bob          20      1000 bbbbbbbbbbbb\n"
-              "Error:       3 Cid          30         5 third\n"
-              "Error:       4 Dee          44        14 a memo for D\n"
-              "Error:       5 Eve          50       600 eeeeeeeeeeee\n");
+              "QTY >= 20 .AND. LEN(NOTES) > 0\n"
+              "      2 Bob          20      1000 bbbbbbbbbbbb\n"
+              "      3 Cid          30         5 third\n"
+              "      5 Eve          50       600 eeeeeeeeeeee\n"
+              "reopened\n"
+              "      1 Ann          10        10 kept short\n"
+              "      2 Bob          20      1000 bbbbbbbbbbbb\n"
+              "      3 Cid          30         5 third\n"
+              "      4 Dee          44        14 a memo for D\n"
+              "      5 Eve          50       600 eeeeeeeeeeee\n");
     // the memo file: header, the filler block, then Ann 2, Bob 3-4, Cid 5,
     // Eve 6-7, Dee 8 (written last, after the reopening)
     std::string dbt = run.read("e2e.dbt");

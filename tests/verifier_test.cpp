@@ -7,6 +7,7 @@
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "tests/support/asm_fixture.h"
+#include "tests/support/capture_run.h"
 #include "tests/support/program_run.h"
 #include "tools/asm/verifier.h"
 #include "vm/opcodes.h"
@@ -422,9 +423,13 @@ TEST(VerifierRun, XbrunEndsWithCodeTwoAndTheLine) {
     };
     for (const Case& c : cases) {
         std::string file = run.write("bad.xbasm", program(c.body));
-        test::RunResult r = run.run(xbrun, {file});
+        test::Captured r = test::runCaptured(run, xbrun, {file});
         EXPECT_EQ(r.exitCode, 2) << c.message << "\n" << r.err;
-        EXPECT_NE(r.err.find("bad.xbasm: " + std::string(c.message)), std::string::npos) << r.err;
+        // "line N: text" is reported as "bad.xbasm:N: error: text"
+        std::string m = c.message;
+        size_t colon = m.find(": ");
+        std::string expected = "bad.xbasm:" + m.substr(5, colon - 5) + ": error: " + m.substr(colon + 2);
+        EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
         EXPECT_EQ(run.read("Error.txt"), "<missing>") << c.message;
     }
     std::string good = run.write("good.xbasm", program("PUSHSYMNIL QOUT / PUSHSTR \"ok\" / DO 1"));

@@ -11,6 +11,8 @@
 #   xbfuzz_compile source files compiled            seeds: tools/fuzz/corpus-compile
 #   xbfuzz_dbf    a table and its memo opened, read seeds: build/fuzz64/seeds-dbf
 #   xbfuzz_pp     source text preprocessed          seeds: tools/fuzz/corpus-pp
+#   xbfuzz_payload an executable's program decoded and assembled
+#                                                   seeds: tools/fuzz/payload-seeds
 # one after the other. What a run adds to its corpus is kept in
 # build/fuzz64/corpus-<target> and used again by the next run. Logs go to
 # build/logs/fuzz-<target>.log.
@@ -23,7 +25,7 @@
 # "SKIPPED: fuzz runs (<why>)".
 #
 # Environment: XB_FUZZ_SECONDS, XB_FUZZ_TIMEOUT, XB_FUZZ_OPTIONS (more
-# libFuzzer options for both runs, e.g. -max_len=16384), XB_JOBS (build
+# libFuzzer options for every run, e.g. -max_len=16384), XB_JOBS (build
 # jobs, default 2), and what tools/host-setup.sh reads (XB_NO_INSTALL=1, ...).
 
 set -u -o pipefail
@@ -70,8 +72,8 @@ if ! cmake --preset fuzz64 >"$LOGDIR/fuzz64-configure.log" 2>&1; then
   echo "FAILED: fuzz64: configure"
   exit 1
 fi
-echo "==> [fuzz64] build xbfuzz_macro xbfuzz_compile xbfuzz_dbf xbfuzz_pp (-j$JOBS)"
-if ! cmake --build "$BUILD" -j"$JOBS" --target xbfuzz_macro xbfuzz_compile xbfuzz_dbf xbfuzz_pp >"$LOGDIR/fuzz64-build.log" 2>&1; then
+echo "==> [fuzz64] build xbfuzz_macro xbfuzz_compile xbfuzz_dbf xbfuzz_pp xbfuzz_payload (-j$JOBS)"
+if ! cmake --build "$BUILD" -j"$JOBS" --target xbfuzz_macro xbfuzz_compile xbfuzz_dbf xbfuzz_pp xbfuzz_payload >"$LOGDIR/fuzz64-build.log" 2>&1; then
   grep -n -m 40 -E 'error|Error' "$LOGDIR/fuzz64-build.log"
   echo "(full log: $LOGDIR/fuzz64-build.log)"
   echo "FAILED: fuzz64: build"
@@ -121,5 +123,6 @@ run_target xbfuzz_macro tools/fuzz/corpus -max_len=4096 -dict=tools/fuzz/macro.d
 run_target xbfuzz_compile tools/fuzz/corpus-compile -max_len=8192 -dict=tools/fuzz/compile.dict
 run_target xbfuzz_dbf "$BUILD/seeds-dbf" -max_len=8192
 run_target xbfuzz_pp tools/fuzz/corpus-pp -max_len=4096 -dict=tools/fuzz/pp.dict
+run_target xbfuzz_payload tools/fuzz/payload-seeds -max_len=8192
 
 [ "$findings" = 0 ]

@@ -28,6 +28,7 @@
 #include "rdd/ntx_tree.h"
 #include "rdd/workarea.h"
 #include "runtime/files.h"
+#include "runtime/output.h"
 #include "tools/asm/assembler.h"
 #include "vm/interp.h"
 #include "vm/native.h"
@@ -287,6 +288,7 @@ int main(int argc, char** argv) {
     for (uint32_t i = 0; i < modules::STANDARD_MODULE_COUNT; ++i) image[1 + i] = modules::imageModule(*standard[i]);
     setImage(image, 1 + modules::STANDARD_MODULE_COUNT);
     afterSymbolRegistration = bindProgram;
+    outputSetConsole(true);  // errors on standard error, not in message boxes
     os::setCommandLine(1, argv);
     processEntry("");
 }

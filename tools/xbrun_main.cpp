@@ -1,11 +1,23 @@
-// xbrun: runs a module written in the pcode assembler's text.
+// xbrun: runs a program from its source files or pcode assembler files.
 //
-//   xbrun FILE [ARGS...]     FILE's module comes first in the image (its first
-//                            symbol must be the procedure to run), followed by
-//                            the six standard modules; ARGS are its parameters
-//                            and the exit code is the program's. A file that
-//                            cannot be read or assembled: a message on
-//                            standard error and exit code 2.
+//   xbrun FILE [FILE...] [--] [ARGS...]
+//                            FILE is source (.prg, compiled in memory) or
+//                            pcode assembler text (.xbasm); after the first
+//                            FILE, arguments are files while they end in .prg
+//                            or .xbasm (-- ends the list). One module per
+//                            file, in that order, then the six standard
+//                            modules; the program starts at _APPMAIN when a
+//                            module defines it, else at the first symbol of
+//                            the first file, which must be a public
+//                            procedure. ARGS are its parameters (the first
+//                            FILE its own name) and the exit code is the
+//                            program's. Console output goes to standard
+//                            output, errors to standard error and to
+//                            Error.txt beside the first FILE. A file that
+//                            cannot be read, compiled or assembled:
+//                            "file:line:col: error: message" on standard
+//                            error and exit code 2, nothing run.
+//   xbrun --help             the usage.
 //   xbrun --list             every procedure of the seven compiled modules, as
 //                            assembler text, module by module.
 //   xbrun -e EXPR [EXPR...] / xbrun -i
@@ -13,8 +25,6 @@
 //   xbrun --emit-module ID [--header] FILE
 //                            C++ source that embeds FILE's module (how the
 //                            compiled modules are made, tools/genmodules.sh).
-// FILE is assembler text, or source text when its name ends in ".prg"
-// (compiled alone by the source compiler).
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,9 +35,12 @@
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "platform/platform.h"
+#include "runtime/output.h"
 #include "tools/asm/assembler.h"
 #include "tools/asm/disassembler.h"
 #include "tools/asm/module_emitter.h"
+#include "tools/xbc/inputs.h"
+#include "tools/xbc/program_image.h"
 #include "tools/xbrun_shell.h"
 
 namespace {
@@ -36,8 +49,13 @@ using namespace xb;
 
 constexpr int EXIT_BAD_INPUT = 2;
 
-pcasm::AsmModule program;
-ImageModule image[1 + modules::STANDARD_MODULE_COUNT];
+const char USAGE[] =
+    "usage: xbrun FILE.prg|FILE.xbasm [FILE...] [--] [ARGS...]  run a program\n"
+    "       xbrun -e EXPRESSION [EXPRESSION...]                 evaluate expressions\n"
+    "       xbrun -i                                           expression shell\n"
+    "       xbrun --list                                       the compiled modules as assembler text\n"
+    "       xbrun --emit-module IDENTIFIER [--header] FILE     C++ source embedding FILE's module\n"
+    "       xbrun --help                                       this text\n";
 
 void writeOut(xb::os::Handle h, const std::string& text) {
     uint32_t done = 0;
@@ -49,29 +67,8 @@ int fail(const std::string& text) {
     return EXIT_BAD_INPUT;
 }
 
-bool readWhole(const char* name, std::string* text, std::string* why) {
-    os::Handle h = os::createFile(name, os::ACCESS_READ, os::SHARE_READ | os::SHARE_WRITE, os::OPEN_EXISTING, 0x80);
-    if (h == os::INVALID) {
-        *why = "cannot open (error " + std::to_string(os::lastError()) + ")";
-        return false;
-    }
-    char buffer[65536];
-    uint32_t got = 0;
-    bool ok = true;
-    while ((ok = os::readFile(h, buffer, sizeof buffer, &got)) && got > 0) {
-        text->append(buffer, got);
-        if (text->size() > (64u << 20)) {
-            *why = "larger than 64 MB";
-            ok = false;
-            break;
-        }
-    }
-    if (!ok && why->empty()) *why = "cannot read (error " + std::to_string(os::lastError()) + ")";
-    os::closeHandle(h);
-    return ok;
-}
-
-// A source file (.prg) is compiled alone as a module of the image.
+// A source file (.prg) is compiled alone as one module of the image (the
+// generated standard modules are made this way).
 bool compileFile(const char* name, const std::string& text, pcasm::AsmModule* m, std::string* why) {
     xbc::CompileOptions options;
     options.needsMain = false;
@@ -86,7 +83,7 @@ bool compileFile(const char* name, const std::string& text, pcasm::AsmModule* m,
 
 bool assembleFile(const char* name, pcasm::AsmModule* m, std::string* why) {
     std::string text;
-    if (!readWhole(name, &text, why)) return false;
+    if (!xbc::readWholeFile(name, &text, why)) return false;
     size_t n = std::strlen(name);
     if (n > 4 && std::strcmp(name + n - 4, ".prg") == 0) return compileFile(name, text, m, why);
     pcasm::AsmError e{};
@@ -95,6 +92,44 @@ bool assembleFile(const char* name, pcasm::AsmModule* m, std::string* why) {
         return false;
     }
     return true;
+}
+
+bool isProgramFile(const char* name) {
+    std::string n = name;
+    if (xbc::isAssemblerFile(n)) return true;
+    if (n.size() < 4) return false;
+    std::string ext = n.substr(n.size() - 4);
+    for (char& c : ext) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return ext == ".prg";
+}
+
+// Compiles or assembles the files, then runs them with the rest of the line.
+int runFiles(int argc, char** argv) {
+    std::vector<std::string> files{argv[1]};
+    int used = 1;  // arguments after "xbrun" that name files (or end their list)
+    while (used + 1 < argc && isProgramFile(argv[used + 1])) files.push_back(argv[++used]);
+    if (used + 1 < argc && std::strcmp(argv[used + 1], "--") == 0) ++used;
+
+    static xbc::LoadedProgram program;  // lives as long as the run
+    std::vector<pp::Diagnostic> diags;
+    xbc::CompileOptions options;
+    bool ok = xbc::loadProgram(files, options, &program, &diags);
+    writeOut(os::stdError(), xbc::formatDiagnostics(diags));
+    if (!ok) return EXIT_BAD_INPUT;
+    std::string why;
+    if (!xbc::checkProgramStart(program.modules, &why)) return fail(files[0] + ": " + why);
+
+    // The program sees its first file as its own name, then ARGS.
+    os::setCommandLine(argc, argv);
+    const char* afterRunner = skipParameter(os::commandLine());
+    const char* rest = afterRunner;
+    for (int i = 0; i < used; ++i) rest = skipParameter(rest);
+    static std::string line;
+    line = std::string(afterRunner, size_t(skipParameter(afterRunner) - afterRunner)) + rest;
+    static std::string logOwner;
+    logOwner = xbc::absoluteFileName(files[0]);
+    outputSetLogOwner(logOwner.c_str());
+    xbc::runModules(program.modules, line.c_str());
 }
 
 const char* scopeWord(uint8_t scope) {
@@ -154,29 +189,17 @@ int emitModule(int argc, char** argv) {
     return 0;
 }
 
-void bindProgram() { pcasm::bindModule(&program); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
+    outputSetConsole(true);
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        writeOut(os::stdOutput(), USAGE);
+        return 0;
+    }
     if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) return argc == 2 ? listModules() : fail("usage: xbrun --list");
     if (argc >= 2 && std::strcmp(argv[1], "--emit-module") == 0) return emitModule(argc, argv);
     if (argc >= 2 && (std::strcmp(argv[1], "-e") == 0 || std::strcmp(argv[1], "-i") == 0)) shell::run(argc, argv);
-    if (argc < 2) return fail("usage: xbrun FILE [ARGS...] | -e EXPR [EXPR...] | -i | --list | --emit-module IDENTIFIER [--header] FILE");
-
-    std::string why;
-    if (!assembleFile(argv[1], &program, &why)) return fail(std::string(argv[1]) + ": " + why);
-    bool firstIsProc = false;
-    for (uint32_t i = 0; i < program.procCount; ++i) firstIsProc |= program.procs[i].symbol == 1;
-    if (!firstIsProc)
-        return fail(std::string(argv[1]) + ": the first symbol must be the procedure to run (symbol NAME proc)");
-
-    image[0] = pcasm::moduleImage(program);
-    const modules::CompiledModule* const* standard = modules::standardModules();
-    for (uint32_t i = 0; i < modules::STANDARD_MODULE_COUNT; ++i) image[1 + i] = modules::imageModule(*standard[i]);
-    setImage(image, 1 + modules::STANDARD_MODULE_COUNT);
-    afterSymbolRegistration = bindProgram;
-    // The program sees the rest of the line: FILE as its own name, then ARGS.
-    os::setCommandLine(argc, argv);
-    processEntry(skipParameter(os::commandLine()));
+    if (argc < 2) return fail(std::string("no program to run\n") + USAGE);
+    return runFiles(argc, argv);
 }

@@ -1,4 +1,4 @@
-// with: multifile_lib.prg
+// with: _multifile_lib.prg
 // A program of two files: public procedures are shared, statics are not.
 STATIC sWho := "main file"
 
