@@ -3,6 +3,9 @@
 #include "compiler/gen.h"
 
 #include <algorithm>
+#include <unordered_map>
+
+#include "vm/opcodes.h"
 
 namespace xb::xbc {
 
@@ -26,7 +29,36 @@ void ModuleGen::warning(int line, int col, const std::string& message) {
     diags->push_back(pp::Diagnostic{file, line, col, true, message});
 }
 
-void ProcGen::emit(const std::string& text) { body.push_back({text, line, col}); }
+namespace {
+
+// Mnemonic -> its number, so that the assembler reads instructions by
+// number (its own look-up by name walks the whole opcode list).
+const std::unordered_map<std::string, int>& opcodeNumbers() {
+    static const std::unordered_map<std::string, int> map = [] {
+        std::unordered_map<std::string, int> m;
+        for (int i = 0; i < 256; ++i)
+            if (const char* n = opcodeInfo(uint8_t(i)).name) m.emplace(n, i);
+        return m;
+    }();
+    return map;
+}
+
+}  // namespace
+
+void ProcGen::emit(const std::string& text) {
+    size_t space = text.find(' ');
+    std::string word = text.substr(0, space);
+    if (!word.empty() && word.back() != ':' && word[0] >= 'A' && word[0] <= 'Z') {
+        auto it = opcodeNumbers().find(word);
+        if (it != opcodeNumbers().end()) {
+            std::string numbered = std::to_string(it->second);
+            if (space != std::string::npos) numbered += text.substr(space);
+            body.push_back({std::move(numbered), line, col});
+            return;
+        }
+    }
+    body.push_back({text, line, col});
+}
 
 std::string ProcGen::newLabel() { return "L" + std::to_string(++labelCounter); }
 
