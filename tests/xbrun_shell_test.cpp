@@ -3,14 +3,10 @@
 // report, exit code 1), the error level as exit code; -i with variables
 // kept between lines, lines that do not compile, and errors that end only
 // their line.
-#ifndef _WIN32
 #include "tests/support/program_run.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,34 +17,13 @@ struct ShellResult {
     std::string out, err;
 };
 
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 // Runs xbrun with args in a scratch directory, input on standard input.
 ShellResult shell(const std::vector<std::string>& args, const std::string& input = "") {
     xb::test::ProgramRun run;
     std::string xbrun = run.copyProgram("xbrun");
     if (xbrun.empty()) return {-1, "", "xbrun was not built"};
-    std::string in = run.write("in.txt", input);
-    std::string cmd = "cd " + quote(run.dir) + " && " + quote(xbrun);
-    for (const std::string& a : args) cmd += " " + quote(a);
-    cmd += " < in.txt > out.txt 2> err.txt";
-    int status = std::system(cmd.c_str());
-    ShellResult r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(run.dir + "/out.txt");
-    r.err = slurp(run.dir + "/err.txt");
-    return r;
+    xb::test::RunResult r = run.run(xbrun, args, input, true);
+    return {r.exitCode, r.out, r.err};
 }
 
 TEST(XbrunShell, EvaluatesEachExpressionOnItsOwnLine) {
@@ -101,4 +76,3 @@ TEST(XbrunShell, BadUsage) {
 }
 
 }  // namespace
-#endif
