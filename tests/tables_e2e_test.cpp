@@ -47,7 +47,7 @@ TEST(TablesEndToEnd, AProgramFillsFiltersChangesAndRereadsATableWithAMemo) {
     std::string boxes, log;
     for (const char* line : lines) {
         boxes += std::string("Error: ") + line + "\n";
-        log += std::string(line) + "\r\n";
+        log += std::string(line) + "\n";
     }
 #ifndef _WIN32
     EXPECT_EQ(r.err, boxes);
