@@ -33,4 +33,7 @@ if(NOT WIN32)
     "One ctest test per GoogleTest case or per suite (case|suite)")
   set_property(CACHE XB_TEST_GRANULARITY PROPERTY STRINGS case suite)
   include(cmake/test-suites.cmake)
+  # The package set-up's fallbacks, against a stand-in package manager.
+  add_test(NAME HostSetup.WineInstallFallsBackToTheDistributionSuite
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/scripts/host_setup_test.sh)
 endif()

@@ -116,6 +116,7 @@ void stackInit() {
     vm.top = vm.stack;
     vm.stackEnd = vm.stack + STACK_LIMIT;
     vm.staticsLow = vm.statics + STACK_SLOTS;
+    vm.staticsBase = nullptr;  // a fresh static area belongs to no module yet
     vm.tempFree = nullptr;
     vm.frame = vm.stack;
     vm.execDepth = 0;
@@ -129,6 +130,7 @@ void stackFree() {
     memFree(vm.statics);
     memFree(vm.frameExtra);
     vm.stack = vm.statics = vm.top = vm.stackEnd = vm.staticsLow = nullptr;
+    vm.staticsBase = nullptr;  // it pointed into the area just freed
     vm.frameExtra = nullptr;
     vm.tempFree = nullptr;
 }
