@@ -134,5 +134,11 @@ uint16_t dbfUnlock(DbfTable* t, uint32_t record);  // 0: all
 
 // Writes the header (today's date) at offset 0; false on a short write.
 bool dbfWriteHeader(DbfTable* t);
+// Exclusive tables: puts the appended records held back and then the
+// header's count on disk (the end mark and the cut stay for the flush or
+// close). A driver calls it before writing anything that names those
+// records, such as index pages, so that a kill never leaves a key for a
+// record the table does not count. 0, or the status of the write error.
+uint16_t dbfSettle(DbfTable* t);
 
 }  // namespace xb

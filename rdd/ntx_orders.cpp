@@ -27,7 +27,7 @@ RddMethodTable ntxParent;
 namespace {
 
 constexpr uint32_t kSortBudget = 16384;
-constexpr uint16_t SUB_OPEN_INDEX = 1003, SUB_CREATE_INDEX = 1006, SUB_CORRUPT = 1012;
+constexpr uint16_t SUB_OPEN_INDEX = 1003, SUB_CREATE_INDEX = 1006, SUB_WRITE = 1011, SUB_CORRUPT = 1012;
 // A key or for-condition text that does not compile: the macro syntax error's code.
 constexpr uint16_t SUB_KEY_SYNTAX = 1449;
 constexpr uint16_t BUILD_STOPPED = 0xFFF0;  // the evaluation block ended the reading
@@ -185,8 +185,11 @@ void closeOrder(NtxOrder* o) {
 }
 
 // Opens an index file as an order record (not yet in the list). keyBlock
-// and forBlock, when given, replace compiling the header's texts.
-uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const Item* forBlock, NtxOrder** out) {
+// and forBlock, when given, replace compiling the header's texts. building:
+// the file was just created for a build and is marked until the build
+// ends (any other open refuses a marked file).
+uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const Item* forBlock, NtxOrder** out,
+                   bool building = false) {
     uint16_t status = 0;
     os::Handle h = openIndexFile(a, name, false, &status);
     if (h == os::INVALID) return status;
@@ -197,7 +200,8 @@ uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const It
     o->plainField = -1;
     NtxHeader header;
     uint16_t st = ntxReadHeader(h, &header);
-    if (!st) st = ntxAttach(&o->tree, h);
+    if (!st) st = building ? ntxAttachMarked(&o->tree, h) : ntxAttach(&o->tree, h);
+    o->tree.sharedUse = o->shared;
     if (st) {
         fsClose(h);
         uint16_t r = ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
@@ -292,11 +296,10 @@ uint16_t buildOrder(WorkArea* a, NtxOrder* o) {
     if (st == BUILD_STOPPED) st = ntxBuildOrder(&o->tree, noPairs, nullptr, kSortBudget, o->fileName);
     if (st == ST_UNWIND) return st;
     if (st >= 4110) fatalError(st);
-    if (!st && o->shared) st = ntxCommitShared(&o->tree);
-    if (st) {
-        uint16_t r = ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
-        return r == ST_UNWIND ? r : RDD_FAILED;
-    }
+    // The final header write unmarks the file: a build is whole on disk
+    // before the file opens as an index again.
+    if (!st) st = o->shared ? ntxCommitShared(&o->tree) : ntxWriteHeader(&o->tree);
+    if (st) return ntxTreeError(a, o, st);
     return 0;
 }
 
@@ -427,15 +430,17 @@ uint16_t ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
         NtxTree fresh{};
         char fullName[FILE_NAME_MAX + 1] = {};
         std::strncpy(fullName, fileNameFull(), FILE_NAME_MAX);
-        uint16_t st = ntxCreate(&fresh, h, hi);
+        uint16_t st = ntxCreate(&fresh, h, hi, true);
         if (!st) ntxDetach(&fresh);
         fsClose(h);
         NtxOrder* o = nullptr;
         if (st) {
-            uint16_t r = ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, fullName);
+            bool write = st == NTX_ERR_WRITE;
+            uint16_t r = ntxRaise(a, write ? EG_WRITE : EG_CORRUPTION, write ? SUB_WRITE : SUB_CORRUPT, EF_DEFAULT,
+                                  fullName, write ? fsWriteErrorCode() : 0);
             status = r == ST_UNWIND ? r : RDD_FAILED;
         } else {
-            status = openOrder(a, fullName, keyBlock, condBlock(2), &o);
+            status = openOrder(a, fullName, keyBlock, condBlock(2), &o, true);
         }
         if (!status) {
             status = buildOrder(a, o);
@@ -628,7 +633,26 @@ uint16_t ntxRaise(WorkArea* a, uint16_t gen, uint16_t sub, uint16_t flags, const
     return raiseAreaError(a, e);
 }
 
-uint16_t ntxLockOrder(WorkArea* a, NtxOrder* o) {
+uint16_t ntxTreeError(WorkArea* a, NtxOrder* o, uint16_t st) {
+    // A failed write is a write error of the index file (a full disk
+    // carries its reason, 112, beside the cleared OS error); anything else
+    // the file holds is corruption.
+    uint16_t r = st == NTX_ERR_WRITE
+                     ? ntxRaise(a, EG_WRITE, SUB_WRITE, EF_DEFAULT, o->fileName, fsWriteErrorCode())
+                     : ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
+    return r == ST_UNWIND ? r : RDD_FAILED;
+}
+
+uint16_t ntxMarkOrders(WorkArea* a) {
+    NtxPart* p = ntxPart(a);
+    for (uint16_t i = 0; i < p->count; ++i) {
+        NtxOrder* o = p->orders[i];
+        if (uint16_t st = ntxMarkRebuild(&o->tree)) return ntxTreeError(a, o, st);
+    }
+    return 0;
+}
+
+uint16_t ntxLockOrder(WorkArea* a, NtxOrder* o, bool forWrite) {
     if (!o->shared) return 0;
     for (uint16_t tries = 1;; ++tries) {
         bool outermost = o->lock.depth == 0;
@@ -640,7 +664,10 @@ uint16_t ntxLockOrder(WorkArea* a, NtxOrder* o) {
             return 0;
         }
         uint16_t os = fsLastError();
-        uint16_t r = ntxRaise(a, EG_LOCK, os ? 1031 : 1035, EF_RETRY | EF_DEFAULT, o->fileName, os);
+        // A lock for reading may only be retried; one for a change may
+        // also be defaulted (the change is then not made).
+        uint16_t flags = forWrite ? uint16_t(EF_RETRY | EF_DEFAULT) : EF_RETRY;
+        uint16_t r = ntxRaise(a, EG_LOCK, os ? 1031 : 1035, flags, o->fileName, os);
         if (r == 1) continue;
         return r == ST_UNWIND ? r : RDD_FAILED;
     }
@@ -698,7 +725,7 @@ uint16_t ntxRebuildAll(WorkArea* a) {
     uint16_t status = 0;
     for (uint16_t i = 0; i < p->count && !status; ++i) {
         NtxOrder* o = p->orders[i];
-        if ((status = ntxLockOrder(a, o))) break;
+        if ((status = ntxLockOrder(a, o, true))) break;
         status = buildOrder(a, o);
         ntxUnlockOrder(a, o);
         o->oldKnown = false;

@@ -218,9 +218,10 @@ TEST_F(DbtFile, NewFileAndBlockArithmetic) {
     EXPECT_EQ(block, 2u);
     EXPECT_EQ(nextFree(), 3u);
     b = bytes();
-    EXPECT_EQ(b.size(), 1024u + 101u);
+    EXPECT_EQ(b.size(), 1024u + 102u);  // the text and two end marks
     EXPECT_EQ(b[512], 0x1A);  // the filler starts with the end mark
     EXPECT_EQ(b[1024 + 100], 0x1A);
+    EXPECT_EQ(b[1024 + 101], 0x1A);
     EXPECT_EQ(read(2), m100);
 
     // 400 bytes rewrite in place; 600 append; 511 always append.
@@ -229,7 +230,7 @@ TEST_F(DbtFile, NewFileAndBlockArithmetic) {
     EXPECT_EQ(again, 2u);
     EXPECT_EQ(read(2), m400);
     ASSERT_EQ(dbtWrite(h, block, m600.data(), 600, false, &again), DbtStatus::Ok);
-    EXPECT_EQ(again, 3u);  // 1125 pads to 1536
+    EXPECT_EQ(again, 3u);  // 1126 pads to 1536
     EXPECT_EQ(read(3), m600);
     EXPECT_EQ(nextFree(), 5u);  // data ends at 1536 + 601 = 2137, next boundary 2560
     uint32_t fresh = 0;
