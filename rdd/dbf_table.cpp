@@ -268,6 +268,9 @@ void freeTable(DbfTable* t) {
     t->lockedRecords = nullptr;
     t->lockCount = t->lockCapacity = 0;
     t->fieldCount = 0;
+    // A close that failed (a full disk) leaves nothing to write back: a
+    // second close of the area finds a table that was never opened.
+    t->recordDirty = t->appended = t->headerDirty = t->bufferCurrent = false;
 }
 
 void closeFiles(DbfTable* t) {
