@@ -796,7 +796,11 @@ uint16_t dbfAppend(DbfTable* t, bool releaseOthers) {
         // A write that failed (a full disk) takes the record back: the
         // count and the file stay in step, and a partial record is cut
         // away while the header lock still keeps others from appending.
+        // The header's count follows at once: an exclusive open after a kill
+        // takes the count from the header, and an order may name the record
+        // before this process commits (the blank record is then owed).
         status = writeRecord(t);
+        if (!status && !writeHeaderBytes(t)) status = raise(t, EG_WRITE, SUB_WRITE, 0, true, t->tableName);
         FileErrorState saved = fileErrorState();
         if (status) {
             uint32_t n = t->recNo;

@@ -458,7 +458,13 @@ public:
         for (auto& [key, rec] : c.entries) {
             ++times[rec];
             bool exists = rec >= 1 && rec <= count;
-            bool same = exists && recordKey(rec, order) == key.substr(0, keySize);
+            // An entry past the count is never allowed, not even for the
+            // record in flight: the next append takes that number.
+            if (!exists) {
+                fail(tag + "an entry leads to record " + std::to_string(rec) + " past the table's count");
+                continue;
+            }
+            bool same = recordKey(rec, order) == key.substr(0, keySize);
             if (!same && (packInFlight || !isLoose(rec)))
                 fail(tag + "an entry leads to record " + std::to_string(rec) + " holding another key");
         }
