@@ -238,9 +238,10 @@ uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const It
     } else {
         char base[NAME_PART_SIZE];
         fileNameSplit(o->fileName, nullptr, nullptr, base, nullptr);
-        std::memcpy(o->tag, base, std::min<size_t>(std::strlen(base), NTX_TAG_LENGTH));  // cut to 10
+        // The order's name is the file's base name as it is written, cut to
+        // 10 characters (a tag in the header is taken as stored).
+        std::memcpy(o->tag, base, std::min<size_t>(std::strlen(base), NTX_TAG_LENGTH));
     }
-    upper(o->tag);
     ntxLockSetup(&o->lock, h, o->tree.signature);
     *out = o;
     return 0;
@@ -325,7 +326,10 @@ int32_t orderNumberOf(WorkArea* a, const Item* which) {
         char base[NAME_PART_SIZE];
         fileNameSplit(o->fileName, nullptr, nullptr, base, nullptr);
         upper(base);
-        for (const char* candidate : {static_cast<const char*>(o->tag), static_cast<const char*>(base)}) {
+        char tag[NTX_TAG_LENGTH + 1];
+        std::memcpy(tag, o->tag, sizeof tag);
+        upper(tag);
+        for (const char* candidate : {static_cast<const char*>(tag), static_cast<const char*>(base)}) {
             size_t shorter = std::min<size_t>(len, std::strlen(candidate));
             if (shorter && std::strncmp(candidate, name, shorter) == 0) return i + 1;
         }

@@ -207,7 +207,7 @@ int dump(const char* name, bool csv, bool utf8) {
             if (t->fields[i].type == 'M') {
                 Item* m = tempAlloc();
                 itemClear(m);
-                rdd::getValue(a, uint16_t(i + 1), m);
+                rdd::getValue(a, uint16_t(i), m);  // fields count from 0 here
                 if (isString(m)) v.assign(strData(m), strLength(m));
                 tempRelease(m);
             } else {
