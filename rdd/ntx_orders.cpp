@@ -756,6 +756,16 @@ uint16_t verifyKey(uint32_t record, char* key, bool* passes, void* context) {
     if (uint16_t r = ntxParentGoTo(v->area, record)) return r;
     return ntxRecordKey(v->area, v->order, key, passes);
 }
+bool blankRecord(uint32_t record, void* context) {
+    auto* v = static_cast<VerifyContext*>(context);
+    if (ntxParentGoTo(v->area, record)) return false;
+    uint8_t* image = nullptr;
+    if (rdd::getRecord(v->area, &image) || !image) return false;
+    uint32_t length = ntxTable(v->area)->recordLength;
+    for (uint32_t i = 0; i < length; ++i)
+        if (image[i] != ' ') return false;
+    return true;
+}
 }  // namespace
 
 uint16_t ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result) {
@@ -769,7 +779,7 @@ uint16_t ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result) {
     NtxOrderKind kind = o->tree.unique ? NTX_ORDER_UNIQUE : o->partial ? NTX_ORDER_PARTIAL : NTX_ORDER_ORDINARY;
     VerifyContext v{a, o};
     if (uint16_t r = ntxLockOrder(a, o)) return r;
-    uint16_t st = ntxVerifyTable(&o->tree, count, kind, verifyKey, &v, result);
+    uint16_t st = ntxVerifyTable(&o->tree, count, kind, verifyKey, &v, result, blankRecord);
     ntxUnlockOrder(a, o);
     o->tree.depth = 0;
     ntxParentGoTo(a, 0);

@@ -239,6 +239,12 @@ int checkOrReindex(const char* index, const char* table, bool reindex) {
     std::snprintf(line, sizeof line, "%s: %s, %u keys, %u pages, %u free pages, depth %u\n", index,
                   reindex ? "rebuilt" : "ok", r.keys, r.pages, r.freePages, r.depth);
     out(line);
+    if (r.owed) {
+        // Not damage: appends that a kill interrupted before their commit.
+        std::snprintf(line, sizeof line, "%s: %u blank records without keys (appends not committed), from record %u\n",
+                      index, r.owed, r.firstOwed);
+        out(line);
+    }
     return 0;
 }
 
