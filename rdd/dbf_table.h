@@ -122,6 +122,12 @@ uint16_t dbfDeleted(DbfTable* t, bool* deleted);
 uint16_t dbfGetRecord(DbfTable* t, const uint8_t** image);
 uint16_t dbfPutRecord(DbfTable* t, const uint8_t* image);
 
+// Write ordering (docs/crash-safety.md): a shared append writes its blank
+// record and then the header's count under the header lock; a failed write
+// takes the record back (count and file stay in step). Flush writes the
+// header before the end mark and the cut. Pack moves records in place and
+// then writes the new count (a kill part way can leave live records twice,
+// never lose one); zap empties the table before its memo file.
 uint16_t dbfAppend(DbfTable* t, bool releaseOthers);
 uint16_t dbfFlush(DbfTable* t);
 uint16_t dbfPack(DbfTable* t);
