@@ -423,3 +423,66 @@ TEST_F(CrashErrors, ABlankRecordOfAnUncommittedSharedAppendIsOwedNotDamage) {
 }
 
 }  // namespace
+
+// ---- shared use: the raised change counter reaches the disk first --------
+
+namespace {
+
+os::Handle watchedIndex = os::INVALID;
+uint16_t counterBefore = 0;
+int pageWrites = 0, pageWritesUnderOldCounter = 0;
+
+// Before each write of a page of the watched index: is the counter on disk
+// still the one from before the change?
+bool watchingWrite(os::Handle h, const void* buffer, uint32_t n, uint32_t* done) {
+    if (h == watchedIndex) {
+        uint32_t at = os::setFilePointer(h, 0, os::FROM_CURRENT);
+        if (at >= 1024 && at != 0xFFFFFFFFu) {
+            ++pageWrites;
+            uint8_t head[4] = {};
+            uint32_t got = 0;
+            os::setFilePointer(h, 0, os::FROM_BEGIN);
+            defaultFileSyscalls().readFile(h, head, 4, &got);
+            os::setFilePointer(h, int32_t(at), os::FROM_BEGIN);
+            if (uint16_t(head[2] | head[3] << 8) == counterBefore) ++pageWritesUnderOldCounter;
+        }
+    }
+    return defaultFileSyscalls().writeFile(h, buffer, n, done);
+}
+
+}  // namespace
+
+TEST_F(CrashErrors, ASharedChangeWritesItsRaisedCounterBeforeAnyPage) {
+    table("cre_count", true, true);
+    NtxTree* tree = ntxOrderTree(area(), 1);
+    ASSERT_NE(tree, nullptr);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(append("N" + std::to_string(100 + i)), 0);  // splits too
+    ASSERT_EQ(rdd::flush(area()), 0);
+    // each change under the watch: a key change, and appends that split
+    for (int round = 0; round < 3; ++round) {
+        rdd::goTo(area(), 2);
+        LockInfo li{2, 2, 0, 0};
+        ASSERT_EQ(rdd::lock(area(), &li), 0);
+        Item v{};
+        std::string name = "Z" + std::to_string(round);
+        makeString(&v, name.data(), uint32_t(name.size()));
+        ASSERT_EQ(rdd::putValue(area(), 0, &v), 0);
+        auto noteCounter = [&] {
+            uint8_t head[4] = {};
+            fsSeek(tree->file, 0, os::FROM_BEGIN);
+            fsReadLong(tree->file, head, 4);
+            counterBefore = uint16_t(head[2] | head[3] << 8);
+        };
+        noteCounter();
+        watchedIndex = tree->file;
+        fileSyscalls().writeFile = watchingWrite;
+        ASSERT_EQ(rdd::goCold(area()), 0);
+        ASSERT_EQ(append("M" + std::to_string(round)), 0);
+        noteCounter();
+        ASSERT_EQ(rdd::goCold(area()), 0);
+        fileSyscalls().writeFile = fullDiskWrite;
+        watchedIndex = os::INVALID;
+    }
+    EXPECT_GT(pageWrites, 0);
+    EXPECT_EQ(pageWritesUnderOldCounter, 0);
+}
