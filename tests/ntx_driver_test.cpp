@@ -354,7 +354,7 @@ TEST_F(NtxDriver, SeeksFirstAndLastOfAShorterValueSoftPastTheEndAndWithinScopes)
     rdd::skip(area(), -2);
     EXPECT_EQ(recno(), 1u);
     EXPECT_EQ(textOf(info(DBOI_EXPRESSION)), "NAME");
-    EXPECT_EQ(textOf(info(DBOI_NAME)), "NTXD_SEEK_");
+    EXPECT_EQ(textOf(info(DBOI_NAME)), "ntxd_seek_");  // the base name as written, cut to 10
     EXPECT_EQ(textOf(info(DBOI_BAGEXT)), ".NTX");
     EXPECT_EQ(info(DBOI_NUMBER).v.l, 1);
     verifyAll();
@@ -509,7 +509,7 @@ TEST_F(NtxDriver, TheSixteenthOrderIsRefusedAndTheFifteenStay) {
     makeString(&byName, "ntxd_many3", 10);
     OrderInfo f{&byName, nullptr, prev};
     rdd::orderListFocus(area(), &f);
-    EXPECT_EQ(textOf(*prev), "NTXD_MANY0");
+    EXPECT_EQ(textOf(*prev), "ntxd_many0");  // the file's base name as written
     EXPECT_EQ(ntxControllingOrder(area()), 4);
     Item missing{};
     makeString(&missing, "nothing", 7);
