@@ -2,6 +2,7 @@
 
 #include "image/symbols.h"
 #include "runtime/memory.h"
+#include "vm/engine.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -11,6 +12,7 @@ namespace xb {
 void vmStart() {
     stackInit();
     initDispatch();
+    selectEngineFromEnvironment();
     registerSequenceHandler(stackSequenceHandler);
     memReleaseItemAreas = stackFree;
 }
