@@ -34,3 +34,12 @@ if(NOT WIN32)
   set_property(CACHE XB_TEST_GRANULARITY PROPERTY STRINGS case suite)
   include(cmake/test-suites.cmake)
 endif()
+
+# The whole suite once more under the classic engine: every program the tests
+# run must give what they expect under both engines (the fast one is the
+# default; tests/engine_test.cpp and tests/engine_diff_posix_test.cpp compare
+# the two directly).
+if(NOT WIN32)
+  add_test(NAME ClassicEngine COMMAND xbtests "--gtest_filter=-Engine.*:EngineDiff.*")
+  set_tests_properties(ClassicEngine PROPERTIES ENVIRONMENT "XB_ENGINE=classic" TIMEOUT 1800)
+endif()
