@@ -1,5 +1,7 @@
 #include "vm/object_pool.h"
 
+#include <cstddef>
+
 #include "platform/platform.h"
 #include "runtime/memory.h"
 
