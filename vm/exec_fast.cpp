@@ -208,6 +208,13 @@ uint16_t runFast() {
         ins = pc;                                \
         goto* table[*pc++];                      \
     } while (0)
+    // After an instruction that left top where it was or pushed, the check
+    // made before it still holds.
+#define XB_NEXT_SAME()        \
+    do {                      \
+        ins = pc;             \
+        goto* table[*pc++];   \
+    } while (0)
 #define XB_ROOM(n) \
     if (stackEnd - top < (n)) [[unlikely]] goto slow
 
@@ -238,61 +245,62 @@ slow: {
 }
 
 op_nop:
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_line:
     vm.lineNumber = readU16(pc);
     pc += 2;
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_idle:
-    if (--idleCountdown == 0) {
+    if (--idleCountdown == 0) [[unlikely]] {
         idleCountdown = IDLE_INTERVAL;
         XB_SYNC();
         if (idleServices) idleServices();
         dispatchIdleTasks(0x2000);
         if (!vm.running) [[unlikely]] return result;
         XB_RELOAD();
+        XB_NEXT();
     }
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_pushnil:
     XB_ROOM(1);
     ++top;
     itemClear(top);
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_true:
     XB_ROOM(1);
     putLogical(++top, true);
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_false:
     XB_ROOM(1);
     putLogical(++top, false);
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_zero:
     XB_ROOM(1);
     putInteger(++top, 0);
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_one:
     XB_ROOM(1);
     putInteger(++top, 1);
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_pushint:
     XB_ROOM(1);
     putInteger(++top, readI16(pc));
     pc += 2;
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_pushword:
     XB_ROOM(1);
     putInteger(++top, readU16(pc));
     pc += 2;
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_pushdouble:
     XB_ROOM(1);
@@ -303,7 +311,7 @@ op_pushdouble:
     top->pad6 = 0;
     std::memcpy(&top->v.d, pc + 2, sizeof(double));
     pc += 10;
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_pushlocal: {
     const Item* l = frame + 1 + readU16(pc);
@@ -321,7 +329,7 @@ op_pushlocal: {
                 if (op == OP_PLUS ? plainSum<false>(l, m, &r) : plainSum<true>(l, m, &r)) {
                     *d = r;
                     pc += 9;
-                    XB_NEXT();
+                    XB_NEXT_SAME();
                 }
             }
         }
@@ -337,14 +345,14 @@ op_pushlocal: {
                     r.v.l = v;
                     *d = r;
                     pc += 6;
-                    XB_NEXT();
+                    XB_NEXT_SAME();
                 }
                 if (l->type == T_DOUBLE) {
                     Item r = *l;
                     r.v.d += next == OP_INC ? 1.0 : -1.0;
                     *d = r;
                     pc += 6;
-                    XB_NEXT();
+                    XB_NEXT_SAME();
                 }
             }
         }
@@ -361,13 +369,13 @@ op_pushlocal: {
                 p += 2;
                 if (truth == (jump == OP_JUMPTRUE)) pc = p + 2 + readI16(p);
                 else pc = p + 2;
-                XB_NEXT();
+                XB_NEXT_SAME();
             }
         }
     }
     *++top = *l;
     pc += 2;
-    XB_NEXT();
+    XB_NEXT_SAME();
 }
 
 op_poplocal: {
@@ -386,7 +394,7 @@ op_pop:
 
 op_jump:
     pc += 2 + readI16(pc);
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_jumpfalse:
     if (top->type != T_LOGICAL) [[unlikely]] goto slow;
@@ -418,13 +426,13 @@ op_inc:
     if (top->type == T_INTEGER && top->v.l != INT32_MAX) ++top->v.l;
     else if (top->type == T_DOUBLE) top->v.d += 1.0;
     else goto slow;
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_dec:
     if (top->type == T_INTEGER && top->v.l != INT32_MIN) --top->v.l;
     else if (top->type == T_DOUBLE) top->v.d -= 1.0;
     else goto slow;
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_relation: {
     bool truth;
@@ -437,7 +445,7 @@ op_relation: {
 op_not:
     if (top->type != T_LOGICAL) [[unlikely]] goto slow;
     putLogical(top, top->v.l == 0);
-    XB_NEXT();
+    XB_NEXT_SAME();
 
 op_end:
     vm.running = 0;
@@ -447,6 +455,7 @@ op_end:
 #undef XB_SYNC
 #undef XB_RELOAD
 #undef XB_NEXT
+#undef XB_NEXT_SAME
 #undef XB_ROOM
 }
 
