@@ -5,6 +5,24 @@
 #include "platform/platform.h"
 #include "runtime/memory.h"
 
+// Under AddressSanitizer a free cell is poisoned, so that a use of an object
+// after the collector freed it is reported as it would be with malloc.
+#if defined(__SANITIZE_ADDRESS__)
+#define XB_POOL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define XB_POOL_ASAN 1
+#endif
+#endif
+#ifdef XB_POOL_ASAN
+#include <sanitizer/asan_interface.h>
+#define XB_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define XB_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define XB_POISON(p, n) ((void)(p), (void)(n))
+#define XB_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace xb {
 
 namespace {
@@ -43,6 +61,7 @@ void refill(uint16_t cls) {
         auto* f = reinterpret_cast<FreeCell*>(p + size_t(i) * cell);
         f->next = list;
         list = f;
+        XB_POISON(f, cell);
     }
     freeLists[cls] = list;
 }
@@ -52,6 +71,7 @@ void refill(uint16_t cls) {
 void* poolAlloc(uint16_t cls) {
     if (!freeLists[cls]) [[unlikely]] refill(cls);
     FreeCell* f = freeLists[cls];
+    XB_UNPOISON(f, poolCellSize(cls));
     freeLists[cls] = f->next;
     ++cellsOut;
     bytesOut += poolCellSize(cls);
@@ -63,6 +83,7 @@ void poolFree(void* cell, uint16_t cls) {
     auto* f = static_cast<FreeCell*>(cell);
     f->next = freeLists[cls];
     freeLists[cls] = f;
+    XB_POISON(f, poolCellSize(cls));
     --cellsOut;
     bytesOut -= poolCellSize(cls);
     memAccount(-int32_t(poolCellSize(cls)));
@@ -76,6 +97,7 @@ void releasePools() {
     cellsOut = 0;
     while (chunks) {
         Chunk* c = chunks;
+        XB_UNPOISON(c, CHUNK_BYTES);
         chunks = c->next;
         os::heapFree(c);
     }
