@@ -15,7 +15,7 @@
 // lines ending in CR LF, LF or CR, no header line. The fields of a line go
 // to the chosen fields in order (surplus ones are ignored, missing ones stay
 // empty); numbers are read as VAL reads them, dates from YYYYMMDD (or in
-// the SET DATE format), logicals true for T, t, Y or y.
+// YYYY-MM-DD, or in the SET DATE format), logicals true for T, t, Y or y.
 //
 // SDF: every chosen field in its own width (texts padded, numbers right
 // aligned as STR(value, length, decimals) shows them, dates YYYYMMDD,
@@ -246,6 +246,8 @@ uint16_t putText(WorkArea* a, uint16_t index, const std::string& t) {
     case T_DATE: {
         std::string d = trimmed(s);
         v->type = T_DATE;
+        // YYYY-MM-DD, as spreadsheets write dates, is YYYYMMDD with dashes
+        if (d.size() == 10 && d[4] == '-' && d[7] == '-') d = d.substr(0, 4) + d.substr(5, 2) + d.substr(8, 2);
         bool digits = d.size() == 8 && d.find_first_not_of("0123456789") == std::string::npos;
         if (digits) v->v.l = dateFromCompact(d.data(), d.size(), settingEpoch());
         else if (!d.empty()) v->v.l = dateParse(d.data(), d.size(), settingDateFormat(), settingEpoch());
