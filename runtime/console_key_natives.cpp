@@ -13,6 +13,7 @@
 #include "vm/function.h"
 #include "lib/lib_args.h"
 #include "platform/platform.h"
+#include "runtime/files.h"
 #include "runtime/cursor.h"
 
 namespace xb {
@@ -39,7 +40,7 @@ XB_NATIVE(fnINKEY, "INKEY") {
     }
     uint8_t key = 0;
     uint32_t done = 0;
-    if (os::readFile(os::stdInput(), &key, 1, &done) && done == 1) retInt(key);
+    if (fileSyscalls().readFile(os::stdInput(), &key, 1, &done) && done == 1) retInt(key);
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include "vm/function.h"
 #include "lib/lib_args.h"
 #include "platform/platform.h"
+#include "runtime/files.h"
 #include "runtime/output.h"
 #include "vm/opcodes.h"
 
@@ -30,7 +31,7 @@ std::string readLine() {
     std::string line;
     uint8_t c = 0;
     uint32_t done = 0;
-    while (os::readFile(os::stdInput(), &c, 1, &done) && done == 1) {
+    while (fileSyscalls().readFile(os::stdInput(), &c, 1, &done) && done == 1) {
         if (c == '\n') break;
         if (line.size() < kLineMax) line += char(c);
     }
