@@ -100,3 +100,11 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbdb_main.cpp)
   target_include_directories(xbdb PRIVATE ${CMAKE_SOURCE_DIR})
   set_target_properties(xbdb PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
+
+# xbfuncdoc: writes docs/functions.md from the list of native functions
+# (lib/functions.def); needs nothing of the runtime.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/funcdoc_main.cpp)
+  add_executable(xbfuncdoc tools/funcdoc_main.cpp lib/function_list.cpp)
+  target_include_directories(xbfuncdoc PRIVATE ${CMAKE_SOURCE_DIR})
+  set_target_properties(xbfuncdoc PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endif()

@@ -6,7 +6,8 @@ namespace xb {
 
 static NativeRegistration* registrations;
 
-NativeRegistration::NativeRegistration(const char* n, const Function* f) : name(n), function(f), next(registrations) {
+NativeRegistration::NativeRegistration(const char* n, const Function* f, const char* sourceFile)
+    : name(n), function(f), next(registrations), file(sourceFile) {
     registrations = this;
 }
 

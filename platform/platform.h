@@ -71,6 +71,10 @@ uint32_t processId();  // GetCurrentProcessId
 // every write end is closed and the pipe is drained.
 bool pipeCreate(Handle* readEnd, Handle* writeEnd);
 
+// The value of an environment variable into buf (NUL-terminated, cut to
+// size); *length gets its full length. False when it is not set.
+bool environmentVariable(const char* name, char* buf, uint32_t size, uint32_t* length);
+
 // ---- standard handles and console-less output
 Handle stdOutput();  // GetStdHandle(STD_OUTPUT_HANDLE)
 Handle stdError();
@@ -128,6 +132,23 @@ int currentDirectory(char* buf, int size);  // length written, 0 on failure
 bool diskFreeSpace(const char* root, uint64_t* freeBytes);
 bool fileExists(const char* name);  // FindFirstFileA/FindClose
 uint32_t setErrorMode(uint32_t mode);  // returns the previous mode (no effect on POSIX)
+// One entry of a directory listing (FindFirstFileA/FindNextFileA).
+constexpr uint32_t DIR_NAME_MAX = 260;
+constexpr uint32_t ATTR_READONLY = 0x01, ATTR_HIDDEN = 0x02, ATTR_SYSTEM = 0x04, ATTR_DIRECTORY = 0x10,
+                   ATTR_ARCHIVE = 0x20;
+struct DirEntry {
+    char name[DIR_NAME_MAX];  // the name alone, NUL-terminated
+    uint64_t size;
+    struct {
+        uint16_t year, month, day, hour, minute, second;
+    } modified;  // local time of the last write
+    uint32_t attributes;  // ATTR_* bits
+};
+// Calls visit for each entry whose name matches the wild cards of the last
+// part of pattern ("*.dbf", "data/*.*", a plain name), "." and ".." left
+// out, until visit answers false. False (lastError() set) when the folder
+// cannot be read; a folder without matches is true with no call.
+bool listDirectory(const char* pattern, bool (*visit)(const DirEntry& entry, void* context), void* context);
 
 // ---- serial line (GetCommState/SetCommState), reduced to what the runtime uses
 struct CommState {

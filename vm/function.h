@@ -20,11 +20,14 @@ static_assert(sizeof(Function) == 3 * sizeof(void*), "Function: three pointers o
 
 // Native functions register themselves by name; after the module tables are
 // registered each name gets its native unless a module defined it.
+// `file` is the source that defined it, so that a check can tell the
+// runtime's own functions from those a test or a tool adds.
 struct NativeRegistration {
     const char* name;
     const Function* function;
     NativeRegistration* next;
-    NativeRegistration(const char* n, const Function* f);
+    const char* file;
+    NativeRegistration(const char* n, const Function* f, const char* sourceFile = nullptr);
 };
 NativeRegistration* nativeRegistrations();
 const Function* findNative(const char* name);
@@ -37,5 +40,5 @@ const Function* findNative(const char* name);
     static uint16_t ident##_body();                              \
     extern const ::xb::Function ident;                           \
     const ::xb::Function ident = {ident##_body, nullptr, nullptr}; \
-    static ::xb::NativeRegistration ident##_registration(NAME, &ident); \
+    static ::xb::NativeRegistration ident##_registration(NAME, &ident, __FILE__); \
     static uint16_t ident##_body()

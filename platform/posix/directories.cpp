@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <ctime>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -173,6 +174,49 @@ bool fileExists(const char* name) {
     }
     closedir(dir);
     return found;
+}
+
+bool listDirectory(const char* pattern, bool (*visit)(const DirEntry& entry, void* context), void* context) {
+    char path[PATH_BUFFER];
+    if (!pattern || !*pattern || !nativePath(pattern, path, sizeof path)) return failWith(EINVAL);
+    char* slash = strrchr(path, '/');
+    const char* mask = slash ? slash + 1 : path;
+    char folder[PATH_BUFFER] = ".";
+    if (slash) {
+        size_t n = size_t(slash - path);
+        if (n == 0) n = 1;  // "/x": the root
+        memcpy(folder, path, n);
+        folder[n] = 0;
+    }
+    if (!*mask) mask = "*";
+    DIR* dir = opendir(folder);
+    if (!dir) return failOnPath(errno, folder);
+    bool more = true;
+    while (more) {
+        dirent* d = readdir(dir);
+        if (!d) break;
+        if (strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0) continue;
+        if (strlen(d->d_name) >= DIR_NAME_MAX || !wildMatch(mask, d->d_name)) continue;
+        char full[PATH_BUFFER];
+        if (snprintf(full, sizeof full, "%s/%s", folder, d->d_name) >= int(sizeof full)) continue;
+        struct stat st;
+        if (stat(full, &st) != 0) continue;
+        DirEntry e{};
+        strcpy(e.name, d->d_name);
+        e.size = S_ISDIR(st.st_mode) ? 0 : uint64_t(st.st_size);
+        tm parts{};
+        time_t when = st.st_mtime;
+        localtime_r(&when, &parts);
+        e.modified = {uint16_t(parts.tm_year + 1900), uint16_t(parts.tm_mon + 1), uint16_t(parts.tm_mday),
+                      uint16_t(parts.tm_hour), uint16_t(parts.tm_min), uint16_t(parts.tm_sec > 59 ? 59 : parts.tm_sec)};
+        if (S_ISDIR(st.st_mode)) e.attributes |= ATTR_DIRECTORY;
+        else e.attributes |= ATTR_ARCHIVE;
+        if (d->d_name[0] == '.') e.attributes |= ATTR_HIDDEN;
+        if (access(full, W_OK) != 0) e.attributes |= ATTR_READONLY;
+        more = visit(e, context);
+    }
+    closedir(dir);
+    return true;
 }
 
 uint32_t setErrorMode(uint32_t mode) {

@@ -2,6 +2,8 @@
 // directory, free space and the existence test.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace xb::os {
@@ -62,5 +64,35 @@ bool fileExists(const char* name) {
 }
 
 uint32_t setErrorMode(uint32_t mode) { return SetErrorMode(mode); }
+
+bool listDirectory(const char* pattern, bool (*visit)(const DirEntry& entry, void* context), void* context) {
+    if (!pattern || !*pattern) {
+        SetLastError(87);
+        return false;
+    }
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(pattern, &data);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD e = GetLastError();
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_NO_MORE_FILES;
+    }
+    bool more = true;
+    do {
+        if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
+        if (std::strlen(data.cFileName) >= DIR_NAME_MAX) continue;
+        DirEntry e{};
+        std::strcpy(e.name, data.cFileName);
+        e.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        FILETIME local;
+        SYSTEMTIME t;
+        FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+        FileTimeToSystemTime(&local, &t);
+        e.modified = {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+        e.attributes = data.dwFileAttributes & (ATTR_READONLY | ATTR_HIDDEN | ATTR_SYSTEM | ATTR_DIRECTORY | ATTR_ARCHIVE);
+        more = visit(e, context);
+    } while (more && FindNextFileA(h, &data));
+    FindClose(h);
+    return true;
+}
 
 }  // namespace xb::os
