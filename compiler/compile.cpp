@@ -9,80 +9,8 @@
 
 #include "compiler/compiler.h"
 #include "compiler/stmt.h"
-#include "tools/asm/builder.h"
 
 namespace xb::xbc {
-
-namespace {
-
-// Where a fault of the builder points in the source: the builder names
-// "lines" that are indexes into this list.
-struct SourceMap {
-    std::vector<std::pair<int, int>> at{{0, 0}};
-    uint32_t add(int line, int col) {
-        at.push_back({line, col});
-        return uint32_t(at.size() - 1);
-    }
-};
-
-uint8_t tableScope(uint8_t scope) {
-    switch (scope) {
-    case SCOPE_STATIC: return SC_STATIC;
-    case SCOPE_INIT: return SC_INIT;
-    case SCOPE_EXIT: return SC_EXIT;
-    default: return SC_PUBLIC;
-    }
-}
-
-bool instruction(pcasm::ProcAssembler* pa, const Instr& i, uint32_t n, pcasm::Failure* f) {
-    switch (i.kind) {
-    case I_PLAIN: return pa->opPlain(n, i.op, f);
-    case I_NUMBER: return pa->opNumber(n, i.op, i.a, f);
-    case I_PAIR: return pa->opPair(n, i.op, i.a, i.b, f);
-    case I_SYMBOL: return pa->opSymbol(n, i.op, pcasm::upperName(i.text), f);
-    case I_JUMP: return pa->opJump(n, i.op, i.text, f);
-    case I_STRING: return pa->opString(n, i.op, i.text.data(), i.text.size(), f);
-    case I_DOUBLE: return pa->opDouble(n, i.op, i.a, i.b, i.bits, f);
-    case I_OPEN: return pa->openBlock(n, i.op, -1, f);
-    case I_CLOSE: return pa->closeBlock(n, f);
-    case I_LABEL: return pa->label(n, i.text, f);
-    }
-    return false;
-}
-
-// The module's table and code through the assembler's builder, which checks
-// every operand and jump and runs the verifier. False with the source
-// position and the complaint otherwise.
-bool buildModule(const ModuleGen& m, pcasm::AsmModule* out, int* line, int* col, std::string* why) {
-    SourceMap src;
-    pcasm::ModuleBuilder b;
-    pcasm::Failure f{};
-    auto failed = [&](uint32_t n, const std::string& text) {
-        *line = n < src.at.size() ? src.at[n].first : 0;
-        *col = n < src.at.size() ? src.at[n].second : 0;
-        *why = text;
-        return false;
-    };
-    b.setName(m.moduleName);
-    for (const SymbolEntry& s : m.symbols)
-        if (!b.declare(s.name, tableScope(s.scope), s.isProc, src.add(s.defLine, 0), &f)) return failed(f.line, f.text);
-    for (const ProcCode& p : m.procs) {
-        pcasm::ProcAssembler* pa = b.beginProc(pcasm::upperName(p.name), src.add(0, 0), &f);
-        if (!pa) return failed(f.line, f.text);
-        src.at.reserve(src.at.size() + p.code.size() + 1);
-        for (const Instr& i : p.code)
-            if (!instruction(pa, i, src.add(i.line, i.col), &f)) return failed(f.line, f.text);
-        if (!pa->finish(src.add(0, 0), &f)) return failed(f.line, f.text);
-        b.endProc();
-    }
-    pcasm::AsmError err{};
-    if (b.finish(out, &err, {})) return true;
-    std::string text = err.message;
-    size_t colon = text.find(": ");
-    return failed(err.line, colon == std::string::npos ? text : text.substr(colon + 2));
-}
-
-}  // namespace
 
 bool compileProgram(const std::vector<SourceFile>& files, const CompileOptions& options, CompiledProgram* out,
                     std::vector<pp::Diagnostic>* diags) {
@@ -140,7 +68,7 @@ bool compileProgram(const std::vector<SourceFile>& files, const CompileOptions& 
         pcasm::AsmModule am{};
         int line = 0, col = 0;
         std::string why;
-        if (!buildModule(m, &am, &line, &col, &why)) {
+        if (!finishModule(&m, &am, &line, &col, &why)) {
             m.error(line, col, "cannot generate code: " + why);
             ok = false;
             continue;

@@ -8,12 +8,14 @@
 // maps any complaint back to the source.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "compiler/ast.h"
 #include "pp/diagnostic.h"
+#include "tools/asm/builder.h"
 
 namespace xb::xbc {
 
@@ -77,7 +79,19 @@ struct ModuleGen {
     std::vector<StaticInit> staticInits;
     ExprPool staticPool;  // the static initialisers outlive their statement
 
-    std::vector<ProcCode> procs;
+    // Each finished procedure goes straight into the assembler's builder
+    // (emit_module.cpp), so its instructions need not outlive it. The entries
+    // of `symbols` are handed over as they appear; the first fault the
+    // builder finds is kept until the module is finished.
+    std::unique_ptr<pcasm::ModuleBuilder> builder;
+    size_t declared = 0;  // entries of `symbols` the builder has
+    std::vector<std::pair<int, int>> sourceAt{{0, 0}};  // builder "line" -> source line, column
+    // Procedures that name STATICS$ before its entry exists (it is the
+    // table's last) wait here, and every one after them, to keep their order.
+    std::vector<ProcCode> pending;
+    bool buildFailed = false;
+    int buildLine = 0, buildCol = 0;
+    std::string buildWhy;
 
     // The entry of name, appended when new.
     SymbolEntry& symbol(const std::string& name);
@@ -179,6 +193,14 @@ struct ProcGen {
     bool resolve(const std::string& name, VarInfo* out, Expr* at);  // false: undeclared
     bool isConstant(const Expr* e) const;
 };
+
+// Assembles a finished procedure into the module's builder (nothing once the
+// builder has failed).
+void assembleProc(ModuleGen* m, ProcCode&& p);
+
+// The module's table and code checked, verified and laid out into *out.
+// False with the source position and the complaint of the first fault.
+bool finishModule(ModuleGen* m, pcasm::AsmModule* out, int* line, int* col, std::string* why);
 
 // Upper-case name of the module/implicit procedure made from a file name.
 std::string nameFromFile(const std::string& file);

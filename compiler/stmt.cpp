@@ -54,6 +54,7 @@ struct StatementCompiler {
     bool anyProcedure = false;  // a PROCEDURE/FUNCTION line was met
     ExprPool pool;
     std::vector<Token> toks;
+    std::vector<Token> lineTokens;
     int line = 0;
 
     void error(int col, const std::string& m) {
@@ -89,7 +90,7 @@ struct StatementCompiler {
         p.label("out");
         p.emitOp(OP_ENDPROC);
         for (Instr& i : p.body) code.code.push_back(std::move(i));
-        mod->procs.push_back(std::move(code));
+        assembleProc(mod, std::move(code));
         done.push_back(std::unique_ptr<ProcGen>(proc));
         proc = nullptr;
     }
@@ -828,7 +829,7 @@ struct StatementCompiler {
         }
         p.emitOp(OP_ENDPROC);
         p.flushSymbols();
-        mod->procs.push_back({"STATICS$", std::move(p.body)});
+        assembleProc(mod, ProcCode{"STATICS$", std::move(p.body)});
     }
 
     void run(const std::vector<pp::Line>& lines) {
@@ -837,7 +838,7 @@ struct StatementCompiler {
             line = l.line;
             int errCol = 0;
             std::string errText;
-            std::vector<Token> all;
+            std::vector<Token>& all = lineTokens;  // reused: its capacity stays
             if (!tokenizeLine(l.text, &all, &errCol, &errText)) {
                 mod->error(line, errCol, errText);
                 continue;

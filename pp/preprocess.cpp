@@ -429,7 +429,8 @@ struct FileReader {
         st.error(file, line, "cannot open #include file \"" + name + "\"");
     }
 
-    void statement(const std::string& file, const LogicalLine& l) {
+    // l's text is taken (moved) into the output when no rule changed it.
+    void statement(const std::string& file, LogicalLine& l) {
         Tokens t = lex(l.text, LexMode::Line);
         if (t.empty()) return;
         MatchBudget budget;
@@ -465,7 +466,7 @@ struct FileReader {
         out.file = file;
         out.line = l.line;
         out.expanded = changed;
-        out.text = changed ? render(t) : l.text;
+        out.text = changed ? render(t) : std::move(l.text);
         if (changed && out.text.empty()) return;
         st.out->push_back(std::move(out));
     }
@@ -473,7 +474,7 @@ struct FileReader {
     void read(const std::string& raw, const std::string& file, int depth) {
         std::vector<LogicalLine> lines = logicalLines(toWindows1252(raw));
         std::vector<Conditional> conds;
-        for (const LogicalLine& l : lines) {
+        for (LogicalLine& l : lines) {
             size_t f = l.text.find_first_not_of(" \t\f");
             if (f == std::string::npos) continue;
             if (l.text[f] == '#') {

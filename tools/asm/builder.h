@@ -27,6 +27,14 @@ public:
     // *fail set for a bad or duplicate name or a full table.
     bool declare(const std::string& name, uint8_t scope, bool isProc, uint32_t line, Failure* fail);
     const SymbolTable& symbols() const { return symbols_; }
+    // Changes what entry n (1-based, declared) says, for a driver that
+    // learns an entry's scope or its procedure after first naming it.
+    void redeclare(uint16_t n, uint8_t scope, bool isProc, uint32_t line) {
+        SymbolDecl& d = symbols_.decls[n - 1];
+        d.scope = scope;
+        d.isProc = isProc;
+        d.line = line;
+    }
 
     // Starts the body of procedure `upper` (declared proc, not begun before).
     // The returned assembler stays valid until endProc(); false with *fail set
