@@ -33,6 +33,7 @@
 #include "compiler/stmt.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "vm/opcodes.h"
 
@@ -41,10 +42,12 @@ namespace xb::xbc {
 namespace {
 
 // Keyword k written as w: in full, or abbreviated to four letters or more.
+// Every statement's first word meets many keywords: most differ at once.
 bool kw(const std::string& w, const char* k) {
-    std::string key = k;
-    if (w == key) return true;
-    return w.size() >= 4 && w.size() < key.size() && key.compare(0, w.size(), w) == 0;
+    if (w.empty() || w[0] != k[0]) return false;
+    size_t n = std::strlen(k);
+    if (w.size() == n) return std::memcmp(w.data(), k, n) == 0;
+    return w.size() >= 4 && w.size() < n && std::memcmp(w.data(), k, w.size()) == 0;
 }
 
 struct StatementCompiler {
