@@ -1,9 +1,9 @@
 // compileProgram: every file through the preprocessor and the statement
 // compiler, the program-wide checks (a public procedure defined twice, the
-// procedure the program starts with), then each module's text through the
-// pcode assembler, which also runs the verifier on every procedure and
-// block. An assembler complaint (a jump or a block too long for 16 bits) is
-// reported at the source line that made the instruction.
+// procedure the program starts with), then each module's instructions
+// through the assembler's module builder, which also runs the verifier on
+// every procedure and block. A builder complaint (a jump or a block too long
+// for 16 bits) is reported at the source line that made the instruction.
 #include <cstring>
 #include <map>
 
@@ -11,24 +11,6 @@
 #include "compiler/stmt.h"
 
 namespace xb::xbc {
-
-namespace {
-
-// "line 12: text" -> 12 and "text".
-int asmLine(const char* message, std::string* text) {
-    int n = 0;
-    const char* p = message;
-    if (std::strncmp(p, "line ", 5) == 0) {
-        p += 5;
-        while (*p >= '0' && *p <= '9') n = n * 10 + (*p++ - '0');
-        if (*p == ':') ++p;
-        if (*p == ' ') ++p;
-    }
-    *text = p;
-    return n;
-}
-
-}  // namespace
 
 bool compileProgram(const std::vector<SourceFile>& files, const CompileOptions& options, CompiledProgram* out,
                     std::vector<pp::Diagnostic>* diags) {
@@ -83,15 +65,10 @@ bool compileProgram(const std::vector<SourceFile>& files, const CompileOptions& 
     if (!ok) return false;
 
     for (ModuleGen& m : mods) {
-        std::vector<AsmLine> src;
-        std::string text = moduleText(m, &src);
         pcasm::AsmModule am{};
-        pcasm::AsmError err{};
-        if (!pcasm::assemble(text.data(), text.size(), &am, &err)) {
-            std::string why;
-            int n = asmLine(err.message, &why);
-            int line = n > 0 && size_t(n) <= src.size() ? src[size_t(n) - 1].line : 0;
-            int col = n > 0 && size_t(n) <= src.size() ? src[size_t(n) - 1].col : 0;
+        int line = 0, col = 0;
+        std::string why;
+        if (!finishModule(&m, &am, &line, &col, &why)) {
             m.error(line, col, "cannot generate code: " + why);
             ok = false;
             continue;

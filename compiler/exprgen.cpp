@@ -15,23 +15,24 @@ namespace xb::xbc {
 
 namespace {
 
-const char* binaryOpcode(TokKind k) {
+// 0 for a token that is no binary operator.
+int binaryOpcode(TokKind k) {
     switch (k) {
-    case T_EQ: return "EQUAL";
-    case T_EXEQ: return "EXACTEQUAL";
-    case T_LT: return "LESS";
-    case T_GT: return "GREATER";
-    case T_LE: return "LESSEQUAL";
-    case T_GE: return "GREATEREQUAL";
-    case T_NE: return "NOTEQUAL";
-    case T_DOLLAR: return "170";
-    case T_PLUS: case T_PLUSASSIGN: return "PLUS";
-    case T_MINUS: case T_MINUSASSIGN: return "MINUS";
-    case T_MULT: case T_MULTASSIGN: return "MULT";
-    case T_DIV: case T_DIVASSIGN: return "DIVIDE";
-    case T_MOD: case T_MODASSIGN: return "179";
-    case T_POW: case T_POWASSIGN: return "169";
-    default: return nullptr;
+    case T_EQ: return OP_EQUAL;
+    case T_EXEQ: return OP_EXACTEQUAL;
+    case T_LT: return OP_LESS;
+    case T_GT: return OP_GREATER;
+    case T_LE: return OP_LESSEQUAL;
+    case T_GE: return OP_GREATEREQUAL;
+    case T_NE: return OP_NOTEQUAL;
+    case T_DOLLAR: return 170;
+    case T_PLUS: case T_PLUSASSIGN: return OP_PLUS;
+    case T_MINUS: case T_MINUSASSIGN: return OP_MINUS;
+    case T_MULT: case T_MULTASSIGN: return OP_MULT;
+    case T_DIV: case T_DIVASSIGN: return OP_DIVIDE;
+    case T_MOD: case T_MODASSIGN: return 179;
+    case T_POW: case T_POWASSIGN: return 169;
+    default: return 0;
     }
 }
 
@@ -70,51 +71,32 @@ bool hasMacroText(const std::string& s) {
 
 }  // namespace
 
-std::string asmQuote(const std::string& bytes) {
-    std::string out = "\"";
-    for (unsigned char c : bytes) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 32 || c == 127) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 void ProcGen::pushInteger(int32_t v) {
-    if (v == 0) emit("ZERO");
-    else if (v == 1) emit("ONE");
-    else if (v >= 2 && v <= 9999) emit("PUSHWORD " + std::to_string(v));
-    else if (v >= -32768 && v <= 32767) emit("PUSHINT " + std::to_string(v));
+    if (v == 0) emitOp(OP_ZERO);
+    else if (v == 1) emitOp(OP_ONE);
+    else if (v >= 2 && v <= 9999) emitN(OP_PUSHWORD, v);
+    else if (v >= -32768 && v <= 32767) emitN(OP_PUSHINT, v);
     else {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "PUSHDOUBLE 10 0 %d", v);
-        emit(buf);
+        double d = v;
+        uint8_t bits[8];
+        std::memcpy(bits, &d, sizeof bits);
+        emitDouble(10, 0, bits);
     }
 }
 
 void ProcGen::pushNumber(const Expr* e) {
     if (e->isInt) return pushInteger(e->intValue);
-    uint64_t bits;
-    std::memcpy(&bits, &e->number, sizeof bits);
-    char buf[80];
-    std::snprintf(buf, sizeof buf, "PUSHDOUBLE %u %u 0x%016llX", unsigned(e->width), unsigned(e->decimals),
-                  static_cast<unsigned long long>(bits));
-    emit(buf);
+    uint8_t bits[8];
+    std::memcpy(bits, &e->number, sizeof bits);
+    emitDouble(e->width, e->decimals, bits);
 }
 
 void ProcGen::pushString(const std::string& s) {
-    if (s.empty()) return emit("PUSHEMPTYSTR");
+    if (s.empty()) return emitOp(OP_PUSHEMPTYSTR);
     // Longer texts are pieces of at most 255 bytes joined with PLUS.
     for (size_t at = 0; at < s.size(); at += 255) {
-        emit("PUSHSTR " + asmQuote(s.substr(at, 255)));
-        if (at) emit("PLUS");
+        emitString(s.data() + at, s.size() - at < 255 ? s.size() - at : 255);
+        if (at) emitOp(OP_PLUS);
     }
 }
 
@@ -143,22 +125,22 @@ void ProcGen::pushIdent(Expr* e) {
         for (size_t i = 0; i < ps.size(); ++i)
             if (ps[i] == n) {
                 if (b + 1 != blocks.size()) return errorAt(e, "parameter " + n + " of an enclosing block cannot be used in a nested block");
-                return emit("PUSHLOCAL " + std::to_string(i + 1));
+                return emitN(OP_PUSHLOCAL, i + 1);
             }
     }
     VarInfo v;
-    if (!resolve(n, &v, e)) return emit("PUSHVARIABLE " + sym(n, e));
+    if (!resolve(n, &v, e)) return emitSym(OP_PUSHVARIABLE, sym(n, e));
     switch (v.kind) {
     case V_LOCAL:
-        if (blocks.empty()) return emit("PUSHLOCAL " + std::to_string(v.index));
+        if (blocks.empty()) return emitN(OP_PUSHLOCAL, v.index);
         for (BlockScope* b : blocks) b->usesOuter = true;
-        return emit("PUSHOUTER " + std::to_string(v.index));
-    case V_STATIC: usesStatics = true; return emit("PUSHSTATIC " + std::to_string(v.index));
-    case V_MEMVAR: return emit("PUSHMEMVAR " + sym(n, e));
+        return emitN(OP_PUSHOUTER, v.index);
+    case V_STATIC: usesStatics = true; return emitN(OP_PUSHSTATIC, v.index);
+    case V_MEMVAR: return emitSym(OP_PUSHMEMVAR, sym(n, e));
     case V_FIELD:
-        if (v.alias.empty()) return emit("PUSHFIELD " + sym(n, e));
-        emit("PUSHALIAS " + sym(v.alias, e));
-        return emit("PUSHALIASFIELD " + sym(n, e));
+        if (v.alias.empty()) return emitSym(OP_PUSHFIELD, sym(n, e));
+        emitSym(OP_PUSHALIAS, sym(v.alias, e));
+        return emitSym(OP_PUSHALIASFIELD, sym(n, e));
     }
 }
 
@@ -169,22 +151,22 @@ void ProcGen::storeIdent(Expr* e) {
         for (size_t i = 0; i < ps.size(); ++i)
             if (ps[i] == n) {
                 if (b + 1 != blocks.size()) return errorAt(e, "parameter " + n + " of an enclosing block cannot be used in a nested block");
-                return emit("POPLOCAL " + std::to_string(i + 1));
+                return emitN(OP_POPLOCAL, i + 1);
             }
     }
     VarInfo v;
-    if (!resolve(n, &v, e)) return emit("POPMEMVAR " + sym(n, e));
+    if (!resolve(n, &v, e)) return emitSym(OP_POPMEMVAR, sym(n, e));
     switch (v.kind) {
     case V_LOCAL:
-        if (blocks.empty()) return emit("POPLOCAL " + std::to_string(v.index));
+        if (blocks.empty()) return emitN(OP_POPLOCAL, v.index);
         for (BlockScope* b : blocks) b->usesOuter = true;
-        return emit("POPOUTER " + std::to_string(v.index));
-    case V_STATIC: usesStatics = true; return emit("POPSTATIC " + std::to_string(v.index));
-    case V_MEMVAR: return emit("POPMEMVAR " + sym(n, e));
+        return emitN(OP_POPOUTER, v.index);
+    case V_STATIC: usesStatics = true; return emitN(OP_POPSTATIC, v.index);
+    case V_MEMVAR: return emitSym(OP_POPMEMVAR, sym(n, e));
     case V_FIELD:
-        if (v.alias.empty()) return emit("POPFIELD " + sym(n, e));
-        emit("PUSHALIAS " + sym(v.alias, e));
-        return emit("POPALIASFIELD " + sym(n, e));
+        if (v.alias.empty()) return emitSym(OP_POPFIELD, sym(n, e));
+        emitSym(OP_PUSHALIAS, sym(v.alias, e));
+        return emitSym(OP_POPALIASFIELD, sym(n, e));
     }
 }
 
@@ -196,25 +178,25 @@ void ProcGen::pushRef(Expr* e) {
         for (size_t i = 0; i < ps.size(); ++i)
             if (ps[i] == n) {
                 if (b + 1 != blocks.size()) return errorAt(e, "parameter " + n + " of an enclosing block cannot be used in a nested block");
-                return emit("PUSHLOCALREF " + std::to_string(i + 1));
+                return emitN(OP_PUSHLOCALREF, i + 1);
             }
     }
     VarInfo v;
-    if (!resolve(n, &v, e)) return emit("PUSHMEMVARREF " + sym(n, e));
+    if (!resolve(n, &v, e)) return emitSym(OP_PUSHMEMVARREF, sym(n, e));
     switch (v.kind) {
     case V_LOCAL:
-        if (blocks.empty()) return emit("PUSHLOCALREF " + std::to_string(v.index));
+        if (blocks.empty()) return emitN(OP_PUSHLOCALREF, v.index);
         for (BlockScope* b : blocks) b->usesOuter = true;
-        return emit("PUSHOUTERREF " + std::to_string(v.index));
-    case V_STATIC: usesStatics = true; return emit("PUSHSTATICREF " + std::to_string(v.index));
-    case V_MEMVAR: return emit("PUSHMEMVARREF " + sym(n, e));
+        return emitN(OP_PUSHOUTERREF, v.index);
+    case V_STATIC: usesStatics = true; return emitN(OP_PUSHSTATICREF, v.index);
+    case V_MEMVAR: return emitSym(OP_PUSHMEMVARREF, sym(n, e));
     case V_FIELD: return errorAt(e, "a field cannot be passed by reference");
     }
 }
 
 void ProcGen::list(Expr* e) {
     for (size_t i = 0; i < e->list.size(); ++i) {
-        if (i) emit("POP");
+        if (i) emitOp(OP_POP);
         push(e->list[i]);
     }
 }
@@ -236,26 +218,26 @@ void ProcGen::push(Expr* e) {
         return;
     }
     switch (e->kind) {
-    case E_NIL: return emit("PUSHNIL");
+    case E_NIL: return emitOp(OP_PUSHNIL);
     case E_NUM: return pushNumber(e);
     case E_STR:
         pushString(e->text);
-        if (hasMacroText(e->text)) emit("148");
+        if (hasMacroText(e->text)) emitOp(148);
         return;
-    case E_LOGICAL: return emit(e->boolValue ? "TRUE" : "FALSE");
+    case E_LOGICAL: return emitOp(e->boolValue ? OP_TRUE : OP_FALSE);
     case E_IDENT: return pushIdent(e);
     case E_MACROVAR: {
         Expr name = *e;
         name.kind = E_IDENT;
         pushIdent(&name);
-        return emit("145");
+        return emitOp(145);
     }
-    case E_MACROEXPR: push(e->a); return emit("145");
-    case E_MACROTEXT: pushString(e->text); return emit("145");
+    case E_MACROEXPR: push(e->a); return emitOp(145);
+    case E_MACROTEXT: pushString(e->text); return emitOp(145);
     case E_ARRAY:
         if (e->list.size() > 65535) return errorAt(e, "array literal with more than 65535 elements");
         for (Expr* x : e->list) push(x);
-        return emit("ARRAYGEN " + std::to_string(e->list.size()));
+        return emitN(OP_ARRAYGEN, e->list.size());
     case E_BLOCK: return block(e);
     case E_CALL:
     case E_MACROCALL: return call(e, true);
@@ -265,21 +247,21 @@ void ProcGen::push(Expr* e) {
         for (Expr* i : e->list) {
             int32_t v;
             if (constIndex(i, &v)) {
-                emit("ARRAYGETC " + std::to_string(v));
+                emitN(OP_ARRAYGETC, v);
             } else {
                 push(i);
-                emit("ARRAYGET");
+                emitOp(OP_ARRAYGET);
             }
         }
         return;
     }
     case E_ALIAS: return aliased(e, false);
-    case E_NOT: push(e->a); return emit("NOT");
+    case E_NOT: push(e->a); return emitOp(OP_NOT);
     case E_NEG: {
         int32_t v;
         if (integerConstant(e, &v)) return pushInteger(v);
         push(e->a);
-        return emit("NEGATE");
+        return emitOp(OP_NEGATE);
     }
     case E_PREINC:
     case E_PREDEC:
@@ -289,13 +271,13 @@ void ProcGen::push(Expr* e) {
         if (e->op == T_AND || e->op == T_OR) {
             std::string end = newLabel();
             push(e->a);
-            emit(std::string(e->op == T_AND ? "JUMPFALSEKEEP " : "JUMPTRUEKEEP ") + end);
+            emitJump(e->op == T_AND ? OP_JUMPFALSEKEEP : OP_JUMPTRUEKEEP, end);
             push(e->b);
             return label(end);
         }
         push(e->a);
         push(e->b);
-        return emit(binaryOpcode(e->op));
+        return emitOp(binaryOpcode(e->op));
     }
     case E_ASSIGN: return assign(e, true);
     case E_BYREF: return pushRef(e->a);
@@ -303,9 +285,9 @@ void ProcGen::push(Expr* e) {
     case E_IIF: {
         std::string otherwise = newLabel(), end = newLabel();
         push(e->list[0]);
-        emit("JUMPFALSE " + otherwise);
+        emitJump(OP_JUMPFALSE, otherwise);
         push(e->list[1]);
-        emit("JUMP " + end);
+        emitJump(OP_JUMP, end);
         label(otherwise);
         push(e->list[2]);
         return label(end);
@@ -337,7 +319,7 @@ void ProcGen::statementExpr(Expr* e) {
     default: break;
     }
     push(e);
-    emit("POP");
+    emitOp(OP_POP);
 }
 
 void ProcGen::condition(Expr* e, const std::string& falseLabel) {
@@ -345,10 +327,10 @@ void ProcGen::condition(Expr* e, const std::string& falseLabel) {
     if (e->kind == E_BINARY && e->op == T_EXEQ && integerConstant(e->b, &v)) {
         push(e->a);
         pushInteger(v);
-        return emit("JUMPNOTEQUAL " + falseLabel);
+        return emitJump(OP_JUMPNOTEQUAL, falseLabel);
     }
     push(e);
-    emit("JUMPFALSE " + falseLabel);
+    emitJump(OP_JUMPFALSE, falseLabel);
 }
 
 static Expr* unwrap(Expr* t) {
@@ -364,9 +346,9 @@ void ProcGen::store(Expr* target) {
         Expr name = *t;
         name.kind = E_IDENT;
         pushIdent(&name);
-        return emit("150");
+        return emitOp(150);
     }
-    case E_MACROTEXT: pushString(t->text); return emit("150");
+    case E_MACROTEXT: pushString(t->text); return emitOp(150);
     case E_INDEX: {
         push(t->a);
         for (size_t k = 0; k < t->list.size(); ++k) {
@@ -374,10 +356,10 @@ void ProcGen::store(Expr* target) {
             int32_t v;
             bool last = k + 1 == t->list.size();
             if (constIndex(i, &v)) {
-                emit((last ? "ARRAYPUTC " : "ARRAYGETC ") + std::to_string(v));
+                emitN(last ? OP_ARRAYPUTC : OP_ARRAYGETC, v);
             } else {
                 push(i);
-                emit(last ? "ARRAYPUT" : "ARRAYGET");
+                emitOp(last ? OP_ARRAYPUT : OP_ARRAYGET);
             }
         }
         return;
@@ -392,23 +374,23 @@ void ProcGen::assign(Expr* e, bool valueWanted) {
     bool compound = e->op != T_ASSIGN;
     if (t->kind == E_SEND) {
         std::string msg = t->text.substr(0, 57);
-        emit("PUSHSYM " + sym("_" + msg, t->line, t->nameCol));
+        emitSym(OP_PUSHSYM, sym("_" + msg, t->line, t->nameCol));
         push(t->a);
         if (compound) {
-            emit("PUSHSYM " + sym(msg, t->line, t->nameCol));
+            emitSym(OP_PUSHSYM, sym(msg, t->line, t->nameCol));
             push(t->a);
-            emit("SEND 0");
+            emitN(OP_SEND, 0);
         }
         push(e->b);
-        if (compound) emit(binaryOpcode(e->op));
-        emit("SEND 1");
-        if (!valueWanted) emit("POP");
+        if (compound) emitOp(binaryOpcode(e->op));
+        emitN(OP_SEND, 1);
+        if (!valueWanted) emitOp(OP_POP);
         return;
     }
     if (compound) push(t);
     push(e->b);
-    if (compound) emit(binaryOpcode(e->op));
-    if (valueWanted) emit("DUP");
+    if (compound) emitOp(binaryOpcode(e->op));
+    if (valueWanted) emitOp(OP_DUP);
     store(t);
 }
 
@@ -418,20 +400,20 @@ void ProcGen::incDec(Expr* e, bool valueWanted) {
     bool post = e->kind == E_POSTINC || e->kind == E_POSTDEC;
     if (t->kind == E_SEND) {
         if (valueWanted && post) return errorAt(e, "postfix ++ or -- of a message cannot give a value");
-        emit("PUSHSYM " + sym("_" + t->text.substr(0, 57), t->line, t->nameCol));
+        emitSym(OP_PUSHSYM, sym("_" + t->text.substr(0, 57), t->line, t->nameCol));
         push(t->a);
-        emit("PUSHSYM " + sym(t->text.substr(0, 57), t->line, t->nameCol));
+        emitSym(OP_PUSHSYM, sym(t->text.substr(0, 57), t->line, t->nameCol));
         push(t->a);
-        emit("SEND 0");
-        emit(inc ? "INC" : "DEC");
-        emit("SEND 1");
-        if (!valueWanted) emit("POP");
+        emitN(OP_SEND, 0);
+        emitOp(inc ? OP_INC : OP_DEC);
+        emitN(OP_SEND, 1);
+        if (!valueWanted) emitOp(OP_POP);
         return;
     }
     push(t);
-    if (valueWanted && post) emit("DUP");
-    emit(inc ? "INC" : "DEC");
-    if (valueWanted && !post) emit("DUP");
+    if (valueWanted && post) emitOp(OP_DUP);
+    emitOp(inc ? OP_INC : OP_DEC);
+    if (valueWanted && !post) emitOp(OP_DUP);
     store(t);
 }
 
@@ -442,10 +424,10 @@ void ProcGen::call(Expr* e, bool valueWanted) {
         Expr name = *e;
         name.kind = E_IDENT;
         pushIdent(&name);
-        emit("154");
-        emit("PUSHNIL");
+        emitOp(154);
+        emitOp(OP_PUSHNIL);
         for (Expr* a : e->list) push(a);
-        return emit((valueWanted ? "FUNC " : "DO ") + std::to_string(n));
+        return emitN(valueWanted ? OP_FUNC : OP_DO, int64_t(n));
     }
     if (const macro::Builtin* b = macro::findBuiltin(e->text.c_str())) {
         uint8_t op = macro::builtinOpcode(*b, uint32_t(n));
@@ -457,45 +439,45 @@ void ProcGen::call(Expr* e, bool valueWanted) {
             if (op == 159 && integerConstant(e->list[0], &c) && c >= 0 && c <= 255) {
                 pushString(std::string(1, char(c)));  // CHR(constant): the one-byte text
             } else if (op == OP_EVALSEND) {
-                emit("PUSHSYM " + sym("EVAL", e));
+                emitSym(OP_PUSHSYM, sym("EVAL", e));
                 for (Expr* a : e->list) push(a);
-                emit("EVALSEND " + std::to_string(n - 1));
+                emitN(OP_EVALSEND, n - 1);
             } else {
                 for (Expr* a : e->list) push(a);
-                emit(std::to_string(op));
+                emitOp(op);
             }
-            if (!valueWanted) emit("POP");
+            if (!valueWanted) emitOp(OP_POP);
             return;
         }
     }
-    emit("PUSHSYMNIL " + sym(e->text, e));
+    emitSym(OP_PUSHSYMNIL, sym(e->text, e));
     for (Expr* a : e->list) push(a);
-    emit((valueWanted ? "FUNC " : "DO ") + std::to_string(n));
+    emitN(valueWanted ? OP_FUNC : OP_DO, int64_t(n));
 }
 
 void ProcGen::send(Expr* e, bool valueWanted) {
     size_t n = e->list.size();
     if (n > 255) return errorAt(e, "more than 255 arguments");
     std::string msg = e->text.substr(0, 57);
-    emit("PUSHSYM " + sym(msg, e->line, e->nameCol));
+    emitSym(OP_PUSHSYM, sym(msg, e->line, e->nameCol));
     push(e->a);
     for (Expr* a : e->list) push(a);
-    emit((msg == "EVAL" ? "EVALSEND " : "SEND ") + std::to_string(n));
-    if (!valueWanted) emit("POP");
+    emitN(msg == "EVAL" ? OP_EVALSEND : OP_SEND, int64_t(n));
+    if (!valueWanted) emitOp(OP_POP);
 }
 
 void ProcGen::block(Expr* e) {
     if (e->params.size() > 255) return errorAt(e, "more than 255 block parameters");
     BlockScope scope{e->params, false};
     blocks.push_back(&scope);
-    emit("PUSHBLOCK {");
-    if (!e->params.empty()) emit("FRAME " + std::to_string(e->params.size()) + " 0");
-    emit(lineOpcode(line));
+    openBlock();
+    if (!e->params.empty()) emitPair(OP_FRAME, int64_t(e->params.size()), 0);
+    emitLine(line);
     list(e);
-    emit("ENDBLOCK");
-    emit("}");
+    emitOp(OP_ENDBLOCK);
+    closeBlock();
     blocks.pop_back();
-    if (scope.usesOuter) emit("DETACHLOCALS");
+    if (scope.usesOuter) emitOp(OP_DETACHLOCALS);
 }
 
 // alias->field, alias->(expr), (expr)->field, M->var, FIELD->name, n->field,
@@ -506,36 +488,36 @@ void ProcGen::aliased(Expr* e, bool isStore) {
     Expr* field = e->b;
     if (e->fieldParens) {
         if (isStore) return errorAt(e, "cannot assign to an aliased expression");
-        if (alias->kind == E_IDENT) emit("PUSHALIAS " + sym(alias->text, alias));
+        if (alias->kind == E_IDENT) emitSym(OP_PUSHALIAS, sym(alias->text, alias));
         else push(alias);
-        emit("126");
+        emitOp(126);
         list(field);
-        return emit("127");
+        return emitOp(127);
     }
     const std::string& f = field->text;
     int32_t v;
     if (alias->kind == E_IDENT) {
         const std::string& a = alias->text;
         if (isStore ? a == "M" : nameIs(a, {"M", "MEMV", "MEMVA", "MEMVAR"}))
-            return emit((isStore ? "POPMEMVAR " : "PUSHMEMVAR ") + sym(f, field));
+            return emitSym(isStore ? OP_POPMEMVAR : OP_PUSHMEMVAR, sym(f, field));
         if (isStore ? nameIs(a, {"FIELD", "_FIELD"}) : nameIs(a, {"_FIE", "_FIEL", "_FIELD", "FIEL", "FIELD"}))
-            return emit((isStore ? "POPFIELD " : "PUSHFIELD ") + sym(f, field));
-        emit("PUSHALIAS " + sym(a, alias));
+            return emitSym(isStore ? OP_POPFIELD : OP_PUSHFIELD, sym(f, field));
+        emitSym(OP_PUSHALIAS, sym(a, alias));
     } else if (alias->kind == E_NUM && constIndex(alias, &v)) {
         pushInteger(v);
     } else if (alias->kind == E_MACROVAR) {
         Expr name = *alias;
         name.kind = E_IDENT;
         pushIdent(&name);
-        emit("146");
+        emitOp(146);
     } else if (alias->kind == E_LIST) {
         push(alias);
         pushString(f);
-        return emit(isStore ? "152" : "153");
+        return emitOp(isStore ? 152 : 153);
     } else {
         return errorAt(alias, "an alias must be a name, a number or a parenthesised expression");
     }
-    emit((isStore ? "POPALIASFIELD " : "PUSHALIASFIELD ") + sym(f, field));
+    emitSym(isStore ? OP_POPALIASFIELD : OP_PUSHALIASFIELD, sym(f, field));
 }
 
 bool ProcGen::isConstant(const Expr* e) const {

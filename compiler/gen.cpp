@@ -3,6 +3,7 @@
 #include "compiler/gen.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "vm/opcodes.h"
@@ -29,40 +30,43 @@ void ModuleGen::warning(int line, int col, const std::string& message) {
     diags->push_back(pp::Diagnostic{file, line, col, true, message});
 }
 
-namespace {
+void ProcGen::emitOp(int op) { body.push_back(Instr{I_PLAIN, uint8_t(op), 0, 0, line, col, {}, {}}); }
 
-// Mnemonic -> its number, so that the assembler reads instructions by
-// number (its own look-up by name walks the whole opcode list).
-const std::unordered_map<std::string, int>& opcodeNumbers() {
-    static const std::unordered_map<std::string, int> map = [] {
-        std::unordered_map<std::string, int> m;
-        for (int i = 0; i < 256; ++i)
-            if (const char* n = opcodeInfo(uint8_t(i)).name) m.emplace(n, i);
-        return m;
-    }();
-    return map;
+void ProcGen::emitN(int op, int64_t v) {
+    body.push_back(Instr{I_NUMBER, uint8_t(op), int32_t(v), 0, line, col, {}, {}});
 }
 
-}  // namespace
-
-void ProcGen::emit(const std::string& text) {
-    size_t space = text.find(' ');
-    std::string word = text.substr(0, space);
-    if (!word.empty() && word.back() != ':' && word[0] >= 'A' && word[0] <= 'Z') {
-        auto it = opcodeNumbers().find(word);
-        if (it != opcodeNumbers().end()) {
-            std::string numbered = std::to_string(it->second);
-            if (space != std::string::npos) numbered += text.substr(space);
-            body.push_back({std::move(numbered), line, col});
-            return;
-        }
-    }
-    body.push_back({text, line, col});
+void ProcGen::emitPair(int op, int64_t v, int64_t w) {
+    body.push_back(Instr{I_PAIR, uint8_t(op), int32_t(v), int32_t(w), line, col, {}, {}});
 }
+
+void ProcGen::emitSym(int op, const std::string& name) {
+    body.push_back(Instr{I_SYMBOL, uint8_t(op), 0, 0, line, col, name, {}});
+}
+
+void ProcGen::emitJump(int op, const std::string& l) {
+    body.push_back(Instr{I_JUMP, uint8_t(op), 0, 0, line, col, l, {}});
+}
+
+void ProcGen::emitString(const char* bytes, size_t n) {
+    body.push_back(Instr{I_STRING, OP_PUSHSTR, 0, 0, line, col, std::string(bytes, n), {}});
+}
+
+void ProcGen::emitDouble(int width, int decimals, const uint8_t bits[8]) {
+    Instr i{I_DOUBLE, OP_PUSHDOUBLE, width, decimals, line, col, {}, {}};
+    std::memcpy(i.bits, bits, 8);
+    body.push_back(std::move(i));
+}
+
+void ProcGen::emitLine(int sourceLine) { emitN(OP_LINE, sourceLine > 65535 ? 65535 : sourceLine); }
+
+void ProcGen::openBlock() { body.push_back(Instr{I_OPEN, OP_PUSHBLOCK, 0, 0, line, col, {}, {}}); }
+
+void ProcGen::closeBlock() { body.push_back(Instr{I_CLOSE, 0, 0, 0, line, col, {}, {}}); }
 
 std::string ProcGen::newLabel() { return "L" + std::to_string(++labelCounter); }
 
-void ProcGen::label(const std::string& l) { emit(l + ":"); }
+void ProcGen::label(const std::string& l) { body.push_back(Instr{I_LABEL, 0, 0, 0, line, col, l, {}}); }
 
 std::string ProcGen::sym(const std::string& name) { return sym(name, line, col); }
 
@@ -92,8 +96,6 @@ void ProcGen::errorAt(const Expr* e, const std::string& message) {
     failed = true;
     mod->error(e->line ? e->line : line, e->col, message);
 }
-
-std::string lineOpcode(int line) { return "LINE " + std::to_string(line > 65535 ? 65535 : line); }
 
 std::string nameFromFile(const std::string& file) {
     size_t slash = file.find_last_of("/\\:");

@@ -1,19 +1,21 @@
 // The code generator's records (internal to compiler/): a module being
 // compiled (its symbol table in order of first appearance, its file-level
 // declarations and statics) and the procedure being compiled (its variables,
-// open control structures and the assembler text of its body). Code is
-// produced as the pcode assembler's text, one instruction per line, each
-// line remembering the source position it came from; compile.cpp assembles
-// the text into the module record and maps any assembler complaint back to
-// the source.
+// open control structures and the instructions of its body). Code is
+// produced as typed instructions (opcode and operands), each remembering the
+// source position it came from; compile.cpp hands them to the assembler's
+// module builder (tools/asm/builder.h), which checks and encodes them, and
+// maps any complaint back to the source.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "compiler/ast.h"
 #include "pp/diagnostic.h"
+#include "tools/asm/builder.h"
 
 namespace xb::xbc {
 
@@ -27,11 +29,20 @@ struct SymbolEntry {
     int defLine = 0;  // line of the definition, when isProc
 };
 
-// A line of assembler text and the source position it came from.
-struct AsmLine {
-    std::string text;
+// One instruction (or label, or codeblock bracket) and the source position
+// it came from. `text` holds the symbol name (I_SYMBOL), the label
+// (I_JUMP, I_LABEL) or the string's bytes (I_STRING).
+enum InstrKind : uint8_t { I_PLAIN, I_NUMBER, I_PAIR, I_SYMBOL, I_JUMP, I_STRING, I_DOUBLE, I_OPEN, I_CLOSE, I_LABEL };
+
+struct Instr {
+    InstrKind kind;
+    uint8_t op;
+    int32_t a;      // I_NUMBER: the operand; I_PAIR, I_DOUBLE: the first byte (width)
+    int32_t b;      // I_PAIR, I_DOUBLE: the second byte (decimals)
     int line;
     int col;
+    std::string text;
+    uint8_t bits[8];  // I_DOUBLE: the IEEE value
 };
 
 enum VarKind : uint8_t { V_LOCAL, V_STATIC, V_MEMVAR, V_FIELD };
@@ -44,7 +55,7 @@ struct VarInfo {
 
 struct ProcCode {
     std::string name;  // table name
-    std::vector<AsmLine> lines;
+    std::vector<Instr> code;
 };
 
 struct StaticInit {
@@ -68,7 +79,19 @@ struct ModuleGen {
     std::vector<StaticInit> staticInits;
     ExprPool staticPool;  // the static initialisers outlive their statement
 
-    std::vector<ProcCode> procs;
+    // Each finished procedure goes straight into the assembler's builder
+    // (emit_module.cpp), so its instructions need not outlive it. The entries
+    // of `symbols` are handed over as they appear; the first fault the
+    // builder finds is kept until the module is finished.
+    std::unique_ptr<pcasm::ModuleBuilder> builder;
+    size_t declared = 0;  // entries of `symbols` the builder has
+    std::vector<std::pair<int, int>> sourceAt{{0, 0}};  // builder "line" -> source line, column
+    // Procedures that name STATICS$ before its entry exists (it is the
+    // table's last) wait here, and every one after them, to keep their order.
+    std::vector<ProcCode> pending;
+    bool buildFailed = false;
+    int buildLine = 0, buildCol = 0;
+    std::string buildWhy;
 
     // The entry of name, appended when new.
     SymbolEntry& symbol(const std::string& name);
@@ -111,15 +134,25 @@ struct ProcGen {
     bool sawExecutable = false;
     bool returned = false;  // the last statement was a RETURN (for warnings)
     std::unordered_map<std::string, VarInfo> vars;
-    std::vector<AsmLine> body;
+    std::vector<Instr> body;
     std::vector<Control> controls;
     std::vector<BlockScope*> blocks;  // blocks being generated, innermost last
     int labelCounter = 0;
     bool failed = false;  // an error in the current statement
     int genDepth = 0;     // nesting of push() (a left-leaning chain of operators is deep too)
 
-    // Emission.
-    void emit(const std::string& text);
+    // Emission, by opcode with typed operands (the operand mode of the
+    // opcode decides which; the assembler's builder checks the fit).
+    void emitOp(int op);                                   // no operand
+    void emitN(int op, int64_t v);                         // byte, number, signed number
+    void emitPair(int op, int64_t v, int64_t w);           // two bytes (FRAME)
+    void emitSym(int op, const std::string& name);         // a table entry by name
+    void emitJump(int op, const std::string& label);
+    void emitString(const char* bytes, size_t n);          // PUSHSTR, at most 255 bytes
+    void emitDouble(int width, int decimals, const uint8_t bits[8]);  // PUSHDOUBLE
+    void emitLine(int sourceLine);                         // LINE (16 bits: beyond 65,535 all are 65,535)
+    void openBlock();                                      // PUSHBLOCK; its code follows
+    void closeBlock();                                     // after the block's ENDBLOCK
     std::string newLabel();
     void label(const std::string& l);
     // Names enter the table in the order they appear in the source, not the
@@ -161,14 +194,16 @@ struct ProcGen {
     bool isConstant(const Expr* e) const;
 };
 
+// Assembles a finished procedure into the module's builder (nothing once the
+// builder has failed).
+void assembleProc(ModuleGen* m, ProcCode&& p);
+
+// The module's table and code checked, verified and laid out into *out.
+// False with the source position and the complaint of the first fault.
+bool finishModule(ModuleGen* m, pcasm::AsmModule* out, int* line, int* col, std::string* why);
+
 // Upper-case name of the module/implicit procedure made from a file name.
 std::string nameFromFile(const std::string& file);
 
-// The LINE instruction of a source line. Its operand has 16 bits: lines
-// beyond 65,535 are all recorded as 65,535.
-std::string lineOpcode(int line);
-
-// Escapes bytes for a quoted string of the assembler text.
-std::string asmQuote(const std::string& bytes);
 
 }  // namespace xb::xbc

@@ -39,6 +39,7 @@ constexpr Op OPS[] = {
 
 bool tokenizeLine(const std::string& s, std::vector<Token>* out, int* errCol, std::string* errText) {
     out->clear();
+    out->reserve(s.size() / 3 + 2);
     size_t i = 0;
     auto fail = [&](size_t at, const std::string& why) {
         *errCol = int(at) + 1;
@@ -95,7 +96,7 @@ bool tokenizeLine(const std::string& s, std::vector<Token>* out, int* errCol, st
                 t.macroName = amp;
                 if (!amp && word.size() > NAME_MAX_LEN) word.resize(NAME_MAX_LEN);
             }
-            t.text = word;
+            t.text = std::move(word);
         } else if (isDigit(c) || (c == '.' && i + 1 < s.size() && isDigit(static_cast<unsigned char>(s[i + 1])))) {
             size_t start = i;
             bool point = false;
@@ -146,8 +147,10 @@ bool tokenizeLine(const std::string& s, std::vector<Token>* out, int* errCol, st
         } else {
             bool found = false;
             for (const Op& op : OPS) {
-                size_t n = std::strlen(op.text);
-                if (s.compare(i, n, op.text) == 0) {
+                if (op.text[0] != char(c)) continue;  // most spellings differ in the first byte
+                size_t n = 1;
+                while (op.text[n] && i + n < s.size() && s[i + n] == op.text[n]) ++n;
+                if (!op.text[n]) {
                     t.kind = op.kind;
                     i += n;
                     found = true;

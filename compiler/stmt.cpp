@@ -33,16 +33,21 @@
 #include "compiler/stmt.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "vm/opcodes.h"
 
 namespace xb::xbc {
 
 namespace {
 
 // Keyword k written as w: in full, or abbreviated to four letters or more.
+// Every statement's first word meets many keywords: most differ at once.
 bool kw(const std::string& w, const char* k) {
-    std::string key = k;
-    if (w == key) return true;
-    return w.size() >= 4 && w.size() < key.size() && key.compare(0, w.size(), w) == 0;
+    if (w.empty() || w[0] != k[0]) return false;
+    size_t n = std::strlen(k);
+    if (w.size() == n) return std::memcmp(w.data(), k, n) == 0;
+    return w.size() >= 4 && w.size() < n && std::memcmp(w.data(), k, w.size()) == 0;
 }
 
 struct StatementCompiler {
@@ -52,6 +57,7 @@ struct StatementCompiler {
     bool anyProcedure = false;  // a PROCEDURE/FUNCTION line was met
     ExprPool pool;
     std::vector<Token> toks;
+    std::vector<Token> lineTokens;
     int line = 0;
 
     void error(int col, const std::string& m) {
@@ -70,17 +76,24 @@ struct StatementCompiler {
         ProcGen& p = *proc;
         if (p.paramCount + p.localCount > 255)
             mod->error(line, 0, "more than 255 parameters and locals in " + p.name);
+        // The head goes before the body, the end after it; both at no source line.
         ProcCode code;
         code.name = p.name;
-        code.lines.push_back({"LINE 0", 0, 0});
-        if (p.paramCount + p.localCount)
-            code.lines.push_back(
-                {"FRAME " + std::to_string(p.paramCount) + " " + std::to_string(p.localCount), 0, 0});
-        if (p.usesStatics) code.lines.push_back({"STATICSBASE STATICS$", 0, 0});
-        for (AsmLine& l : p.body) code.lines.push_back(std::move(l));
-        code.lines.push_back({"out:", 0, 0});
-        code.lines.push_back({"ENDPROC", 0, 0});
-        mod->procs.push_back(std::move(code));
+        std::vector<Instr> body = std::move(p.body);
+        p.body.clear();
+        p.line = 0;
+        p.col = 0;
+        p.emitLine(0);
+        if (p.paramCount + p.localCount) p.emitPair(OP_FRAME, p.paramCount, p.localCount);
+        if (p.usesStatics) p.emitSym(OP_STATICSBASE, "STATICS$");
+        code.code = std::move(p.body);
+        code.code.reserve(code.code.size() + body.size() + 2);
+        for (Instr& i : body) code.code.push_back(std::move(i));
+        p.body.clear();
+        p.label("out");
+        p.emitOp(OP_ENDPROC);
+        for (Instr& i : p.body) code.code.push_back(std::move(i));
+        assembleProc(mod, std::move(code));
         done.push_back(std::unique_ptr<ProcGen>(proc));
         proc = nullptr;
     }
@@ -137,7 +150,7 @@ struct StatementCompiler {
         return toks[pos++].text;
     }
 
-    void emitLine() { proc->emit(lineOpcode(line)); }
+    void emitLine() { proc->emitLine(line); }
 
     // ----- statements -----
 
@@ -164,8 +177,8 @@ struct StatementCompiler {
             if (kw(w, "MEMVAR")) return memvarDecl();
             if (kw(w, "FIELD")) return fieldDecl();
             if (kw(w, "REQUEST")) return request();
-            if (kw(w, "PRIVATE")) return memvarCreate("PRIVATE");
-            if (kw(w, "PUBLIC")) return memvarCreate("PUBLIC");
+            if (kw(w, "PRIVATE")) return memvarCreate(OP_PRIVATE);
+            if (kw(w, "PUBLIC")) return memvarCreate(OP_PUBLIC);
             if (kw(w, "PARAMETERS")) return parameters();
             if (w == "IF") return ifStmt();
             if (w == "ELSEIF") return elseIf();
@@ -271,7 +284,7 @@ struct StatementCompiler {
                 pos = p.pos + 1;
                 if (!lineDone) emitLine(), lineDone = true;
                 for (Expr* d : dims) proc->push(d);
-                proc->emit("ARRAYDIM " + std::to_string(dims.size()));
+                proc->emitN(OP_ARRAYDIM, dims.size());
                 proc->store(&target);
             } else if (tk().kind == T_ASSIGN || tk().kind == T_EQ) {
                 ++pos;
@@ -375,7 +388,7 @@ struct StatementCompiler {
         expectEnd();
     }
 
-    void memvarCreate(const char* op) {
+    void memvarCreate(int op) {
         executable();
         pos = 1;
         emitLine();
@@ -389,9 +402,9 @@ struct StatementCompiler {
                 if (!(init = parseExpr())) return;
             }
             if (init) proc->push(init);
-            proc->emit("PUSHSYM " + proc->sym(n, line, nameCol));
-            proc->emit(std::string(op) + " 1");
-            if (init) proc->emit("POPMEMVAR " + proc->sym(n, line, nameCol));
+            proc->emitSym(OP_PUSHSYM, proc->sym(n, line, nameCol));
+            proc->emitN(op, 1);
+            if (init) proc->emitSym(OP_POPMEMVAR, proc->sym(n, line, nameCol));
             proc->vars[n] = VarInfo{V_MEMVAR, 0, {}};
             if (tk().kind != T_COMMA) break;
             ++pos;
@@ -419,10 +432,10 @@ struct StatementCompiler {
         emitLine();
         for (size_t i = 0; i < names.size(); ++i) {
             const std::string& n = names[i];
-            proc->emit("PUSHSYM " + proc->sym(n, line, cols[i]));
+            proc->emitSym(OP_PUSHSYM, proc->sym(n, line, cols[i]));
             proc->vars[n] = VarInfo{V_MEMVAR, 0, {}};
         }
-        proc->emit("PARAMETERS " + std::to_string(names.size()));
+        proc->emitN(OP_PARAMETERS, names.size());
         proc->paramCount = int(names.size());
     }
 
@@ -436,9 +449,9 @@ struct StatementCompiler {
         }
         if (args.size() > 255) return error(toks[0].col, "more than 255 arguments");
         emitLine();
-        proc->emit("PUSHSYMNIL " + proc->sym(sameLine ? "QQOUT" : "QOUT"));
+        proc->emitSym(OP_PUSHSYMNIL, proc->sym(sameLine ? "QQOUT" : "QOUT"));
         for (Expr* a : args) proc->push(a);
-        proc->emit("DO " + std::to_string(args.size()));
+        proc->emitN(OP_DO, args.size());
     }
 
     void doProc() {
@@ -457,12 +470,12 @@ struct StatementCompiler {
         if (!expectEnd()) return;
         if (args.size() > 255) return error(toks[0].col, "more than 255 arguments");
         emitLine();
-        proc->emit("PUSHSYMNIL " + proc->sym(n, line, nameCol));
+        proc->emitSym(OP_PUSHSYMNIL, proc->sym(n, line, nameCol));
         for (Expr* a : args) {
             if (a->kind == E_IDENT) proc->pushRef(a);  // plain variables go by reference
             else proc->push(a);
         }
-        proc->emit("DO " + std::to_string(args.size()));
+        proc->emitN(OP_DO, args.size());
     }
 
     void exprStatement() {
@@ -499,7 +512,7 @@ struct StatementCompiler {
         if (c->sawElse) return error(tk().col, "ELSEIF after ELSE");
         pos = 1;
         Expr* e = parseExpr();
-        proc->emit("JUMP " + c->endLabel);
+        proc->emitJump(OP_JUMP, c->endLabel);
         proc->label(c->nextLabel);
         c->nextLabel = proc->newLabel();
         proc->returned = false;
@@ -512,7 +525,7 @@ struct StatementCompiler {
         if (c->sawElse) return error(tk().col, "a second ELSE");
         pos = 1;
         expectEnd();
-        proc->emit("JUMP " + c->endLabel);
+        proc->emitJump(OP_JUMP, c->endLabel);
         proc->label(c->nextLabel);
         c->nextLabel.clear();
         c->sawElse = true;
@@ -527,7 +540,7 @@ struct StatementCompiler {
         Expr* e = parseExpr();
         emitLine();
         proc->label(c.headLabel);
-        proc->emit("IDLE");
+        proc->emitOp(OP_IDLE);
         if (e && expectEnd()) proc->condition(e, c.endLabel);
         proc->controls.push_back(std::move(c));
     }
@@ -544,7 +557,7 @@ struct StatementCompiler {
         if (!c) return error(tk().col, "CASE without DO CASE");
         if (c->sawElse) return error(tk().col, "CASE after OTHERWISE");
         if (c->anyArm) {
-            proc->emit("JUMP " + c->endLabel);
+            proc->emitJump(OP_JUMP, c->endLabel);
             proc->label(c->nextLabel);
         }
         c->anyArm = true;
@@ -565,7 +578,7 @@ struct StatementCompiler {
         pos = 1;
         expectEnd();
         if (c->anyArm) {
-            proc->emit("JUMP " + c->endLabel);
+            proc->emitJump(OP_JUMP, c->endLabel);
             proc->label(c->nextLabel);
             c->nextLabel.clear();
         }
@@ -604,7 +617,7 @@ struct StatementCompiler {
             proc->push(init->b);
             proc->store(init->a);
             proc->label(c.headLabel);
-            proc->emit("IDLE");
+            proc->emitOp(OP_IDLE);
             forTest(c);
             c.forPool.nodes = std::move(pool.nodes);
             pool.nodes.clear();
@@ -621,24 +634,24 @@ struct StatementCompiler {
         if (sign) {
             proc->push(c.forVar);
             proc->push(c.forLimit);
-            proc->emit(sign > 0 ? "LESSEQUAL" : "GREATEREQUAL");
+            proc->emitOp(sign > 0 ? OP_LESSEQUAL : OP_GREATEREQUAL);
         } else {
             std::string down = proc->newLabel(), test = proc->newLabel();
             proc->push(c.forStep);
-            proc->emit("ZERO");
-            proc->emit("LESS");
-            proc->emit("JUMPTRUE " + down);
+            proc->emitOp(OP_ZERO);
+            proc->emitOp(OP_LESS);
+            proc->emitJump(OP_JUMPTRUE, down);
             proc->push(c.forVar);
             proc->push(c.forLimit);
-            proc->emit("LESSEQUAL");
-            proc->emit("JUMP " + test);
+            proc->emitOp(OP_LESSEQUAL);
+            proc->emitJump(OP_JUMP, test);
             proc->label(down);
             proc->push(c.forVar);
             proc->push(c.forLimit);
-            proc->emit("GREATEREQUAL");
+            proc->emitOp(OP_GREATEREQUAL);
             proc->label(test);
         }
-        proc->emit("JUMPFALSE " + c.endLabel);
+        proc->emitJump(OP_JUMPFALSE, c.endLabel);
     }
 
     void beginSequence() {
@@ -647,7 +660,7 @@ struct StatementCompiler {
         expectEnd();
         Control c(Control::SEQUENCE, line, proc->newLabel(), proc->newLabel(), {});
         emitLine();
-        proc->emit("SEQBEGIN " + c.nextLabel);
+        proc->emitJump(OP_SEQBEGIN, c.nextLabel);
         proc->controls.push_back(std::move(c));
     }
 
@@ -666,13 +679,13 @@ struct StatementCompiler {
             target->text = n;
         }
         if (!expectEnd()) return;
-        proc->emit("SEQEND");
-        proc->emit("JUMP " + c->endLabel);
+        proc->emitOp(OP_SEQEND);
+        proc->emitJump(OP_JUMP, c->endLabel);
         proc->label(c->nextLabel);
         c->sawElse = true;
         proc->returned = false;
         if (target) {
-            proc->emit("PUSHRET");
+            proc->emitOp(OP_PUSHRET);
             proc->store(target);
         }
     }
@@ -713,7 +726,7 @@ struct StatementCompiler {
             proc->label(c.endLabel);
             break;
         case Control::WHILE:
-            proc->emit("JUMP " + c.headLabel);
+            proc->emitJump(OP_JUMP, c.headLabel);
             proc->label(c.endLabel);
             break;
         case Control::FOR:
@@ -722,18 +735,18 @@ struct StatementCompiler {
                 proc->push(c.forVar);
                 if (c.forStep) {
                     proc->push(c.forStep);
-                    proc->emit("PLUS");
+                    proc->emitOp(OP_PLUS);
                 } else {
-                    proc->emit("INC");
+                    proc->emitOp(OP_INC);
                 }
                 proc->store(c.forVar);
             }
-            proc->emit("JUMP " + c.headLabel);
+            proc->emitJump(OP_JUMP, c.headLabel);
             proc->label(c.endLabel);
             break;
         case Control::SEQUENCE:
             if (!c.sawElse) {
-                proc->emit("SEQEND");
+                proc->emitOp(OP_SEQEND);
                 proc->label(c.nextLabel);
             }
             proc->label(c.endLabel);
@@ -757,9 +770,9 @@ struct StatementCompiler {
         while (i > 0 && proc->controls[i - 1].kind != Control::WHILE && proc->controls[i - 1].kind != Control::FOR) --i;
         if (i == 0) return error(toks[0].col, std::string(isExit ? "EXIT" : "LOOP") + " outside a loop");
         emitLine();
-        for (int k = openSequences(i); k > 0; --k) proc->emit("SEQEND");
+        for (int k = openSequences(i); k > 0; --k) proc->emitOp(OP_SEQEND);
         Control& loop = proc->controls[i - 1];
-        proc->emit("JUMP " + (isExit ? loop.endLabel : loop.nextLabel));
+        proc->emitJump(OP_JUMP, isExit ? loop.endLabel : loop.nextLabel);
         proc->returned = true;
     }
 
@@ -771,8 +784,8 @@ struct StatementCompiler {
         if (!expectEnd()) return;
         emitLine();
         if (e) proc->push(e);
-        else proc->emit("PUSHNIL");
-        proc->emit("BREAK");
+        else proc->emitOp(OP_PUSHNIL);
+        proc->emitOp(OP_BREAK);
         proc->returned = true;
     }
 
@@ -785,10 +798,10 @@ struct StatementCompiler {
         emitLine();
         if (e) {
             proc->push(e);
-            proc->emit("POPRET");
+            proc->emitOp(OP_POPRET);
         }
-        for (int k = openSequences(0); k > 0; --k) proc->emit("SEQEND");
-        proc->emit("JUMP out");
+        for (int k = openSequences(0); k > 0; --k) proc->emitOp(OP_SEQEND);
+        proc->emitJump(OP_JUMP, "out");
         proc->returned = true;
     }
 
@@ -806,20 +819,20 @@ struct StatementCompiler {
         p.mod = mod;
         p.name = "STATICS$";
         p.line = 0;
-        p.emit("LINE 0");
+        p.emitLine(0);
         p.pushInteger(mod->staticCount);
-        p.emit("STATICSALLOC STATICS$");
-        p.emit("STATICSBASE STATICS$");
+        p.emitSym(OP_STATICSALLOC, "STATICS$");
+        p.emitSym(OP_STATICSBASE, "STATICS$");
         for (const StaticInit& si : mod->staticInits) {
             p.line = si.line;
             p.col = si.value->col;
-            p.emit(lineOpcode(si.line));
+            p.emitLine(si.line);
             p.push(si.value);
-            p.emit("POPSTATIC " + std::to_string(si.slot));
+            p.emitN(OP_POPSTATIC, si.slot);
         }
-        p.emit("ENDPROC");
+        p.emitOp(OP_ENDPROC);
         p.flushSymbols();
-        mod->procs.push_back({"STATICS$", std::move(p.body)});
+        assembleProc(mod, ProcCode{"STATICS$", std::move(p.body)});
     }
 
     void run(const std::vector<pp::Line>& lines) {
@@ -828,7 +841,7 @@ struct StatementCompiler {
             line = l.line;
             int errCol = 0;
             std::string errText;
-            std::vector<Token> all;
+            std::vector<Token>& all = lineTokens;  // reused: its capacity stays
             if (!tokenizeLine(l.text, &all, &errCol, &errText)) {
                 mod->error(line, errCol, errText);
                 continue;
@@ -861,31 +874,6 @@ bool compileModule(const std::vector<pp::Line>& lines, ModuleGen* mod) {
     sc.mod = mod;
     sc.run(lines);
     return mod->errorCount == before;
-}
-
-std::string moduleText(const ModuleGen& mod, std::vector<AsmLine>* src) {
-    std::string out;
-    src->clear();
-    auto put = [&](const std::string& text, int line, int col) {
-        out += text;
-        out += '\n';
-        src->push_back({{}, line, col});
-    };
-    put("module " + mod.moduleName, 0, 0);
-    for (const SymbolEntry& s : mod.symbols) {
-        std::string l = "symbol " + s.name;
-        if (s.scope == SCOPE_STATIC) l += " static";
-        else if (s.scope == SCOPE_INIT) l += " init";
-        else if (s.scope == SCOPE_EXIT) l += " exit";
-        if (s.isProc) l += " proc";
-        put(l, s.defLine, 0);
-    }
-    for (const ProcCode& p : mod.procs) {
-        put("proc " + p.name, 0, 0);
-        for (const AsmLine& l : p.lines) put(l.text, l.line, l.col);
-        put("end", 0, 0);
-    }
-    return out;
 }
 
 }  // namespace xb::xbc

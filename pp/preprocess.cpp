@@ -39,6 +39,46 @@ struct RuleSet {
     std::map<std::string, Define> defines;
     std::vector<Rule> commands;
     std::vector<Rule> translates;
+    // Every statement meets every command rule and every token every
+    // translation: the rules are filed by the first byte (upper case) of the
+    // keyword they start with, so a token meets only the rules it may start.
+    // Rules starting with anything but a name are in `other`. Rule numbers
+    // ascending.
+    struct Index {
+        std::vector<uint32_t> byFirst[256];
+        std::vector<uint32_t> other;
+    };
+    Index commandIndex, translateIndex;
+
+    void add(Rule r) {
+        std::vector<Rule>& list = r.command ? commands : translates;
+        Index& index = r.command ? commandIndex : translateIndex;
+        const Token& k = r.pattern[0].tok;
+        auto n = uint32_t(list.size());
+        if (k.kind == TK_IDENT && !k.text.empty()) index.byFirst[firstKey(k.text)].push_back(n);
+        else index.other.push_back(n);
+        list.push_back(std::move(r));
+    }
+    static uint8_t firstKey(const std::string& text) {
+        auto c = uint8_t(text[0]);
+        return c >= 'a' && c <= 'z' ? uint8_t(c - 32) : c;
+    }
+    // Calls f on the rules of the list that may start with `first`, latest
+    // first, until it returns true.
+    template <typename F>
+    bool each(bool command, const Token& first, F& f) const {
+        const std::vector<Rule>& list = command ? commands : translates;
+        const Index& index = command ? commandIndex : translateIndex;
+        static const std::vector<uint32_t> none;
+        const std::vector<uint32_t>& named =
+            first.kind == TK_IDENT && !first.text.empty() ? index.byFirst[firstKey(first.text)] : none;
+        size_t a = named.size(), b = index.other.size();
+        while (a || b) {
+            uint32_t n = !b || (a && named[a - 1] > index.other[b - 1]) ? named[--a] : index.other[--b];
+            if (f(list[n])) return true;
+        }
+        return false;
+    }
 };
 
 struct State {
@@ -76,16 +116,11 @@ struct State {
         if (base && base->defines.count(name)) hidden.insert(name);
     }
     // Rules to try, latest first: the call's own, then the shared ones.
+    // Only rules whose first keyword may accept `first` are offered.
     template <typename F>
-    bool eachRule(bool command, F&& f) const {
-        const std::vector<Rule>& mine = command ? own.commands : own.translates;
-        for (size_t r = mine.size(); r-- > 0;)
-            if (f(mine[r])) return true;
-        if (!base) return false;
-        const std::vector<Rule>& shared = command ? base->commands : base->translates;
-        for (size_t r = shared.size(); r-- > 0;)
-            if (f(shared[r])) return true;
-        return false;
+    bool eachRule(bool command, const Token& first, F&& f) const {
+        if (own.each(command, first, f)) return true;
+        return base && base->each(command, first, f);
     }
 };
 
@@ -231,7 +266,7 @@ bool applyTranslate(const State& st, Tokens* t, MatchBudget* budget, std::string
         size_t end = start;
         while (end < t->size() && !isSeparator((*t)[end])) ++end;
         for (size_t i = start; i < end; ++i) {
-            bool done = st.eachRule(false, [&](const Rule& rule) {
+            bool done = st.eachRule(false, (*t)[i], [&](const Rule& rule) {
                 size_t taken;
                 Tokens result;
                 if (!applyRule(rule, *t, i, end, budget, &taken, &result)) return budget->exhausted;
@@ -261,7 +296,7 @@ bool applyCommand(const State& st, Tokens* t, MatchBudget* budget, std::string* 
         bool call = end - start >= 2 && (*t)[start].kind == TK_IDENT && (*t)[start + 1].kind == TK_OP &&
                     (*t)[start + 1].text == "(" && !(*t)[start + 1].space;
         if (end > start) {
-            bool done = st.eachRule(true, [&](const Rule& rule) {
+            bool done = st.eachRule(true, (*t)[start], [&](const Rule& rule) {
                 if (call && !(rule.pattern.size() > 1 && rule.pattern[1].kind == PatElem::LITERAL &&
                               rule.pattern[1].tok.text == "("))
                     return false;
@@ -344,7 +379,7 @@ struct FileReader {
                 return;
             }
             r.origin = "#" + word + " " + r.pattern[0].tok.text;
-            (command ? st.own.commands : st.own.translates).push_back(std::move(r));
+            st.own.add(std::move(r));
         } else if (word.empty()) {
             if (!trim(rest).empty()) st.error(file, line, "'#' without a directive");
         } else {
@@ -394,7 +429,8 @@ struct FileReader {
         st.error(file, line, "cannot open #include file \"" + name + "\"");
     }
 
-    void statement(const std::string& file, const LogicalLine& l) {
+    // l's text is taken (moved) into the output when no rule changed it.
+    void statement(const std::string& file, LogicalLine& l) {
         Tokens t = lex(l.text, LexMode::Line);
         if (t.empty()) return;
         MatchBudget budget;
@@ -430,7 +466,7 @@ struct FileReader {
         out.file = file;
         out.line = l.line;
         out.expanded = changed;
-        out.text = changed ? render(t) : l.text;
+        out.text = changed ? render(t) : std::move(l.text);
         if (changed && out.text.empty()) return;
         st.out->push_back(std::move(out));
     }
@@ -438,7 +474,7 @@ struct FileReader {
     void read(const std::string& raw, const std::string& file, int depth) {
         std::vector<LogicalLine> lines = logicalLines(toWindows1252(raw));
         std::vector<Conditional> conds;
-        for (const LogicalLine& l : lines) {
+        for (LogicalLine& l : lines) {
             size_t f = l.text.find_first_not_of(" \t\f");
             if (f == std::string::npos) continue;
             if (l.text[f] == '#') {

@@ -470,12 +470,22 @@ struct Writer {
 
 }  // namespace
 
+// Every rule is tried on every statement (and every translation at every
+// token), so this is compared in place, without copies.
 bool keywordMatches(const Token& keyword, const Token& word, bool exact) {
     if (keyword.kind != TK_IDENT) return word.kind != TK_STRING && sameText(keyword.text, word.text);
     if (word.kind != TK_IDENT) return false;
-    if (word.text.size() == keyword.text.size()) return sameText(keyword.text, word.text);
-    if (exact || word.text.size() < 4 || word.text.size() > keyword.text.size()) return false;
-    return sameText(keyword.text.substr(0, word.text.size()), word.text);
+    const size_t n = word.text.size();
+    if (n != keyword.text.size() && (exact || n < 4 || n > keyword.text.size())) return false;
+    const char* k = keyword.text.data();
+    const char* w = word.text.data();
+    for (size_t i = 0; i < n; ++i) {
+        char x = k[i], y = w[i];
+        if (x >= 'a' && x <= 'z') x = char(x - 32);
+        if (y >= 'a' && y <= 'z') y = char(y - 32);
+        if (x != y) return false;
+    }
+    return true;
 }
 
 std::string quoteText(const std::string& s) {

@@ -40,12 +40,7 @@ bool ProcAssembler::statement(uint32_t line, const std::vector<Token>& t, bool* 
     size_t i = 0;
     if (t.empty()) return true;
     if (t[0].kind == TOK_WORD && t[0].text.size() > 1 && t[0].text.back() == ':') {
-        std::string name = t[0].text.substr(0, t[0].text.size() - 1);
-        if (!isName(name)) return fault(fail, line, "bad label name " + name);
-        auto it = labels_.find(name);
-        if (it != labels_.end())
-            return fault(fail, line, "duplicate label " + name + " (first at line " + std::to_string(it->second.line) + ")");
-        labels_[name] = {uint32_t(code_.size()), line};
+        if (!label(line, t[0].text.substr(0, t[0].text.size() - 1), fail)) return false;
         i = 1;
         if (i == t.size()) return true;
     }
@@ -85,26 +80,14 @@ bool ProcAssembler::instruction(uint32_t line, const std::vector<Token>& t, size
         op = opcodeByName(word.c_str());
         if (op < 0) return fault(fail, line, "unknown mnemonic " + word);
     }
-
-    const int bodyId = open_.back();
-    Body& body = bodies_[bodyId];
-    if (op == OP_FRAME) {
-        if (body.frameSeen) return fault(fail, line, "a second FRAME in the same procedure or codeblock");
-        if (body.started) return fault(fail, line, "FRAME must come first (only LINE may precede it)");
-    } else if (op != OP_LINE) {
-        body.started = true;
-    }
-    body.lastOp = op;
-    uint32_t at = uint32_t(code_.size());
-    put8(uint8_t(op));
-    if (!operands(op, mnemonic, line, t, i + 1, fail)) return false;
-    boundary_.resize(code_.size(), -1);
-    boundary_[at] = bodyId;  // a PUSHBLOCK has opened its block by now
-    lines_.resize(code_.size(), 0);
-    lines_[at] = line;
-    return true;
+    mnemonic_ = &mnemonic;
+    bool ok = operands(op, mnemonic, line, t, i + 1, fail);
+    mnemonic_ = nullptr;
+    return ok;
 }
 
+// Reads the operand words of one text instruction and hands them, typed, to
+// the builder entries, which check them and emit the bytes.
 bool ProcAssembler::operands(int op, const std::string& mnemonic, uint32_t line, const std::vector<Token>& t,
                              size_t i, Failure* fail) {
     const OperandMode mode = opcodeInfo(uint8_t(op)).mode;
@@ -119,93 +102,59 @@ bool ProcAssembler::operands(int op, const std::string& mnemonic, uint32_t line,
         ++k;
         return true;
     };
+    // Operands left over once the instruction is complete.
+    auto rest = [&]() {
+        return k == t.size() || fault(fail, line, "too many operands for " + mnemonic);
+    };
     int64_t v = 0, w = 0;
     switch (mode) {
-    case OM_NONE: break;
+    case OM_NONE:
+        if (k != t.size()) return fault(fail, line, "too many operands for " + mnemonic);
+        return opPlain(line, op, fail);
     case OM_B:
-        if (!number(0, 255, "a byte", &v)) return false;
-        put8(uint8_t(v));
-        break;
+        return number(0, 255, "a byte", &v) && rest() && opNumber(line, op, v, fail);
     case OM_N:
-        if (!number(0, 65535, "a number", &v)) return false;
-        if (isCall(op) && v > 255) return fault(fail, line, mnemonic + " with more than 255 arguments");
-        if (isLocal(op) && v > bodies_[open_.back()].frameCount)
-            return fault(fail, line, "local " + std::to_string(v) + " beyond the FRAME (" +
-                                         std::to_string(bodies_[open_.back()].frameCount) + " parameters and locals)");
-        if (isOuter(op)) {
-            if (open_.size() < 2) return fault(fail, line, mnemonic + " outside a codeblock");
-            if (v > bodies_[0].frameCount)
-                return fault(fail, line, "outer local " + std::to_string(v) + " beyond the procedure's FRAME (" +
-                                             std::to_string(bodies_[0].frameCount) + " parameters and locals)");
-        }
-        put16(uint32_t(v));
-        break;
+        return number(0, 65535, "a number", &v) && rest() && opNumber(line, op, v, fail);
     case OM_I:
-        if (!number(-32768, 32767, "a signed number", &v)) return false;
-        put16(uint32_t(v));
-        break;
+        return number(-32768, 32767, "a signed number", &v) && rest() && opNumber(line, op, v, fail);
     case OM_S: {
         if (k >= t.size() || t[k].kind != TOK_WORD) return fault(fail, line, mnemonic + " needs a symbol");
-        const Token& s = t[k];
-        uint32_t count = symbols_.count();
-        if (startsNumber(s.text)) {
-            if (!parseInteger(s.text, &v) || v < 1 || v >= int64_t(count))
-                return fault(fail, line, "symbol number " + s.text + " outside the module table (1.." +
-                                             std::to_string(count - 1) + ")");
-        } else {
-            v = symbols_.find(upperName(s.text));
-            if (v == 0) return fault(fail, line, "undeclared symbol " + s.text);
+        const Token& s = t[k++];
+        if (!rest()) return false;
+        if (!startsNumber(s.text)) {
+            uint16_t n = symbols_.find(upperName(s.text));
+            if (n == 0) return fault(fail, line, "undeclared symbol " + s.text);
+            return opNumber(line, op, n, fail);
         }
-        ++k;
-        put16(uint32_t(v));
-        break;
+        uint32_t count = symbols_.count();
+        if (!parseInteger(s.text, &v) || v < 1 || v >= int64_t(count))
+            return fault(fail, line, "symbol number " + s.text + " outside the module table (1.." +
+                                         std::to_string(count - 1) + ")");
+        return opNumber(line, op, v, fail);
     }
     case OM_X: {
         if (k >= t.size() || t[k].kind != TOK_WORD) return fault(fail, line, mnemonic + " needs a symbol name");
-        const std::string& s = t[k].text;
-        if (!isName(s)) return fault(fail, line, mnemonic + " needs a symbol name, not " + s);
-        if (s.size() > SYMBOL_NAME_MAX) return fault(fail, line, "name longer than 58 characters: " + s);
-        xrefs_.push_back({uint32_t(code_.size()), upperName(s)});
-        ++k;
-        put16(0);
-        put16(0);
-        break;
+        const std::string& s = t[k++].text;
+        return rest() && opName(line, op, s, fail);
     }
     case OM_J:
     case OM_U: {
         if (k >= t.size() || t[k].kind != TOK_WORD) return fault(fail, line, mnemonic + " needs a label or a distance");
-        Jump j{uint32_t(code_.size()), line, open_.back(), uint8_t(mode), {}, 0};
         if (startsNumber(t[k].text)) {
-            if (mode == OM_J ? !number(-32768, 32767, "a distance", &j.distance)
-                             : !number(0, 65535, "a distance", &j.distance))
+            if (mode == OM_J ? !number(-32768, 32767, "a distance", &v) : !number(0, 65535, "a distance", &v))
                 return false;
-        } else {
-            if (!isName(t[k].text)) return fault(fail, line, "bad label name " + t[k].text);
-            j.label = t[k++].text;
+            return rest() && opDistance(line, op, v, fail);
         }
-        jumps_.push_back(std::move(j));
-        put16(0);
-        break;
+        const std::string& l = t[k++].text;
+        return rest() && opJump(line, op, l, fail);
     }
     case OM_BB:
-        if (!number(0, 255, "a byte", &v) || !number(0, 255, "a byte", &w)) return false;
-        if (op == OP_FRAME) {
-            if (v + w > 255) return fault(fail, line, "FRAME with more than 255 parameters and locals");
-            Body& body = bodies_[open_.back()];
-            body.frameSeen = true;
-            body.frameCount = int(v + w);
-        }
-        put8(uint8_t(v));
-        put8(uint8_t(w));
-        break;
+        return number(0, 255, "a byte", &v) && number(0, 255, "a byte", &w) && rest() &&
+               opPair(line, op, v, w, fail);
     case OM_STR: {
         if (k >= t.size() || t[k].kind != TOK_STRING) return fault(fail, line, mnemonic + " needs a quoted string");
         const std::string& s = t[k++].text;
-        if (s.size() > 255) return fault(fail, line, "string longer than 255 bytes");
-        put8(uint8_t(s.size()));
-        code_.insert(code_.end(), s.begin(), s.end());
-        put8(0);
-        break;
+        return rest() && opString(line, op, s.data(), s.size(), fail);
     }
     case OM_DBL: {
         if (!number(0, 255, "a width", &v) || !number(0, 255, "a decimals count", &w)) return false;
@@ -213,10 +162,7 @@ bool ProcAssembler::operands(int op, const std::string& mnemonic, uint32_t line,
         if (k >= t.size() || t[k].kind != TOK_WORD) return fault(fail, line, mnemonic + " needs a value");
         if (!parseDouble(t[k].text, bits)) return fault(fail, line, "bad number " + t[k].text);
         ++k;
-        put8(uint8_t(v));
-        put8(uint8_t(w));
-        code_.insert(code_.end(), bits, bits + 8);
-        break;
+        return rest() && opDouble(line, op, v, w, bits, fail);
     }
     case OM_BLOCK: {
         int64_t given = -1;
@@ -224,15 +170,207 @@ bool ProcAssembler::operands(int op, const std::string& mnemonic, uint32_t line,
         if (k >= t.size() || t[k].kind != TOK_OPEN) return fault(fail, line, mnemonic + " needs { to open its code");
         ++k;
         if (k != t.size()) return fault(fail, line, "the codeblock's code starts on the next line");
-        uint32_t lengthAt = uint32_t(code_.size());
-        put16(0);
-        Body b{uint32_t(code_.size()), 0, lengthAt, given, line, 0, false, false, -1};
-        bodies_.push_back(b);
-        open_.push_back(int(bodies_.size() - 1));
-        return true;
+        return openBlock(line, op, given, fail);
     }
     }
-    if (k != t.size()) return fault(fail, line, "too many operands for " + mnemonic);
+    return fault(fail, line, "unknown operand form for " + mnemonic);
+}
+
+std::string ProcAssembler::mnemonicOf(int op) const {
+    if (mnemonic_) return *mnemonic_;
+    if (const char* n = opcodeInfo(uint8_t(op)).name) return n;
+    return std::to_string(op);
+}
+
+bool ProcAssembler::begin(uint32_t line, int op, int mode, Failure* fail) {
+    if (op < 0 || op > 255) return fault(fail, line, "bad opcode number " + std::to_string(op));
+    if (int(opcodeInfo(uint8_t(op)).mode) != mode)
+        return fault(fail, line, "wrong operand form for " + mnemonicOf(op));
+    Body& body = bodies_[open_.back()];
+    if (op == OP_FRAME) {
+        if (body.frameSeen) return fault(fail, line, "a second FRAME in the same procedure or codeblock");
+        if (body.started) return fault(fail, line, "FRAME must come first (only LINE may precede it)");
+    } else if (op != OP_LINE) {
+        body.started = true;
+    }
+    body.lastOp = op;
+    put8(uint8_t(op));
+    return true;
+}
+
+void ProcAssembler::done(uint32_t at, int bodyId, uint32_t line) {
+    boundary_.resize(code_.size(), -1);
+    boundary_[at] = bodyId;  // a PUSHBLOCK has opened its block by now
+    lines_.resize(code_.size(), 0);
+    lines_[at] = line;
+}
+
+bool ProcAssembler::opPlain(uint32_t line, int op, Failure* fail) {
+    const int bodyId = open_.back();
+    uint32_t at = uint32_t(code_.size());
+    if (!begin(line, op, OM_NONE, fail)) return false;
+    done(at, bodyId, line);
+    return true;
+}
+
+bool ProcAssembler::opNumber(uint32_t line, int op, int64_t v, Failure* fail) {
+    if (op < 0 || op > 255) return fault(fail, line, "bad opcode number " + std::to_string(op));
+    const OperandMode mode = opcodeInfo(uint8_t(op)).mode;
+    const int bodyId = open_.back();
+    const Body& body = bodies_[bodyId];
+    auto range = [&](int64_t lo, int64_t hi, const char* what) {
+        if (v >= lo && v <= hi) return true;
+        return fault(fail, line, "bad operand " + std::to_string(v) + " for " + mnemonicOf(op) + " (" + what + " " +
+                                     std::to_string(lo) + ".." + std::to_string(hi) + ")");
+    };
+    switch (mode) {
+    case OM_B:
+        if (!range(0, 255, "a byte")) return false;
+        break;
+    case OM_N:
+        if (!range(0, 65535, "a number")) return false;
+        if (isCall(op) && v > 255) return fault(fail, line, mnemonicOf(op) + " with more than 255 arguments");
+        if (isLocal(op) && v > body.frameCount)
+            return fault(fail, line, "local " + std::to_string(v) + " beyond the FRAME (" +
+                                         std::to_string(body.frameCount) + " parameters and locals)");
+        if (isOuter(op)) {
+            if (open_.size() < 2) return fault(fail, line, mnemonicOf(op) + " outside a codeblock");
+            if (v > bodies_[0].frameCount)
+                return fault(fail, line, "outer local " + std::to_string(v) + " beyond the procedure's FRAME (" +
+                                             std::to_string(bodies_[0].frameCount) + " parameters and locals)");
+        }
+        break;
+    case OM_I:
+        if (!range(-32768, 32767, "a signed number")) return false;
+        break;
+    case OM_S:
+        if (v < 1 || v >= int64_t(symbols_.count()))
+            return fault(fail, line, "symbol number " + std::to_string(v) + " outside the module table (1.." +
+                                         std::to_string(symbols_.count() - 1) + ")");
+        break;
+    default:
+        return fault(fail, line, "wrong operand form for " + mnemonicOf(op));
+    }
+    uint32_t at = uint32_t(code_.size());
+    if (!begin(line, op, mode, fail)) return false;
+    if (mode == OM_B) put8(uint8_t(v));
+    else put16(uint32_t(v));
+    done(at, bodyId, line);
+    return true;
+}
+
+bool ProcAssembler::opSymbol(uint32_t line, int op, const std::string& upper, Failure* fail) {
+    uint16_t n = symbols_.find(upper);
+    if (n == 0) return fault(fail, line, "undeclared symbol " + upper);
+    return opNumber(line, op, n, fail);
+}
+
+bool ProcAssembler::opPair(uint32_t line, int op, int64_t v, int64_t w, Failure* fail) {
+    if (v < 0 || v > 255 || w < 0 || w > 255)
+        return fault(fail, line, "bad operand for " + mnemonicOf(op) + " (a byte 0..255)");
+    const int bodyId = open_.back();
+    if (op == OP_FRAME && v + w > 255) return fault(fail, line, "FRAME with more than 255 parameters and locals");
+    uint32_t at = uint32_t(code_.size());
+    if (!begin(line, op, OM_BB, fail)) return false;
+    if (op == OP_FRAME) {
+        Body& body = bodies_[bodyId];
+        body.frameSeen = true;
+        body.frameCount = int(v + w);
+    }
+    put8(uint8_t(v));
+    put8(uint8_t(w));
+    done(at, bodyId, line);
+    return true;
+}
+
+bool ProcAssembler::opName(uint32_t line, int op, const std::string& s, Failure* fail) {
+    if (!isName(s)) return fault(fail, line, mnemonicOf(op) + " needs a symbol name, not " + s);
+    if (s.size() > SYMBOL_NAME_MAX) return fault(fail, line, "name longer than 58 characters: " + s);
+    const int bodyId = open_.back();
+    uint32_t at = uint32_t(code_.size());
+    if (!begin(line, op, OM_X, fail)) return false;
+    xrefs_.push_back({uint32_t(code_.size()), upperName(s)});
+    put16(0);
+    put16(0);
+    done(at, bodyId, line);
+    return true;
+}
+
+bool ProcAssembler::opJump(uint32_t line, int op, const std::string& l, Failure* fail) {
+    if (op < 0 || op > 255) return fault(fail, line, "bad opcode number " + std::to_string(op));
+    const OperandMode mode = opcodeInfo(uint8_t(op)).mode;
+    if (mode != OM_J && mode != OM_U) return fault(fail, line, "wrong operand form for " + mnemonicOf(op));
+    if (!isName(l)) return fault(fail, line, "bad label name " + l);
+    const int bodyId = open_.back();
+    uint32_t at = uint32_t(code_.size());
+    if (!begin(line, op, mode, fail)) return false;
+    jumps_.push_back(Jump{uint32_t(code_.size()), line, bodyId, uint8_t(mode), l, 0});
+    put16(0);
+    done(at, bodyId, line);
+    return true;
+}
+
+bool ProcAssembler::opDistance(uint32_t line, int op, int64_t distance, Failure* fail) {
+    if (op < 0 || op > 255) return fault(fail, line, "bad opcode number " + std::to_string(op));
+    const OperandMode mode = opcodeInfo(uint8_t(op)).mode;
+    if (mode != OM_J && mode != OM_U) return fault(fail, line, "wrong operand form for " + mnemonicOf(op));
+    if (mode == OM_J ? (distance < -32768 || distance > 32767) : (distance < 0 || distance > 65535))
+        return fault(fail, line, "bad distance " + std::to_string(distance) + " for " + mnemonicOf(op));
+    const int bodyId = open_.back();
+    uint32_t at = uint32_t(code_.size());
+    if (!begin(line, op, mode, fail)) return false;
+    jumps_.push_back(Jump{uint32_t(code_.size()), line, bodyId, uint8_t(mode), {}, distance});
+    put16(0);
+    done(at, bodyId, line);
+    return true;
+}
+
+bool ProcAssembler::opString(uint32_t line, int op, const char* bytes, size_t n, Failure* fail) {
+    if (n > 255) return fault(fail, line, "string longer than 255 bytes");
+    const int bodyId = open_.back();
+    uint32_t at = uint32_t(code_.size());
+    if (!begin(line, op, OM_STR, fail)) return false;
+    put8(uint8_t(n));
+    code_.insert(code_.end(), bytes, bytes + n);
+    put8(0);
+    done(at, bodyId, line);
+    return true;
+}
+
+bool ProcAssembler::opDouble(uint32_t line, int op, int64_t width, int64_t decimals, const uint8_t bits[8],
+                             Failure* fail) {
+    if (width < 0 || width > 255 || decimals < 0 || decimals > 255)
+        return fault(fail, line, "bad width or decimals for " + mnemonicOf(op) + " (0..255)");
+    const int bodyId = open_.back();
+    uint32_t at = uint32_t(code_.size());
+    if (!begin(line, op, OM_DBL, fail)) return false;
+    put8(uint8_t(width));
+    put8(uint8_t(decimals));
+    code_.insert(code_.end(), bits, bits + 8);
+    done(at, bodyId, line);
+    return true;
+}
+
+bool ProcAssembler::openBlock(uint32_t line, int op, int64_t given, Failure* fail) {
+    if (given < -1 || given > 65535) return fault(fail, line, "bad length for " + mnemonicOf(op));
+    const int bodyId = open_.back();
+    uint32_t at = uint32_t(code_.size());
+    if (!begin(line, op, OM_BLOCK, fail)) return false;
+    uint32_t lengthAt = uint32_t(code_.size());
+    put16(0);
+    Body b{uint32_t(code_.size()), 0, lengthAt, given, line, 0, false, false, -1};
+    bodies_.push_back(b);
+    open_.push_back(int(bodies_.size() - 1));
+    done(at, bodyId, line);
+    return true;
+}
+
+bool ProcAssembler::label(uint32_t line, const std::string& name, Failure* fail) {
+    if (!isName(name)) return fault(fail, line, "bad label name " + name);
+    auto ins = labels_.emplace(name, Label{uint32_t(code_.size()), line});
+    if (!ins.second)
+        return fault(fail, line,
+                     "duplicate label " + name + " (first at line " + std::to_string(ins.first->second.line) + ")");
     return true;
 }
 
