@@ -1,6 +1,7 @@
 // One shell line into a registered procedure (see shell_lines.h).
 #include "tools/shell_lines.h"
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -91,6 +92,20 @@ int firstErrorColumn(const std::vector<pp::Diagnostic>& diags, std::string* mess
     return 0;
 }
 
+// A PRIVATE statement at the start of a line declares PUBLIC variables: the
+// shell's lines share one level, and a private would die with its line.
+std::string privateAsPublic(const std::string& line) {
+    size_t a = line.find_first_not_of(" \t");
+    if (a == std::string::npos) return line;
+    size_t b = a;
+    while (b < line.size() && nameChar(line[b])) ++b;
+    if (b - a < 4 || b - a > 7 || b >= line.size() || (line[b] != ' ' && line[b] != '\t')) return line;
+    static const char WORD[] = "PRIVATE";
+    for (size_t i = a; i < b; ++i)
+        if (std::toupper(static_cast<unsigned char>(line[i])) != WORD[i - a]) return line;
+    return line.substr(0, a) + "PUBLIC" + line.substr(b);
+}
+
 }  // namespace
 
 bool looksLikeAssignment(const std::string& text) {
@@ -118,11 +133,12 @@ CompiledLine compileLine(const std::string& line) {
         compiled = compileText(file, "RETURN (" + line + ")", m.get(), &ignored);
         result.expression = compiled;
     }
-    if (!compiled && !compileText(file, line, m.get(), &diags)) {
+    if (!compiled && !compileText(file, privateAsPublic(line), m.get(), &diags)) {
         result.column = firstErrorColumn(diags, &result.message);
         return result;
     }
-    if (m->procCount != 1) {
+    std::string procName = "SHELL_" + std::to_string(lineNumber);
+    if (m->procCount != 1 || procName != m->procs[0].name) {
         result.message = "procedures, functions and STATIC variables cannot be declared in the shell";
         pcasm::freeModule(m.get());
         return result;

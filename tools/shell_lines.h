@@ -6,8 +6,9 @@
 // Memory variables assigned in a line without a declaration must outlive the
 // line's procedure (a private would be released when it returns), so each
 // name the line assigns that has no variable yet is made PUBLIC (NIL) before
-// the line runs. A LOCAL or PRIVATE declared in a line lasts only for that
-// line; statics and procedure definitions are refused.
+// the line runs, and a line that starts with PRIVATE declares PUBLIC
+// variables. A LOCAL declared in a line lasts only for that line; statics
+// and procedure definitions are refused.
 //
 // Owners: every compiled line's module is kept until the process ends, since
 // strings and codeblocks made by a line point into its pcode.
