@@ -113,7 +113,7 @@ TEST(ShellPipe, CommandsOnATable) {
               "NIL\n"
               "\nAna      Bilbao  \nLuis     Soria   \n"
               ".T.\n"
-              "         1\n"
+              "      1\n"  // RECNO() shows in seven columns
               "         0\n");
     EXPECT_EQ(s.err, "");
 }
@@ -161,6 +161,25 @@ TEST(ShellPipe, OutputToAPipeIsNeverConvertedUnlessAsked) {
     EXPECT_EQ(utf8Locale.out, "\n\xE9\x80\n");  // a pipe stays byte-exact
     Session forced = piped(in, "XB_DISPLAY=utf8 ");
     EXPECT_EQ(forced.out, "\n\xC3\xA9\xE2\x82\xAC\n");
+}
+
+TEST(ToolHelp, XbrunAndXbdbPrintTheirUsage) {
+    struct Tool {
+        const char* name;
+        const char* expected;
+    } const tools[] = {{"xbrun", "xbrun -i"}, {"xbdb", "xbdb reindex INDEX TABLE"}};
+    for (const Tool& t : tools) {
+        xb::test::ProgramRun run;
+        std::string program = run.copyProgram(t.name);
+        if (program.empty()) continue;
+        std::string cmd = "cd " + quote(run.dir) + " && " + quote(program) + " --help > out.txt 2> err.txt";
+        int status = std::system(cmd.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << t.name;
+        std::string out = run.read("out.txt");
+        EXPECT_EQ(out.find("usage: "), 0u) << t.name << ": " << out;
+        EXPECT_NE(out.find(t.expected), std::string::npos) << t.name << ": " << out;
+        EXPECT_EQ(run.read("err.txt"), "") << t.name;
+    }
 }
 
 // ---- a session through a pseudo-terminal
@@ -294,7 +313,7 @@ TEST(ShellTerminal, Utf8LocaleConvertsWhatTheTerminalShows) {
     std::string xbrun = run.copyProgram("xbrun");
     if (xbrun.empty()) GTEST_SKIP() << "xbrun was not built";
     Pty pty;
-    ASSERT_TRUE(pty.start(xbrun, run.dir, {"TERM=dumb", "LC_ALL=C.UTF-8"}));
+    ASSERT_TRUE(pty.start(xbrun, run.dir, {"TERM=dumb", "LC_ALL=C.UTF-8", "XB_NO_EDITING=1"}));
     ASSERT_TRUE(pty.waitFor("> ", 0)) << pty.seen;
     size_t mark = pty.seen.size();
     pty.type("? CHR(241) + '|'\r");

@@ -18,7 +18,9 @@ namespace xb::shell {
 
 namespace {
 
-std::vector<std::unique_ptr<pcasm::AsmModule>> keptModules;  // until the process ends
+// Until the process ends: never destroyed, so the symbol index (which points
+// into the modules' tables) and running code never see them go.
+std::vector<pcasm::AsmModule*>* keptModules = new std::vector<pcasm::AsmModule*>;
 int lineNumber = 0;
 
 bool nameChar(char c) {
@@ -149,7 +151,7 @@ CompiledLine compileLine(const std::string& line) {
     }
     registerModule(m.get());
     result.procedure = findSymbol(m->procs[0].name);
-    keptModules.push_back(std::move(m));
+    keptModules->push_back(m.release());
     return result;
 }
 

@@ -1,21 +1,26 @@
-// The expression shell: a small module (written in the assembler's text)
-// becomes the program's main module, so the full runtime starts and stops
-// around the expressions as around any program. Each expression is compiled
-// and evaluated by the macro opcode inside XBLINE and its value shown in the
-// form QOUT uses, on standard output.
+// The shell: a small module (written in the assembler's text) becomes the
+// program's main module, so the full runtime starts and stops around the
+// shell's work as around any program.
 //
-// -e  every expression is checked first; one that does not compile prints
-//     "syntax error" on standard error and the run ends with exit code 2
-//     before anything is evaluated. A run-time error goes to the default
-//     error handler as in any program (report, exit code 1).
-// -i  one expression per line of standard input (a prompt when it is a
-//     terminal), memory variables kept between lines. A line that does not
-//     compile prints "syntax error" on standard error. Each line runs under
-//     the shell's own error block, which hands the error to the block that
-//     was in force (so the report is the default one, and a division by
-//     zero still gives 0), but turns the default handler's quit into a
-//     BREAK to the line's recovery point: only the line ends, and the error
-//     level is put back as it was before the line.
+// -e  every expression is compiled by the macro compiler and checked first;
+//     one that does not compile prints "syntax error" on standard error and
+//     the run ends with exit code 2 before anything is evaluated. Each is then
+//     evaluated by the macro opcode inside XBLINE and its value shown on
+//     standard output (tools/shell_echo.h). A run-time error goes to the
+//     default error handler as in any program (report, exit code 1).
+// -i  one line at a time (tools/shell_input.h: libedit on a terminal, plain
+//     lines otherwise). `help` and `quit` are the shell's own; any other line
+//     goes through the preprocessor and the source compiler into a procedure
+//     of its own (tools/shell_lines.h), run by XBSTMT through __XBSHELLCALL,
+//     which shows the value of a bare expression. A line that does not
+//     compile is shown with a caret under the column and the message on
+//     standard error. Each line runs under the shell's own error block, which
+//     hands the error to the block that was in force (so the report is the
+//     default one, and a division by zero still gives 0), but turns the
+//     default handler's quit into a BREAK to the line's recovery point: only
+//     the line ends, and the error level is put back as it was before the
+//     line. The shell's frames are hidden from reports and PROCNAME
+//     (vm/procname.h).
 #include "tools/xbrun_shell.h"
 
 #include <cctype>
