@@ -40,7 +40,7 @@ bool same(const char* a, const char* b) {
     return *a == *b;
 }
 
-bool localeSaysUtf8() {
+[[maybe_unused]] bool localeSaysUtf8() {
     char value[256];
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         int n = os::environmentVariable(name, value, int(sizeof value));

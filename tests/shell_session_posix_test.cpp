@@ -78,6 +78,31 @@ TEST(ShellPipe, StatementsCommandsAndExpressions) {
     EXPECT_EQ(s.err, "");
 }
 
+// Which lines are statements (nothing shown) and which are expressions (the
+// value shown): an assignment at the start of a line is a statement, the
+// same text in parentheses an expression, = alone assigns, == compares.
+TEST(ShellPipe, AssignmentsAreStatementsOtherLinesShowTheirValue) {
+    struct Line {
+        const char* text;
+        const char* shown;  // "" for nothing
+    } const lines[] = {
+        {"a = 1", ""},          {"a == 1", ".T."},      {"a += 2", ""},      {"a", "         3"},
+        {"a++", ""},            {"a", "         4"},    {"(a = 4)", ".T."},  {"a := a * 2", ""},
+        {"a", "         8"},    {"a %= 5", ""},         {"a", "         3.00"}, {"a--", ""},
+        {"(a := 10)", "        10"}, {"a ^= 2", ""},    {"a", "       100.00"}, {"  b=a", ""},
+        {"b", "       100.00"}, {"a1b := 'q'", ""},     {"a1b", "q"},        {"a1b = 'q'", ""},
+    };
+    std::string in, expected;
+    for (const Line& l : lines) {
+        in += std::string(l.text) + "\n";
+        if (*l.shown) expected += std::string(l.shown) + "\n";
+    }
+    Session s = piped(in);
+    if (s.exitCode == -1) GTEST_SKIP() << s.err;
+    EXPECT_EQ(s.out, expected);
+    EXPECT_EQ(s.err, "");
+}
+
 TEST(ShellPipe, EchoShowsArraysAndBlocksReadably) {
     Session s = piped("{1, 'a', {2}}\n{|| 1}\n{}\nNIL\n.T.\n{ {1.5, .F.}, NIL, {|x| x} }\na := {1}\nAADD(a, a)\na\n");
     if (s.exitCode == -1) GTEST_SKIP() << s.err;
