@@ -1,16 +1,21 @@
 #!/bin/sh
-# Builds the interpreter benchmark and runs the counting loop on the
-# interpreter, in Lua 5.4 and in Python 3 (/usr/bin/python3), one after the
-# other in the same run; prints which build it timed, the nanoseconds per
-# opcode and the time ratios, the Lua ratio last.
-#   bench/run.sh [count]     (XB_BUILD_DIR overrides build/native64, the
+# Times the interpreter, Lua 5.4 and Python 3 (/usr/bin/python3) on the same
+# workloads in one run: the counting loop, the mixed workload and a second
+# loop of another shape (see bench/loop_bench.cpp). Each program measures the
+# CPU time of its workload itself (the interpreter and Python with the
+# process CPU clock, Lua with os.clock); the best of five runs counts. Peak
+# resident memory is the largest of the five, read by /usr/bin/time. The
+# three must print the same result line, or the run fails.
+#   bench/run.sh [runs]      (XB_BUILD_DIR overrides build/native64, the
 #                             x86_64 build; XB_BUILD_DIR=build/native times
-#                             the i386 build)
+#                             the i386 build; XB_BENCH_WORKLOADS picks some of
+#                             "count mixed flip")
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=${XB_BUILD_DIR:-$root/build/native64}
-count=${1:-10000000}
+runs=${1:-5}
+workloads=${XB_BENCH_WORKLOADS:-count mixed flip}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     case "$build" in
@@ -22,36 +27,50 @@ fi
 cmake --build "$build" --target xbbench -j2 >/dev/null
 arch=$(sed -n 's/^XB_ARCH:[A-Z]*=//p' "$build/CMakeCache.txt")
 buildType=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
-echo "timed build: $build (Linux ${arch:-i386}, $buildType)"
-
-out=$("$build/xbbench" "$count")
-echo "$out" | grep -v '^seconds '
-xb=$(echo "$out" | sed -n 's/^seconds //p')
-lua=$(lua5.4 "$here/loop.lua" "$count")
-py=$(/usr/bin/python3 "$here/loop.py" "$count")
-
-echo "interpreter $xb s, lua5.4 $lua s, python3 $py s ($count turns)"
-awk -v xb="$xb" -v py="$py" 'BEGIN { printf "interpreter/python3 time ratio: %.2f\n", xb / py }'
-
-# Where the kernel cannot run i386 code, the interpreter runs under qemu-user
-# while the distribution's Lua runs natively. For a like-for-like figure, time
-# the i386 build of the same Lua under the same emulation (unpacked from the
-# distribution's packages into the build tree, not installed).
-emulated=0
-if [ "${arch:-i386}" = i386 ] && [ "$(uname -m)" = x86_64 ] && grep -qs qemu-i386 /proc/sys/fs/binfmt_misc/* 2>/dev/null; then emulated=1; fi
-if [ "$emulated" = 1 ]; then
-    lua32="$build/lua-i386"
-    if [ ! -x "$lua32/usr/bin/lua5.4" ]; then
-        mkdir -p "$lua32/debs"
-        (cd "$lua32/debs" && apt-get download lua5.4:i386 liblua5.4-0:i386 libreadline8:i386 libtinfo6:i386 >/dev/null 2>&1) || true
-        for deb in "$lua32"/debs/*.deb; do [ -f "$deb" ] && dpkg-deb -x "$deb" "$lua32"; done
-    fi
-    echo "interpreter/lua5.4 time ratio (native Lua, interpreter under qemu): $(awk -v xb="$xb" -v lua="$lua" 'BEGIN { printf "%.2f", xb / lua }')"
-    if [ -x "$lua32/usr/bin/lua5.4" ]; then
-        lua=$(LD_LIBRARY_PATH="$lua32/usr/lib/i386-linux-gnu:$lua32/lib/i386-linux-gnu" "$lua32/usr/bin/lua5.4" "$here/loop.lua" "$count")
-        echo "note: i386 binaries run under qemu-user here; the last ratio compares with i386 Lua under the same emulation ($lua s)"
-    else
-        echo "note: i386 binaries run under qemu-user here and no i386 Lua could be unpacked: the last ratio is inflated"
-    fi
+echo "timed build: $build (Linux ${arch:-i386}, $buildType), best of $runs"
+if [ "${arch:-i386}" = i386 ] && [ "$(uname -m)" = x86_64 ] && grep -qs qemu-i386 /proc/sys/fs/binfmt_misc/* 2>/dev/null; then
+    echo "note: i386 binaries run under qemu-user here, the others natively: the ratios are inflated"
 fi
-awk -v xb="$xb" -v lua="$lua" 'BEGIN { printf "interpreter/lua5.4 time ratio: %.2f\n", xb / lua }'
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# measure NAME COMMAND...: runs the command $runs times; sets best (seconds),
+# peak (KiB) and result (the result line of the last run).
+measure() {
+    name=$1
+    shift
+    best=
+    peak=0
+    i=0
+    while [ "$i" -lt "$runs" ]; do
+        /usr/bin/time -f "peakkb %M" -o "$tmp/time" "$@" >"$tmp/out" || { echo "$name failed:"; cat "$tmp/out"; exit 1; }
+        s=$(sed -n 's/^seconds //p' "$tmp/out")
+        kb=$(sed -n 's/^peakkb //p' "$tmp/time")
+        best=$(awk -v a="$best" -v b="$s" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }')
+        [ "$kb" -gt "$peak" ] && peak=$kb
+        i=$((i + 1))
+    done
+    result=$(grep '^result ' "$tmp/out")
+    grep '^opcodes ' "$tmp/out" || true
+}
+
+for w in $workloads; do
+    echo "== $w"
+    measure interpreter "$build/xbbench" "$w"
+    xb=$best xbkb=$peak xbres=$result
+    measure lua5.4 lua5.4 "$here/$w.lua"
+    lua=$best luakb=$peak luares=$result
+    measure python3 /usr/bin/python3 "$here/$w.py"
+    py=$best pykb=$peak pyres=$result
+    if [ "$xbres" != "$luares" ] || [ "$xbres" != "$pyres" ]; then
+        echo "results differ: interpreter '$xbres', lua '$luares', python '$pyres'"
+        exit 1
+    fi
+    echo "$xbres (all three)"
+    printf "%-12s %10s %12s\n" "" "CPU s" "peak KiB"
+    printf "%-12s %10s %12s\n" interpreter "$xb" "$xbkb" lua5.4 "$lua" "$luakb" python3 "$py" "$pykb"
+    awk -v xb="$xb" -v lua="$lua" -v py="$py" -v xk="$xbkb" -v lk="$luakb" -v pk="$pykb" 'BEGIN {
+        printf "time   interpreter/lua5.4 %.2f, interpreter/python3 %.2f\n", xb / lua, xb / py
+        printf "memory interpreter/lua5.4 %.2f, interpreter/python3 %.2f\n", xk / lk, xk / pk }'
+done

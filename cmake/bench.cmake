@@ -34,3 +34,6 @@ if(XB_NTX_BENCH_SOURCES)
   add_executable(xbntxbench EXCLUDE_FROM_ALL ${XB_NTX_BENCH_SOURCES} $<TARGET_OBJECTS:xbcore>)
   target_include_directories(xbntxbench PRIVATE ${CMAKE_SOURCE_DIR})
 endif()
+# Opcode-pair counts over pcode programs (tools/pairs): `--target xbpairs`.
+add_executable(xbpairs EXCLUDE_FROM_ALL tools/pairs/pair_count.cpp $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm>)
+target_include_directories(xbpairs PRIVATE ${CMAKE_SOURCE_DIR})

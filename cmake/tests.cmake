@@ -33,4 +33,16 @@ if(NOT WIN32)
     "One ctest test per GoogleTest case or per suite (case|suite)")
   set_property(CACHE XB_TEST_GRANULARITY PROPERTY STRINGS case suite)
   include(cmake/test-suites.cmake)
+  # The package set-up's fallbacks, against a stand-in package manager.
+  add_test(NAME HostSetup.WineInstallFallsBackToTheDistributionSuite
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/scripts/host_setup_test.sh)
+endif()
+
+# The whole suite once more under the classic engine: every program the tests
+# run must give what they expect under both engines (the fast one is the
+# default; tests/engine_test.cpp and tests/engine_diff_posix_test.cpp compare
+# the two directly).
+if(NOT WIN32)
+  add_test(NAME ClassicEngine COMMAND xbtests "--gtest_filter=-Engine.*:EngineDiff.*")
+  set_tests_properties(ClassicEngine PROPERTIES ENVIRONMENT "XB_ENGINE=classic" TIMEOUT 1800)
 endif()

@@ -1,11 +1,18 @@
-// Environment variables of the process.
+// Environment variables and reserved memory areas.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 
 namespace xb::os {
 
-// Copies the value of the variable `name` into buf (zero-terminated) and
-// returns its length; -1 when the variable is not set or its value does not
-// fit in size - 1 bytes (buf then holds an empty text when size > 0).
-int environmentVariable(const char* name, char* buf, int size);
+// The value of the environment variable `name` copied into buf (always
+// terminated); false when it is not set or does not fit.
+bool environmentValue(const char* name, char* buf, uint32_t size);
+
+// An area of `bytes` (a multiple of 64 KiB) that reads as zero and takes
+// physical memory only as its pages are first touched; null when the address
+// space is not there. Released whole with releaseArea.
+void* reserveArea(size_t bytes);
+void releaseArea(void* area, size_t bytes);
 
 }  // namespace xb::os

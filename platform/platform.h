@@ -34,6 +34,43 @@ void installCrashHandler(void (*report)(const char* what, uint32_t code, uintptr
 uint32_t lastError();  // GetLastError (Windows numbering)
 void setLastError(uint32_t code);
 
+// ---- child processes (CreateProcessA, CreatePipe, WaitForSingleObject,
+// GetExitCodeProcess, TerminateProcess); platform/*/child_process.cpp.
+// The caller owns a started Process until processClose; the handles it
+// passed in stay its own (the child gets copies).
+struct ProcessStart {
+    const char* const* argv;  // argv[0] is the program's path; ends with a null
+    const char* const* env;   // "NAME=value" entries added to (or replacing in)
+                              // this process's environment; null-ended; may be null
+    const char* directory;    // the child's working directory; null: this one's
+    // The child's standard handles; INVALID: this process's own.
+    Handle input, output, error;
+};
+struct Process {
+    Handle process;  // INVALID when not started
+    uint32_t id;
+};
+// Starts the program (found by its path, not searched for). False, with
+// lastError() set (2 when the program is missing), when it cannot start.
+bool processStart(const ProcessStart* start, Process* p);
+// Waits at most ms milliseconds (WAIT_FOREVER: no limit) for the end. True,
+// with *exitCode, once it ended: the code it passed to exitProcess, or for a
+// POSIX process ended by a signal 128 + the signal. False on time-out (last
+// error 258) or failure.
+constexpr uint32_t WAIT_FOREVER = 0xFFFFFFFFu;
+bool processWait(Process* p, uint32_t ms, uint32_t* exitCode);
+// Ends the process at once (POSIX: SIGKILL, so its exit code reads 137).
+bool processTerminate(Process* p, uint32_t code);
+// Releases the process (waiting for it first on POSIX, so that it leaves no
+// zombie: terminate or wait before closing a process that may still run).
+void processClose(Process* p);
+uint32_t processId();  // GetCurrentProcessId
+// An anonymous pipe: what is written to *writeEnd is read from *readEnd.
+// Neither end is passed to child processes unless given as a standard
+// handle. Reading returns done == 0 (POSIX) or fails with 109 (Win32) once
+// every write end is closed and the pipe is drained.
+bool pipeCreate(Handle* readEnd, Handle* writeEnd);
+
 // ---- standard handles and console-less output
 Handle stdOutput();  // GetStdHandle(STD_OUTPUT_HANDLE)
 Handle stdError();

@@ -63,11 +63,34 @@ uint16_t lowestFreeArea() {
     return 0;
 }
 
+uint16_t areaSelectionError(bool noFreeArea) {
+    ErrorDescriptor d{};
+    d.severity = 2;
+    d.genCode = noFreeArea ? EG_LIMIT : EG_UNSUPPORTED;
+    d.subCode = 1101;
+    d.flags = EF_DEFAULT;
+    d.tries = 1;
+    d.subsystem = noFreeArea ? "DBCMD" : "BASE";
+    d.operation = noFreeArea ? "SELECT" : "M->";
+    uint16_t r = raiseAndDecide(&d);
+    return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
+}
+
 uint16_t selectArea(uint32_t n) {
-    if (n > AREA_COUNT) fatalError(1101);
+    // Deliberately recoverable (the condition used to end the process): a
+    // number past the table (alias M, the memory variables' pseudo-area,
+    // in M->(expression)) and a request for a free area when all 255 are
+    // in use raise an error whose default leaves the current area selected.
+    if (n > AREA_COUNT) {
+        areaSelectionError(false);
+        return current;
+    }
     if (n == 0) {
         n = lowestFreeArea();
-        if (n == 0) fatalError(1101);
+        if (n == 0) {
+            areaSelectionError(true);
+            return current;
+        }
     }
     uint16_t previous = current;
     current = uint16_t(n);

@@ -23,8 +23,13 @@ WorkArea* areaAt(uint32_t n);
 // Stores a (or null) into slot n, and into slot 0 when n is current.
 void storeArea(uint16_t n, WorkArea* a);
 // Makes n current and returns the previous number. 0 selects the lowest free
-// area; 256 or more, or no free area, is fatal error 1101.
+// area. 256 or more (alias M in M->(expression)) raises ("BASE", generic
+// code 30, subcode 1101, default allowed), no free area ("DBCMD", generic
+// code 31, subcode 1101, default allowed); either way the current area stays
+// selected and is returned.
 uint16_t selectArea(uint32_t n);
+// The error selectArea raises: RDD_FAILED after a default, or ST_UNWIND.
+uint16_t areaSelectionError(bool noFreeArea);
 // The lowest empty slot 1..255, 0 when all are in use.
 uint16_t lowestFreeArea();
 

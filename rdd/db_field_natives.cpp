@@ -2,6 +2,8 @@
 // FIELDGET, FIELDPUT, FIELDPOS, HEADER, RECSIZE and LUPDATE. Thin layers over
 // createFields/create, fieldInfo, getValue/putValue and info.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "image/function.h"
 #include "image/symbols.h"
@@ -46,6 +48,46 @@ void retInfo(uint16_t code) {
     tempRelease(out);
 }
 
+double numberOf(const Item* it) { return it->type == T_DOUBLE ? it->v.d : double(it->v.l); }
+
+// A structure no table can hold, refused before any file is made (a
+// deliberate check: these used to make tables that later reads trip over):
+// a row that is not {name, type, length, decimals}; a name that is not an
+// identifier (a letter or "_", then letters, digits and "_"; trailing
+// blanks ignored); a name given twice (compared upper-cased over the 10
+// characters a table keeps); a C field of length 0 or below; an N field of
+// length 0 or below, or whose decimals leave no room for a digit before the
+// point (decimals above 0 need length >= decimals + 2).
+bool impossibleStructure(const Item* structure) {
+    uint32_t rows = arrayLength(structure);
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < rows; ++i) {
+        const Item* row = &arrayItems(structure)[i];
+        if (!isArray(row) || arrayLength(row) < 4) return true;
+        const Item* e = arrayItems(row);
+        if (!isString(&e[0]) || !isString(&e[1]) || !isNumeric(&e[2])) return true;
+        std::string name(strData(&e[0]), strLength(&e[0]));
+        while (!name.empty() && name.back() == ' ') name.pop_back();
+        if (name.empty()) return true;
+        for (size_t k = 0; k < name.size(); ++k) {
+            unsigned char c = static_cast<unsigned char>(name[k]);
+            bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+            if (!(letter || (k > 0 && c >= '0' && c <= '9'))) return true;
+            name[k] = char(c >= 'a' && c <= 'z' ? c - 32 : c);
+        }
+        name = name.substr(0, 10);
+        for (const std::string& other : names)
+            if (other == name) return true;
+        names.push_back(name);
+        char type = strLength(&e[1]) ? char(strData(&e[1])[0] & ~0x20) : ' ';
+        double length = numberOf(&e[2]);
+        double decimals = isNumeric(&e[3]) ? numberOf(&e[3]) : 0;
+        if (type == 'C' && length < 1) return true;
+        if (type == 'N' && (length < 1 || decimals < 0 || (decimals > 0 && length < decimals + 2))) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // DBCREATE(file, structure, [driver]): creates the table and closes it
@@ -55,7 +97,7 @@ XB_NATIVE(fnDBCREATE, "DBCREATE") {
     retNil();
     Item* file = argument(1);
     Item* structure = argument(2);
-    if (!file || !isString(file) || !structure || !isArray(structure))
+    if (!file || !isString(file) || !structure || !isArray(structure) || impossibleStructure(structure))
         return argumentError("DBCMD", 1001, EF_DEFAULT);
     Item* driver = argument(3);
     char name[DRIVER_NAME_MAX + 2];

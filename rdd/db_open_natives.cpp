@@ -83,7 +83,16 @@ void freeScratchArea(WorkArea* a) { memFree(a); }
 XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
     setNetErr(false);
     bool newArea = false;
-    if (logicalArgument(1, &newArea) && newArea) selectArea(0);
+    if (logicalArgument(1, &newArea) && newArea) {
+        // With every area in use the open fails; it never takes the
+        // current area's place.
+        if (lowestFreeArea() == 0) {
+            uint16_t r = areaSelectionError(true);
+            retNil();
+            return r == ST_UNWIND ? r : 0;
+        }
+        selectArea(0);
+    }
     if (WorkArea* open = currentArea())
         if (uint16_t r = closeAndRelease(open)) return noResult(r);
     RddMethodTable* methods = chosenDriver(argument(2));

@@ -31,7 +31,9 @@ ErrorDescriptor descriptor(uint16_t gen, uint16_t sub, uint16_t flags) {
 
 uint16_t raise(DbfTable* t, uint16_t gen, uint16_t sub, uint16_t flags, bool osCode, const char* file) {
     ErrorDescriptor d = descriptor(gen, sub, flags);
-    if (osCode) d.osCode = fsLastError();
+    // A write that came up short on a full disk has no OS error of its own
+    // (the file layer clears it): its reason is carried beside it.
+    if (osCode) d.osCode = gen == EG_WRITE ? fsWriteErrorCode() : fsLastError();
     d.fileName = file;
     uint16_t answer = t->env->raise(t->ctx, &d);
     // A raised error always fails the operation: a quiet default is status
@@ -128,13 +130,32 @@ constexpr uint32_t kCacheBytes = 64 * 1024;
 
 bool caching(const DbfTable* t) { return !t->shared && t->cacheCapacity != 0; }
 
-// Writes the appended records held back; false on a failed write (the
-// records are dropped: the error is reported by the caller).
+// Writes the appended records held back; false on a failed write. The
+// records of the block are then dropped (the error is reported by the
+// caller) and the count goes back to the records before the block, with
+// the file cut there, so that the header written later never counts
+// records that are not in the file. Only appended records are ever held
+// back, and they are the last ones of the table.
 bool flushWrites(DbfTable* t) {
     if (t->writeCount == 0) return true;
     uint32_t n = t->writeCount;
     t->writeCount = 0;
-    return writeAt(t->tableFile, recordOffset(t, t->writeFirst), t->writeCache, n * t->recordLength);
+    if (writeAt(t->tableFile, recordOffset(t, t->writeFirst), t->writeCache, n * t->recordLength)) return true;
+    FileErrorState saved = fileErrorState();
+    t->recordCount = t->writeFirst - 1;
+    t->readCount = 0;
+    // Best effort: a partial block (a short write on a full disk) is cut
+    // away; whole records past the header's count are ignored anyway.
+    if (seekTo(t->tableFile, recordOffset(t, t->writeFirst))) fsWriteLong(t->tableFile, nullptr, 0);
+    if (t->recNo > t->recordCount) {
+        t->recNo = t->recordCount + 1;
+        t->positioned = false;
+        t->recordDirty = t->appended = false;
+        *t->bof = *t->eof = 1;
+        blankBuffer(t);
+    }
+    fileErrorState() = saved;
+    return false;
 }
 
 uint16_t flushWritesOrRaise(DbfTable* t) {
@@ -247,6 +268,9 @@ void freeTable(DbfTable* t) {
     t->lockedRecords = nullptr;
     t->lockCount = t->lockCapacity = 0;
     t->fieldCount = 0;
+    // A close that failed (a full disk) leaves nothing to write back: a
+    // second close of the area finds a table that was never opened.
+    t->recordDirty = t->appended = t->headerDirty = t->bufferCurrent = false;
 }
 
 void closeFiles(DbfTable* t) {
@@ -453,7 +477,10 @@ uint16_t dbfTableCreate(DbfTable* t, const char* name, const DbfField* fields, u
     return 0;
 }
 
-bool dbfWriteHeader(DbfTable* t) {
+namespace {
+
+// The 32 header bytes with today's date and the count in memory.
+bool writeHeaderBytes(DbfTable* t) {
     DbfHeader h{};
     dbfHeaderDecode(t->header, &h);  // keeps bytes 28-29 as read
     h.version = t->hasMemo ? kDbfVersionMemo : kDbfVersionPlain;
@@ -465,9 +492,28 @@ bool dbfWriteHeader(DbfTable* t) {
     h.recordLength = uint16_t(t->recordLength);
     dbfHeaderEncode(h, t->header);
     if (!writeAt(t->tableFile, 0, t->header, kDbfHeaderSize)) return false;
-    t->headerDirty = false;
     t->tableWritten = true;
     return true;
+}
+
+}  // namespace
+
+bool dbfWriteHeader(DbfTable* t) {
+    if (!writeHeaderBytes(t)) return false;
+    t->headerDirty = false;
+    return true;
+}
+
+uint16_t dbfSettle(DbfTable* t) {
+    if (t->shared || t->readOnly) return 0;
+    if (uint16_t r = flushWritesOrRaise(t)) return r;
+    DbfHeader h{};
+    dbfHeaderDecode(t->header, &h);
+    if (h.recordCount == t->recordCount) return 0;
+    // headerDirty stays: the flush or close still writes the end mark and
+    // cuts the file.
+    if (!writeHeaderBytes(t)) return raise(t, EG_WRITE, SUB_WRITE, 0, true, t->tableName);
+    return 0;
 }
 
 uint16_t dbfTableClose(DbfTable* t) {
@@ -747,8 +793,24 @@ uint16_t dbfAppend(DbfTable* t, bool releaseOthers) {
     *t->bof = *t->eof = *t->found = 0;
     if (headerLocked) {
         // Others see the record (and so a count that includes it) at once.
+        // A write that failed (a full disk) takes the record back: the
+        // count and the file stay in step, and a partial record is cut
+        // away while the header lock still keeps others from appending.
+        // The header's count follows at once: an exclusive open after a kill
+        // takes the count from the header, and an order may name the record
+        // before this process commits (the blank record is then owed).
         status = writeRecord(t);
+        if (!status && !writeHeaderBytes(t)) status = raise(t, EG_WRITE, SUB_WRITE, 0, true, t->tableName);
         FileErrorState saved = fileErrorState();
+        if (status) {
+            uint32_t n = t->recNo;
+            if (seekTo(t->tableFile, recordOffset(t, n))) fsWriteLong(t->tableFile, nullptr, 0);
+            --t->recordCount;
+            t->recordDirty = t->appended = false;
+            t->positioned = false;
+            t->recNo = t->recordCount + 1;
+            *t->bof = *t->eof = 1;
+        }
         dbfUnlockHeader(t->tableFile);
         fileErrorState() = saved;
         if (status) return status;
@@ -767,10 +829,12 @@ uint16_t dbfFlush(DbfTable* t) {
         if (t->shared) {
             locked = dbfLockHeaderWait(t->tableFile);
             refreshCount(t);
+            ok = dbfWriteHeader(t);
         } else {
-            ok = writeEofAndCut(t);
+            // The count first: the records it names are already written;
+            // the end mark and the cut only tidy what lies after them.
+            ok = dbfWriteHeader(t) && writeEofAndCut(t);
         }
-        ok = ok && dbfWriteHeader(t);
         FileErrorState saved = fileErrorState();
         if (locked) dbfUnlockHeader(t->tableFile);
         fileErrorState() = saved;
@@ -806,7 +870,14 @@ uint16_t dbfPack(DbfTable* t) {
         status = writeRecord(t);
         if (status) return status;
     }
+    // Records move in place, each by one write to a place that holds a
+    // deleted record or one already moved: a kill part way leaves every
+    // live record at least once (some twice) and the old count; once the
+    // new count is written the records past it are ignored.
     t->recordCount = kept;
+    t->readCount = 0;
+    bool ok = dbfWriteHeader(t) && writeEofAndCut(t);
+    if (!ok) return raise(t, EG_WRITE, SUB_WRITE, 0, true, t->tableName);
     return dbfGoTo(t, 1);
 }
 
@@ -820,6 +891,9 @@ uint16_t dbfZap(DbfTable* t) {
     t->recordCount = 0;
     t->recNo = 1;
     dropCaches(t);
+    // The table is emptied on disk before its memo file: the other order
+    // would leave, after a kill, records whose memos are gone.
+    if (!dbfWriteHeader(t) || !writeEofAndCut(t)) return raise(t, EG_WRITE, SUB_WRITE, 0, true, t->tableName);
     if (t->memoFile != os::INVALID && dbtZap(t->memoFile) != DbtStatus::Ok)
         return raise(t, EG_WRITE, SUB_WRITE, 0, true, t->memoName);
     if (t->memoFile != os::INVALID) t->memoWritten = true;

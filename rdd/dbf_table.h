@@ -122,6 +122,12 @@ uint16_t dbfDeleted(DbfTable* t, bool* deleted);
 uint16_t dbfGetRecord(DbfTable* t, const uint8_t** image);
 uint16_t dbfPutRecord(DbfTable* t, const uint8_t* image);
 
+// Write ordering (docs/crash-safety.md): a shared append writes its blank
+// record and then the header's count under the header lock; a failed write
+// takes the record back (count and file stay in step). Flush writes the
+// header before the end mark and the cut. Pack moves records in place and
+// then writes the new count (a kill part way can leave live records twice,
+// never lose one); zap empties the table before its memo file.
 uint16_t dbfAppend(DbfTable* t, bool releaseOthers);
 uint16_t dbfFlush(DbfTable* t);
 uint16_t dbfPack(DbfTable* t);
@@ -134,5 +140,11 @@ uint16_t dbfUnlock(DbfTable* t, uint32_t record);  // 0: all
 
 // Writes the header (today's date) at offset 0; false on a short write.
 bool dbfWriteHeader(DbfTable* t);
+// Exclusive tables: puts the appended records held back and then the
+// header's count on disk (the end mark and the cut stay for the flush or
+// close). A driver calls it before writing anything that names those
+// records, such as index pages, so that a kill never leaves a key for a
+// record the table does not count. 0, or the status of the write error.
+uint16_t dbfSettle(DbfTable* t);
 
 }  // namespace xb

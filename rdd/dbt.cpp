@@ -23,11 +23,27 @@ bool writeAll(os::Handle h, const void* data, uint32_t n) {
     return fsWriteLong(h, data, n) == int32_t(n);
 }
 
-// The byte after the text, then filler: one write of text and mark would
-// need a copy of the text, two writes do not.
-bool writeText(os::Handle h, const char* data, uint32_t n) {
-    const uint8_t mark = kDbtEndMark;
-    return writeAll(h, data, n) && writeAll(h, &mark, 1);
+// An appended memo: the text, then its end mark and, when the second byte
+// still lies in the memo's last block (it never starts a new block), a
+// second 0x1A. Readers that look for two end marks then never run into
+// whatever followed in the file. The memo is only linked (block 0, the
+// record's field) after these writes, so a kill between them loses
+// nothing that was linked.
+bool writeText(os::Handle h, const char* data, uint32_t n, uint64_t start) {
+    const uint8_t marks[2] = {kDbtEndMark, kDbtEndMark};
+    uint32_t count = (start + n + 1) % kDbtBlockSize != 0 ? 2u : 1u;
+    return writeAll(h, data, n) && writeAll(h, marks, count);
+}
+
+// A memo rewritten in its own block: text and two end marks in one write
+// (n <= 510: they fit the block), so that a kill or a failed write leaves
+// the old text or the new one, never the new text running into the old.
+bool writeInPlace(os::Handle h, const char* data, uint32_t n) {
+    uint8_t block[kDbtBlockSize];
+    std::memcpy(block, data, n);
+    block[n] = kDbtEndMark;
+    block[n + 1] = kDbtEndMark;
+    return writeAll(h, block, n + 2);
 }
 
 DbtStatus checkBlock(os::Handle h, uint32_t block, uint64_t* offset) {
@@ -94,7 +110,7 @@ DbtStatus dbtWrite(os::Handle h, uint32_t current, const char* data, uint32_t n,
         // A field pointing beyond the file is not trusted with a write: the
         // memo is appended instead.
         if (checkBlock(h, current, &offset) == DbtStatus::Ok) {
-            if (!seekTo(h, offset) || !writeText(h, data, n)) return DbtStatus::WriteError;
+            if (!seekTo(h, offset) || !writeInPlace(h, data, n)) return DbtStatus::WriteError;
             *block = current;
             return DbtStatus::Ok;
         }
@@ -111,7 +127,9 @@ DbtStatus dbtWrite(os::Handle h, uint32_t current, const char* data, uint32_t n,
             uint8_t next[4];
             uint32_t nextFree = uint32_t((end + kDbtBlockSize - end % kDbtBlockSize) / kDbtBlockSize);
             for (int i = 0; i < 4; ++i) next[i] = uint8_t(nextFree >> (8 * i));
-            if (seekTo(h, size) && writeAll(h, filler, pad) && writeText(h, data, n) && seekTo(h, 0) &&
+            // Order: the padding and the text first, block 0 (the link that
+            // hands the space out) last.
+            if (seekTo(h, size) && writeAll(h, filler, pad) && writeText(h, data, n, start) && seekTo(h, 0) &&
                 writeAll(h, next, 4)) {
                 *block = uint32_t(start / kDbtBlockSize);
                 result = DbtStatus::Ok;

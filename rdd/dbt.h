@@ -1,7 +1,11 @@
 // DBT memo files: 512-byte blocks; block 0 holds the number of the next
 // free block in its first four bytes (little-endian, the rest zero); a memo
 // starts at the beginning of its block, runs over consecutive blocks and
-// ends with one 0x1A byte. Space is never reused: a memo that outgrows its
+// ends with a 0x1A byte; a second 0x1A follows it wherever that byte lies
+// inside blocks the memo already owns (always for a memo rewritten in
+// place; after an append unless it would start a new block at the end of
+// the file), so that allocation, block numbers and the next-free block are
+// as with one mark. Space is never reused: a memo that outgrows its
 // first block is written anew at the end of the file.
 //
 // These functions work on an open memo file handle through the file layer;
@@ -17,7 +21,7 @@ namespace xb {
 constexpr uint32_t kDbtBlockSize = 512;
 constexpr uint8_t kDbtEndMark = 0x1A;
 // A memo shorter than this rewrites its block in place; the text and its
-// end mark then still fit the block.
+// two end marks then still fit the block.
 constexpr uint32_t kDbtInPlaceLimit = 511;
 
 enum class DbtStatus : uint8_t {

@@ -65,7 +65,10 @@ uint16_t ntxBuildBegin(NtxBuilder* b, NtxTree* t) {
     std::memset(b, 0, sizeof *b);
     b->tree = t;
     b->unique = t->unique;
-    uint16_t st = ntxReset(t);
+    // Marked before the file is cut: a kill before the final header write
+    // leaves a file that does not open as an index.
+    uint16_t st = ntxMarkRebuild(t);
+    if (st == NTX_OK) st = ntxReset(t);
     if (st != NTX_OK) return st;
     b->pages = static_cast<uint8_t*>(memAlloc(NTX_BUILD_LEVELS * NTX_PAGE_SIZE));
     ntxInitPage(pageAt(b, 0), t->geom);
@@ -122,6 +125,7 @@ uint16_t ntxBuildFinish(NtxBuilder* b) {
     }
     t->root = child;
     t->dirty = true;
+    t->rebuilding = false;  // the caller's header write unmarks the file
     return NTX_OK;
 }
 

@@ -25,6 +25,10 @@ struct NtxCheckResult {
     uint32_t pages;      // pages of the tree
     uint32_t freePages;  // pages on the free list
     uint16_t depth;      // deepest level reached (the root is level 1)
+    // Filled by the table check (ntx_verify.h): blank records without keys,
+    // owed by appends that a kill interrupted before their commit.
+    uint32_t owed;
+    uint32_t firstOwed;
 };
 
 // visit(key, record, context) for each key in order; it returns false to

@@ -37,7 +37,7 @@ uint16_t treeFailure(WorkArea* a, NtxOrder* o, uint16_t st) {
     }
     ntxParentGoTo(a, 0);
     o->tree.depth = 0;
-    ntxRaise(a, EG_CORRUPTION, 1012, EF_DEFAULT, o->fileName);
+    ntxTreeError(a, o, st);
     return RDD_FAILED;
 }
 
@@ -289,10 +289,13 @@ uint16_t ntxGoCold(WorkArea* a) {
     for (uint16_t i = 0; i < p->count; ++i)
         if (uint16_t r = ntxRecordKey(a, p->orders[i], p->orders[i]->newKey, &passes[i])) return r;
     if (uint16_t r = rddCallVia<RDD_GOCOLD>(&ntxParent, a)) return r;
+    // Exclusive use: the record and the header's count reach the disk
+    // before any index page that names the record.
+    if (uint16_t r = dbfSettle(tab)) return r;
     uint16_t status = 0;
     for (uint16_t i = 0; i < p->count && !status; ++i) {
         NtxOrder* o = p->orders[i];
-        if ((status = ntxLockOrder(a, o))) break;
+        if ((status = ntxLockOrder(a, o, true))) break;
         char key[NTX_MAX_KEY_SIZE];
         std::memcpy(key, o->newKey, o->tree.keySize);
         uint16_t st = updateOrder(a, o, recNo, appended, key, passes[i]);
@@ -340,12 +343,30 @@ uint16_t ntxFlush(WorkArea* a) {
     return status;
 }
 
+// Pack and zap change record numbers or empty the table under the orders:
+// the orders are marked "not an index" first (only where the table
+// operation can run: exclusive, writable), so that a kill before their
+// rebuild leaves files that refuse to open instead of indexes that lead to
+// the wrong records. A failed table operation leaves them marked.
+bool tableChangeAllowed(WorkArea* a) {
+    const DbfTable* t = ntxTable(a);
+    return !t->shared && !t->readOnly;
+}
+
 uint16_t ntxPack(WorkArea* a) {
+    if (tableChangeAllowed(a)) {
+        if (uint16_t r = rdd::goCold(a)) return r;
+        if (uint16_t r = ntxMarkOrders(a)) return r;
+    }
     if (uint16_t r = rddCallVia<RDD_PACK>(&ntxParent, a)) return r;
     return ntxRebuildAll(a);
 }
 
 uint16_t ntxZap(WorkArea* a) {
+    if (tableChangeAllowed(a)) {
+        if (uint16_t r = rdd::goCold(a)) return r;
+        if (uint16_t r = ntxMarkOrders(a)) return r;
+    }
     if (uint16_t r = rddCallVia<RDD_ZAP>(&ntxParent, a)) return r;
     return ntxRebuildAll(a);
 }

@@ -27,7 +27,7 @@ RddMethodTable ntxParent;
 namespace {
 
 constexpr uint32_t kSortBudget = 16384;
-constexpr uint16_t SUB_OPEN_INDEX = 1003, SUB_CREATE_INDEX = 1006, SUB_CORRUPT = 1012;
+constexpr uint16_t SUB_OPEN_INDEX = 1003, SUB_CREATE_INDEX = 1006, SUB_WRITE = 1011, SUB_CORRUPT = 1012;
 // A key or for-condition text that does not compile: the macro syntax error's code.
 constexpr uint16_t SUB_KEY_SYNTAX = 1449;
 constexpr uint16_t BUILD_STOPPED = 0xFFF0;  // the evaluation block ended the reading
@@ -185,8 +185,11 @@ void closeOrder(NtxOrder* o) {
 }
 
 // Opens an index file as an order record (not yet in the list). keyBlock
-// and forBlock, when given, replace compiling the header's texts.
-uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const Item* forBlock, NtxOrder** out) {
+// and forBlock, when given, replace compiling the header's texts. building:
+// the file was just created for a build and is marked until the build
+// ends (any other open refuses a marked file).
+uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const Item* forBlock, NtxOrder** out,
+                   bool building = false) {
     uint16_t status = 0;
     os::Handle h = openIndexFile(a, name, false, &status);
     if (h == os::INVALID) return status;
@@ -197,7 +200,8 @@ uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const It
     o->plainField = -1;
     NtxHeader header;
     uint16_t st = ntxReadHeader(h, &header);
-    if (!st) st = ntxAttach(&o->tree, h);
+    if (!st) st = building ? ntxAttachMarked(&o->tree, h) : ntxAttach(&o->tree, h);
+    o->tree.sharedUse = o->shared;
     if (st) {
         fsClose(h);
         uint16_t r = ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
@@ -234,9 +238,10 @@ uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const It
     } else {
         char base[NAME_PART_SIZE];
         fileNameSplit(o->fileName, nullptr, nullptr, base, nullptr);
-        std::memcpy(o->tag, base, std::min<size_t>(std::strlen(base), NTX_TAG_LENGTH));  // cut to 10
+        // The order's name is the file's base name as it is written, cut to
+        // 10 characters (a tag in the header is taken as stored).
+        std::memcpy(o->tag, base, std::min<size_t>(std::strlen(base), NTX_TAG_LENGTH));
     }
-    upper(o->tag);
     ntxLockSetup(&o->lock, h, o->tree.signature);
     *out = o;
     return 0;
@@ -292,11 +297,10 @@ uint16_t buildOrder(WorkArea* a, NtxOrder* o) {
     if (st == BUILD_STOPPED) st = ntxBuildOrder(&o->tree, noPairs, nullptr, kSortBudget, o->fileName);
     if (st == ST_UNWIND) return st;
     if (st >= 4110) fatalError(st);
-    if (!st && o->shared) st = ntxCommitShared(&o->tree);
-    if (st) {
-        uint16_t r = ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
-        return r == ST_UNWIND ? r : RDD_FAILED;
-    }
+    // The final header write unmarks the file: a build is whole on disk
+    // before the file opens as an index again.
+    if (!st) st = o->shared ? ntxCommitShared(&o->tree) : ntxWriteHeader(&o->tree);
+    if (st) return ntxTreeError(a, o, st);
     return 0;
 }
 
@@ -322,7 +326,10 @@ int32_t orderNumberOf(WorkArea* a, const Item* which) {
         char base[NAME_PART_SIZE];
         fileNameSplit(o->fileName, nullptr, nullptr, base, nullptr);
         upper(base);
-        for (const char* candidate : {static_cast<const char*>(o->tag), static_cast<const char*>(base)}) {
+        char tag[NTX_TAG_LENGTH + 1];
+        std::memcpy(tag, o->tag, sizeof tag);
+        upper(tag);
+        for (const char* candidate : {static_cast<const char*>(tag), static_cast<const char*>(base)}) {
             size_t shorter = std::min<size_t>(len, std::strlen(candidate));
             if (shorter && std::strncmp(candidate, name, shorter) == 0) return i + 1;
         }
@@ -427,15 +434,17 @@ uint16_t ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
         NtxTree fresh{};
         char fullName[FILE_NAME_MAX + 1] = {};
         std::strncpy(fullName, fileNameFull(), FILE_NAME_MAX);
-        uint16_t st = ntxCreate(&fresh, h, hi);
+        uint16_t st = ntxCreate(&fresh, h, hi, true);
         if (!st) ntxDetach(&fresh);
         fsClose(h);
         NtxOrder* o = nullptr;
         if (st) {
-            uint16_t r = ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, fullName);
+            bool write = st == NTX_ERR_WRITE;
+            uint16_t r = ntxRaise(a, write ? EG_WRITE : EG_CORRUPTION, write ? SUB_WRITE : SUB_CORRUPT, EF_DEFAULT,
+                                  fullName, write ? fsWriteErrorCode() : 0);
             status = r == ST_UNWIND ? r : RDD_FAILED;
         } else {
-            status = openOrder(a, fullName, keyBlock, condBlock(2), &o);
+            status = openOrder(a, fullName, keyBlock, condBlock(2), &o, true);
         }
         if (!status) {
             status = buildOrder(a, o);
@@ -628,7 +637,26 @@ uint16_t ntxRaise(WorkArea* a, uint16_t gen, uint16_t sub, uint16_t flags, const
     return raiseAreaError(a, e);
 }
 
-uint16_t ntxLockOrder(WorkArea* a, NtxOrder* o) {
+uint16_t ntxTreeError(WorkArea* a, NtxOrder* o, uint16_t st) {
+    // A failed write is a write error of the index file (a full disk
+    // carries its reason, 112, beside the cleared OS error); anything else
+    // the file holds is corruption.
+    uint16_t r = st == NTX_ERR_WRITE
+                     ? ntxRaise(a, EG_WRITE, SUB_WRITE, EF_DEFAULT, o->fileName, fsWriteErrorCode())
+                     : ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
+    return r == ST_UNWIND ? r : RDD_FAILED;
+}
+
+uint16_t ntxMarkOrders(WorkArea* a) {
+    NtxPart* p = ntxPart(a);
+    for (uint16_t i = 0; i < p->count; ++i) {
+        NtxOrder* o = p->orders[i];
+        if (uint16_t st = ntxMarkRebuild(&o->tree)) return ntxTreeError(a, o, st);
+    }
+    return 0;
+}
+
+uint16_t ntxLockOrder(WorkArea* a, NtxOrder* o, bool forWrite) {
     if (!o->shared) return 0;
     for (uint16_t tries = 1;; ++tries) {
         bool outermost = o->lock.depth == 0;
@@ -640,7 +668,10 @@ uint16_t ntxLockOrder(WorkArea* a, NtxOrder* o) {
             return 0;
         }
         uint16_t os = fsLastError();
-        uint16_t r = ntxRaise(a, EG_LOCK, os ? 1031 : 1035, EF_RETRY | EF_DEFAULT, o->fileName, os);
+        // A lock for reading may only be retried; one for a change may
+        // also be defaulted (the change is then not made).
+        uint16_t flags = forWrite ? uint16_t(EF_RETRY | EF_DEFAULT) : EF_RETRY;
+        uint16_t r = ntxRaise(a, EG_LOCK, os ? 1031 : 1035, flags, o->fileName, os);
         if (r == 1) continue;
         return r == ST_UNWIND ? r : RDD_FAILED;
     }
@@ -698,7 +729,7 @@ uint16_t ntxRebuildAll(WorkArea* a) {
     uint16_t status = 0;
     for (uint16_t i = 0; i < p->count && !status; ++i) {
         NtxOrder* o = p->orders[i];
-        if ((status = ntxLockOrder(a, o))) break;
+        if ((status = ntxLockOrder(a, o, true))) break;
         status = buildOrder(a, o);
         ntxUnlockOrder(a, o);
         o->oldKnown = false;
@@ -725,6 +756,16 @@ uint16_t verifyKey(uint32_t record, char* key, bool* passes, void* context) {
     if (uint16_t r = ntxParentGoTo(v->area, record)) return r;
     return ntxRecordKey(v->area, v->order, key, passes);
 }
+bool blankRecord(uint32_t record, void* context) {
+    auto* v = static_cast<VerifyContext*>(context);
+    if (ntxParentGoTo(v->area, record)) return false;
+    uint8_t* image = nullptr;
+    if (rdd::getRecord(v->area, &image) || !image) return false;
+    uint32_t length = ntxTable(v->area)->recordLength;
+    for (uint32_t i = 0; i < length; ++i)
+        if (image[i] != ' ') return false;
+    return true;
+}
 }  // namespace
 
 uint16_t ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result) {
@@ -738,7 +779,7 @@ uint16_t ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result) {
     NtxOrderKind kind = o->tree.unique ? NTX_ORDER_UNIQUE : o->partial ? NTX_ORDER_PARTIAL : NTX_ORDER_ORDINARY;
     VerifyContext v{a, o};
     if (uint16_t r = ntxLockOrder(a, o)) return r;
-    uint16_t st = ntxVerifyTable(&o->tree, count, kind, verifyKey, &v, result);
+    uint16_t st = ntxVerifyTable(&o->tree, count, kind, verifyKey, &v, result, blankRecord);
     ntxUnlockOrder(a, o);
     o->tree.depth = 0;
     ntxParentGoTo(a, 0);

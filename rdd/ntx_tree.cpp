@@ -30,6 +30,13 @@ void dropCache(const NtxTree* t) {
         if (shared->owner[b] == t) shared->owner[b] = nullptr;
 }
 
+// Buffer b for a page about to differ from what the file holds at its
+// offset: it names no page until it is stored.
+uint8_t* scratch(int b) {
+    shared->owner[b] = nullptr;
+    return shared->page[b];
+}
+
 uint16_t readAt(os::Handle h, uint32_t offset, void* buffer, uint32_t n) {
     if (fsSeek(h, int32_t(offset), os::FROM_BEGIN) != offset) return NTX_ERR_READ;
     return fsReadLong(h, buffer, n) == int32_t(n) ? uint16_t(NTX_OK) : uint16_t(NTX_ERR_READ);
@@ -47,6 +54,29 @@ uint16_t truncateAt(os::Handle h, uint32_t offset) {
 }
 
 uint32_t sizeOf(os::Handle h) { return fsSeek(h, 0, os::FROM_END); }
+
+uint16_t diskSignature(const NtxTree* t) {
+    return t->rebuilding ? uint16_t(t->signature & ~NTX_SIG_BASE) : t->signature;
+}
+
+// The 12 header bytes: signature, change counter, root, free-list head.
+uint16_t writeHead(NtxTree* t) {
+    uint8_t head[NTX_HEADER_SHARED];
+    ntxPut16(head, diskSignature(t));
+    ntxPut16(head + 2, t->changeCounter);
+    ntxPut32(head + 4, t->root);
+    ntxPut32(head + 8, t->freeList);
+    return writeAt(t->file, 0, head, NTX_HEADER_SHARED);
+}
+
+// Shared use: before the first write of a change, the raised change
+// counter with the root and free list as they still are.
+uint16_t beginChange(NtxTree* t) {
+    if (!t->sharedUse || t->changing) return NTX_OK;
+    t->changeCounter++;
+    t->changing = true;
+    return writeHead(t);
+}
 
 // Brings the page at offset into buffer b, checked.
 uint16_t loadPage(NtxTree* t, uint32_t offset, int b, uint8_t** out) {
@@ -70,7 +100,8 @@ uint16_t loadPage(NtxTree* t, uint32_t offset, int b, uint8_t** out) {
 
 // Writes buffer b as the page at offset.
 uint16_t storePage(NtxTree* t, uint32_t offset, int b) {
-    uint16_t st = writeAt(t->file, offset, shared->page[b], NTX_PAGE_SIZE);
+    uint16_t st = beginChange(t);
+    if (st == NTX_OK) st = writeAt(t->file, offset, shared->page[b], NTX_PAGE_SIZE);
     int o = 1 - b;
     if (shared->owner[o] == t && shared->offset[o] == offset) shared->owner[o] = nullptr;
     if (st != NTX_OK) {
@@ -83,7 +114,10 @@ uint16_t storePage(NtxTree* t, uint32_t offset, int b) {
     return NTX_OK;
 }
 
-// A page for new keys: the head of the free list, else the end of the file.
+// A page for new keys: the head of the free list, else the end of the file
+// (the caller writes it before it asks for another). A page from the free
+// list leaves it on disk at once: the header's new head is written before
+// anything can link to the page.
 uint16_t allocPage(NtxTree* t, uint32_t* offset) {
     if (t->freeList == 0) {
         *offset = (t->fileSize + NTX_PAGE_SIZE - 1) / NTX_PAGE_SIZE * NTX_PAGE_SIZE;
@@ -100,13 +134,28 @@ uint16_t allocPage(NtxTree* t, uint32_t* offset) {
     uint32_t next = ntxCheckPage(page, t->geom) == NTX_OK ? ntxSlotChild(page, 0)
                                                           : ntxGet32(page + 2 * t->geom.maxKeys + 4);
     if (next != 0 && (next == head || !ntxPageOffsetValid(next, t->fileSize))) return NTX_ERR_FREE_LIST;
+    if ((st = beginChange(t)) != NTX_OK) return st;
     t->freeList = next;
     t->dirty = true;
+    if ((st = writeHead(t)) != NTX_OK) {
+        t->freeList = head;  // the page stays where the file says it is
+        return st;
+    }
     *offset = head;
     return NTX_OK;
 }
 
+// A page written to a fresh place (the end of the file or a page taken
+// from the free list): *offset receives where.
+uint16_t storeFresh(NtxTree* t, int b, uint32_t* offset) {
+    uint16_t st = allocPage(t, offset);
+    if (st == NTX_OK) st = storePage(t, *offset, b);
+    return st;
+}
+
 // Turns the page at offset (whose buffer is b) into the new free-list head.
+// Only for a page nothing links to any more: the header names it at the
+// next header write, so a kill before then leaks the page.
 uint16_t freePage(NtxTree* t, uint32_t offset, int b) {
     uint8_t* p = shared->page[b];
     ntxInitPage(p, t->geom);
@@ -218,12 +267,44 @@ void writeItem(uint8_t* item, uint32_t child, uint32_t record, const char* key, 
     std::memcpy(item + 8, key, keySize);
 }
 
+// Pages replaced by fresh copies, freed once the switch to the copies is
+// on disk.
+struct Replaced {
+    uint32_t page[NTX_MAX_DEPTH + 1];
+    uint16_t count;
+};
+
+uint16_t freeReplaced(NtxTree* t, const Replaced& r) {
+    for (uint16_t i = 0; i < r.count; i++)
+        if (uint16_t st = freePage(t, r.page[i], 0)) return st;
+    return NTX_OK;
+}
+
+// The new root after a root split or collapse: the 12 header bytes are
+// the switch, written at once in both modes.
+uint16_t switchRoot(NtxTree* t, uint32_t root) {
+    uint32_t old = t->root;
+    t->root = root;
+    t->dirty = true;
+    uint16_t st = beginChange(t);
+    if (st == NTX_OK) st = writeHead(t);
+    if (st != NTX_OK) t->root = old;
+    return st;
+}
+
 // Inserts (key, record, child) at the position on stack level `level`,
-// splitting full pages upwards.
+// splitting full pages upwards. A split copies on write: both halves go to
+// fresh pages, the middle item rises with the lower half as its child and
+// the item that pointed to the full page is pointed at the upper half by
+// the write that inserts the middle item one level up (or, for the root,
+// by the header naming a new root); only then are the full pages freed.
 uint16_t insertAt(NtxTree* t, int level, const char* key, uint32_t record, uint32_t child) {
     const NtxGeometry& g = t->geom;
     uint8_t pending[NTX_MAX_KEY_SIZE + 8];
     writeItem(pending, child, record, key, t->keySize);
+    uint32_t redirect = 0;  // after a split below: the upper half, for the item after pending
+    Replaced replaced;
+    replaced.count = 0;
     for (;;) {
         NtxLevel lv = t->stack[level];
         uint8_t* p;
@@ -236,52 +317,101 @@ uint16_t insertAt(NtxTree* t, int level, const char* key, uint32_t record, uint3
             for (uint16_t i = uint16_t(n + 1); i > pos; i--) ntxPut16(p + 2 + 2 * i, ntxSlotOffset(p, uint16_t(i - 1)));
             ntxPut16(p + 2 + 2 * pos, freeSlot);
             std::memcpy(p + freeSlot, pending, g.itemSize);
+            if (redirect) ntxPut32(ntxSlot(p, uint16_t(pos + 1)), redirect);
             ntxPut16(p, uint16_t(n + 1));
-            return storePage(t, lv.page, 0);
+            if ((st = storePage(t, lv.page, 0)) != NTX_OK) return st;
+            return freeReplaced(t, replaced);
         }
-        // Split: max + 1 items in order; the lower half goes to a new page,
-        // the middle item rises with that page as its child, the upper half
-        // stays where the parent already points.
+        // max + 1 items in order, and the rightmost child.
         uint8_t items[NTX_PAGE_SIZE];
         for (uint16_t i = 0, j = 0; i <= n; i++) {
             const uint8_t* src = i == pos ? pending : ntxSlot(p, j++);
             std::memcpy(items + i * g.itemSize, src, g.itemSize);
         }
         uint32_t rightmost = ntxSlotChild(p, n);
-        uint32_t lower;
-        st = allocPage(t, &lower);
-        if (st != NTX_OK) return st;
+        if (redirect) {
+            if (pos < n) ntxPut32(items + (pos + 1) * g.itemSize, redirect);
+            else rightmost = redirect;
+        }
         uint16_t half = g.halfPage;
-        uint8_t* q = shared->page[1];
+        const uint8_t* mid = items + half * g.itemSize;
+        uint8_t* q = scratch(1);
+        uint32_t lower, upper;
         ntxInitPage(q, g);
         for (uint16_t i = 0; i < half; i++) std::memcpy(ntxSlot(q, i), items + i * g.itemSize, g.itemSize);
-        const uint8_t* mid = items + half * g.itemSize;
         ntxPut32(ntxSlot(q, half), ntxGet32(mid));
         ntxPut16(q, half);
-        if ((st = storePage(t, lower, 1)) != NTX_OK) return st;
-        ntxInitPage(p, g);
-        uint16_t upper = uint16_t(g.maxKeys - half);
-        for (uint16_t i = 0; i < upper; i++)
-            std::memcpy(ntxSlot(p, i), items + (half + 1 + i) * g.itemSize, g.itemSize);
-        ntxPut32(ntxSlot(p, upper), rightmost);
-        ntxPut16(p, upper);
-        if ((st = storePage(t, lv.page, 0)) != NTX_OK) return st;
+        if ((st = storeFresh(t, 1, &lower)) != NTX_OK) return st;
+        q = scratch(1);
+        ntxInitPage(q, g);
+        uint16_t rest = uint16_t(g.maxKeys - half);
+        for (uint16_t i = 0; i < rest; i++)
+            std::memcpy(ntxSlot(q, i), items + (half + 1 + i) * g.itemSize, g.itemSize);
+        ntxPut32(ntxSlot(q, rest), rightmost);
+        ntxPut16(q, rest);
+        if ((st = storeFresh(t, 1, &upper)) != NTX_OK) return st;
+        replaced.page[replaced.count++] = lv.page;
         std::memcpy(pending, mid, g.itemSize);
         ntxPut32(pending, lower);
+        redirect = upper;
         if (level == 0) {
             uint32_t newRoot;
-            if ((st = allocPage(t, &newRoot)) != NTX_OK) return st;
+            q = scratch(1);
             ntxInitPage(q, g);
             std::memcpy(ntxSlot(q, 0), pending, g.itemSize);
-            ntxPut32(ntxSlot(q, 1), lv.page);
+            ntxPut32(ntxSlot(q, 1), upper);
             ntxPut16(q, 1);
-            if ((st = storePage(t, newRoot, 1)) != NTX_OK) return st;
-            t->root = newRoot;
-            t->dirty = true;
-            return NTX_OK;
+            if ((st = storeFresh(t, 1, &newRoot)) != NTX_OK) return st;
+            if ((st = switchRoot(t, newRoot)) != NTX_OK) return st;
+            return freeReplaced(t, replaced);
         }
         level--;
     }
+}
+
+// Replaces the item at stack level `level` (which has a child) by its
+// predecessor, the last key of the leaf on top of the stack, copying on
+// write: the leaf without that key and every page between it and the
+// item's page go to fresh pages, and one write of the item's page (the
+// predecessor over the item, its child the fresh copy) switches to them.
+// A leaf left empty is not copied: its parent's link becomes 0.
+uint16_t replaceByPredecessor(NtxTree* t, int level) {
+    const NtxGeometry& g = t->geom;
+    int top = t->depth - 1;
+    NtxLevel leaf = t->stack[top];
+    uint8_t* q;
+    uint16_t st = loadPage(t, leaf.page, 1, &q);
+    if (st != NTX_OK) return st;
+    if (leaf.pos >= ntxPageCount(q)) return NTX_ERR_PAGE;
+    uint8_t pred[NTX_MAX_KEY_SIZE + 8];
+    std::memcpy(pred, ntxSlot(q, leaf.pos), g.itemSize);
+    Replaced replaced;
+    replaced.count = 0;
+    q = scratch(1);
+    removeSlot(q, leaf.pos);
+    uint32_t link = 0;
+    if (ntxPageCount(q) > 0 || ntxSlotChild(q, 0) != 0) {
+        if ((st = storeFresh(t, 1, &link)) != NTX_OK) return st;
+    }
+    replaced.page[replaced.count++] = leaf.page;
+    for (int k = top - 1; k > level; k--) {
+        NtxLevel lv = t->stack[k];
+        if ((st = loadPage(t, lv.page, 1, &q)) != NTX_OK) return st;
+        if (lv.pos > ntxPageCount(q)) return NTX_ERR_PAGE;
+        q = scratch(1);
+        ntxPut32(ntxSlot(q, lv.pos), link);
+        if ((st = storeFresh(t, 1, &link)) != NTX_OK) return st;
+        replaced.page[replaced.count++] = lv.page;
+    }
+    NtxLevel lv = t->stack[level];
+    uint8_t* p;
+    if ((st = loadPage(t, lv.page, 0, &p)) != NTX_OK) return st;
+    if (lv.pos >= ntxPageCount(p)) return NTX_ERR_PAGE;
+    uint8_t* item = ntxSlot(p, lv.pos);
+    std::memcpy(item + 4, pred + 4, g.itemSize - 4u);
+    ntxPut32(item, link);
+    if ((st = storePage(t, lv.page, 0)) != NTX_OK) return st;
+    return freeReplaced(t, replaced);
 }
 
 // Deletes the item named by the top of the stack.
@@ -317,6 +447,14 @@ uint16_t deleteTop(NtxTree* t) {
             }
             NtxLevel& pred = t->stack[t->depth - 1];
             pred.pos--;
+            if (pred.pos == pred.count - 1u && t->depth - 1 > level) {
+                // The predecessor is in a leaf reached without dead ends:
+                // one switching write (the usual case).
+                uint8_t* leafPage;
+                if ((st = loadPage(t, pred.page, 1, &leafPage)) != NTX_OK) return st;
+                if (ntxSlotChild(leafPage, pred.pos) == 0 && ntxSlotChild(leafPage, pred.count) == 0)
+                    return replaceByPredecessor(t, level);
+            }
             if ((st = loadPage(t, pred.page, 1, &q)) != NTX_OK) return st;
             if ((st = loadPage(t, lv.page, 0, &p)) != NTX_OK) return st;
             uint8_t* item = ntxSlot(p, lv.pos);
@@ -329,20 +467,24 @@ uint16_t deleteTop(NtxTree* t) {
         uint32_t rest = ntxSlotChild(p, 0);
         if (level == 0) {
             if (rest == 0) return storePage(t, lv.page, 0);
-            // A root left with only a child: the child becomes the root.
-            t->root = rest;
-            t->dirty = true;
+            // A root left with only a child: the child becomes the root
+            // (the header first), then the old root is freed.
+            scratch(0);
+            if ((st = switchRoot(t, rest)) != NTX_OK) return st;
             return freePage(t, lv.page, 0);
         }
         // A page left without keys goes to the free list; what it still
         // points to (its rightmost child) takes its place in the parent.
-        if ((st = freePage(t, lv.page, 0)) != NTX_OK) return st;
+        // The parent is rewritten first: the page is unlinked before it is
+        // written as free.
+        scratch(0);
         NtxLevel up = t->stack[level - 1];
         uint8_t* q;
         if ((st = loadPage(t, up.page, 1, &q)) != NTX_OK) return st;
         if (up.pos > ntxPageCount(q)) return NTX_ERR_PAGE;
         ntxPut32(ntxSlot(q, up.pos), rest);
-        return storePage(t, up.page, 1);
+        if ((st = storePage(t, up.page, 1)) != NTX_OK) return st;
+        return freePage(t, lv.page, 0);
     }
 }
 
@@ -364,7 +506,9 @@ uint16_t ntxHeaderTextLength(const char* field, uint16_t room) {
     return n;
 }
 
-uint16_t ntxAttach(NtxTree* t, os::Handle file) {
+namespace {
+
+uint16_t attach(NtxTree* t, os::Handle file, bool acceptMark) {
     std::memset(t, 0, sizeof *t);
     t->file = file;
     NtxHeader h;
@@ -374,7 +518,10 @@ uint16_t ntxAttach(NtxTree* t, os::Handle file) {
     if (size < NTX_HEADER_READ) return NTX_ERR_SHORT;
     uint16_t st = readAt(file, 0, &h, NTX_HEADER_READ);
     if (st != NTX_OK) return st;
+    bool marked = acceptMark && (h.signature & NTX_SIG_BASE) == 0;
+    if (marked) h.signature = uint16_t(h.signature | NTX_SIG_BASE);
     if ((st = ntxValidateHeader(h, size)) != NTX_OK) return st;
+    t->rebuilding = marked;
     t->fileSize = size;
     t->signature = h.signature;
     t->changeCounter = h.changeCounter;
@@ -386,6 +533,19 @@ uint16_t ntxAttach(NtxTree* t, os::Handle file) {
     t->unique = h.unique != 0;
     t->descending = h.descending != 0;
     return allocBuffers(t);
+}
+
+}  // namespace
+
+uint16_t ntxAttach(NtxTree* t, os::Handle file) { return attach(t, file, false); }
+uint16_t ntxAttachMarked(NtxTree* t, os::Handle file) { return attach(t, file, true); }
+
+uint16_t ntxMarkRebuild(NtxTree* t) {
+    uint8_t sig[2];
+    ntxPut16(sig, uint16_t(t->signature & ~NTX_SIG_BASE));
+    uint16_t st = writeAt(t->file, 0, sig, 2);
+    if (st == NTX_OK) t->rebuilding = true;
+    return st;
 }
 
 void ntxDetach(NtxTree* t) {
@@ -402,18 +562,19 @@ void ntxDetach(NtxTree* t) {
     }
 }
 
-uint16_t ntxCreate(NtxTree* t, os::Handle file, const NtxHeaderInfo& info) {
+uint16_t ntxCreate(NtxTree* t, os::Handle file, const NtxHeaderInfo& info, bool building) {
     std::memset(t, 0, sizeof *t);
     if (info.keySize == 0 || info.keySize > NTX_MAX_KEY_SIZE) return NTX_ERR_KEY_SIZE;
     NtxHeader h;
     ntxInitHeader(&h, info);
+    if (building) h.signature = uint16_t(h.signature & ~NTX_SIG_BASE);
     uint8_t page[NTX_PAGE_SIZE];
     ntxInitPage(page, ntxGeometry(info.keySize));
     uint16_t st = writeAt(file, 0, &h, NTX_PAGE_SIZE);
     if (st == NTX_OK) st = writeAt(file, NTX_PAGE_SIZE, page, NTX_PAGE_SIZE);
     if (st == NTX_OK) st = truncateAt(file, 2 * NTX_PAGE_SIZE);
     if (st != NTX_OK) return st;
-    return ntxAttach(t, file);
+    return attach(t, file, building);
 }
 
 uint16_t ntxReset(NtxTree* t) {
@@ -433,6 +594,7 @@ uint16_t ntxWriteHeader(NtxTree* t) {
     NtxHeader& h = shared->header;
     uint16_t st = readAt(t->file, 0, &h, NTX_HEADER_READ);
     if (st != NTX_OK) return st;
+    h.signature = diskSignature(t);
     h.changeCounter = 1;
     h.root = t->root;
     h.freeList = t->freeList;
@@ -443,19 +605,16 @@ uint16_t ntxWriteHeader(NtxTree* t) {
 }
 
 uint16_t ntxCommitShared(NtxTree* t) {
-    uint8_t head[NTX_HEADER_SHARED];
-    t->changeCounter++;
-    ntxPut16(head, t->signature);
-    ntxPut16(head + 2, t->changeCounter);
-    ntxPut32(head + 4, t->root);
-    ntxPut32(head + 8, t->freeList);
-    uint16_t st = writeAt(t->file, 0, head, NTX_HEADER_SHARED);
+    if (!t->changing) t->changeCounter++;
+    t->changing = false;
+    uint16_t st = writeHead(t);
     if (st == NTX_OK) t->dirty = false;
     return st;
 }
 
 uint16_t ntxRefresh(NtxTree* t, bool* changed) {
     *changed = false;
+    t->changing = false;
     uint8_t head[NTX_HEADER_SHARED];
     uint16_t st = readAt(t->file, 0, head, NTX_HEADER_SHARED);
     if (st != NTX_OK) return st;

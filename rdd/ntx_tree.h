@@ -3,6 +3,32 @@
 // splits and deletion with the free list, over an already open file handle
 // of the runtime's file layer.
 //
+// Write ordering, so that a process killed between any two writes leaves
+// an index whose keys all lead where they should (docs/crash-safety.md):
+//   - A page is changed in place only by a single write that leaves it
+//     whole (an insertion into a page with room, a removal from a leaf, a
+//     record number replaced). Everything else copies on write: a split
+//     writes both halves to fresh pages, then makes one write that
+//     switches to them (the parent page, or the 12 header bytes for a new
+//     root), then frees the old page; deleting a key that has a subtree
+//     copies the path down to the leaf that gives the replacement key to
+//     fresh pages and switches by rewriting the page of the deleted key.
+//   - A page taken from the free list has the new free-list head written
+//     to the header before anything links to it; a freed page is unlinked
+//     before it is written as free. A kill can leak a page, never link a
+//     free one.
+//   - A root change writes the header's 12 bytes at once, in both modes.
+//   - Shared use: the first write of a change is the raised change counter
+//     (with the root and free list as they were), so that another process
+//     taking the lock after a kill drops every page it cached; the root
+//     and free list follow at ntxCommitShared.
+//   - Builds mark the header (ntxMarkRebuild) before the file is cut and
+//     unmark it with their final header write.
+// A later page cache must keep these orders: it may hold back writes only
+// where the order between them does not matter (fresh pages before their
+// switch may go in any order; the switch after all of them; the freeing
+// after the switch).
+//
 // Ownership: the caller opens and closes the file handle (name resolution,
 // open modes, sharing and byte-range locking stay with the driver) and owns
 // the NtxTree record. ntxAttach allocates the tree's descent stack and key
@@ -59,6 +85,12 @@ struct NtxTree {
     bool unique;
     bool descending;
     bool dirty;        // root or free list changed since the header was written
+    // Write ordering (see "Write ordering" below).
+    bool sharedUse;    // set by the driver: other processes read the file
+    bool changing;     // shared use: the raised change counter is on disk
+    bool rebuilding;   // the header on disk is marked "not an index"
+                       // (ntxMarkRebuild); header writes keep the mark
+                       // until a build finishes (ntxBuildFinish clears it)
     // Position.
     uint16_t depth;    // levels on the stack; 0: no position
     NtxLevel* stack;   // NTX_MAX_DEPTH + 1 entries
@@ -81,17 +113,30 @@ uint16_t ntxAttach(NtxTree* t, os::Handle file);
 void ntxDetach(NtxTree* t);
 
 // Writes a new header and an empty root page at 1024 and cuts the file
-// there, then attaches. Used before building.
-uint16_t ntxCreate(NtxTree* t, os::Handle file, const NtxHeaderInfo& info);
+// there, then attaches. Used before building: with building, the header is
+// written marked (as by ntxMarkRebuild) and stays so until the build's
+// final header write, so that a kill before the keys are in leaves a file
+// that does not open as an index.
+uint16_t ntxCreate(NtxTree* t, os::Handle file, const NtxHeaderInfo& info, bool building = false);
+// ntxAttach for a file whose header is marked by an interrupted or running
+// build: the mark is accepted (and kept: t->rebuilding).
+uint16_t ntxAttachMarked(NtxTree* t, os::Handle file);
+// Writes the signature without bits 1 and 2 (which makes the file "not an
+// index" to every open) and sets t->rebuilding; header writes keep the mark
+// until a build finishes, and the header write after it unmarks the file.
+// Called before a rebuild, a pack or a zap changes what the order must hold.
+uint16_t ntxMarkRebuild(NtxTree* t);
 
 // Empties the order: the file is cut after its header, the root is a new
 // empty page at 1024, the free list is empty, the header dirty.
 uint16_t ntxReset(NtxTree* t);
 
 // Header write-back. Exclusive use: reads the first 548 bytes and writes
-// them back with change counter 1, the root and the free-list head (only
-// when dirty). Shared use (ntxCommitShared): raises the change counter and
-// writes the first 12 bytes.
+// them back with the signature (marked while t->rebuilding), change
+// counter 1, the root and the free-list head (only when dirty). Shared use
+// (ntxCommitShared): the first 12 bytes with the change counter raised
+// (once per change: a change that already wrote its raised counter keeps
+// it).
 uint16_t ntxWriteHeader(NtxTree* t);
 uint16_t ntxCommitShared(NtxTree* t);
 // After obtaining the index lock: reads the first 12 bytes; when the change

@@ -14,7 +14,9 @@ struct Verify {
     uint32_t recordCount;
     NtxOrderKind kind;
     NtxRecordKey recordKey;
+    NtxBlankRecord isBlank;
     void* context;
+    uint32_t owed, firstOwed;
     uint8_t* seen;  // one bit per record
     char* key;      // keySize bytes
     uint16_t status;
@@ -51,6 +53,10 @@ uint16_t checkCoverage(Verify& v) {
         bool passes = false;
         if ((v.status = v.recordKey(r, v.key, &passes, v.context)) != 0) return v.status;
         if (!passes) continue;
+        if (v.isBlank && v.isBlank(r, v.context)) {
+            if (v.owed++ == 0) v.firstOwed = r;
+            continue;
+        }
         if (v.kind == NTX_ORDER_ORDINARY) {
             mismatch(v, r, "record missing from the order");
             return v.status;
@@ -70,19 +76,22 @@ uint16_t checkCoverage(Verify& v) {
 }  // namespace
 
 uint16_t ntxVerifyTable(NtxTree* t, uint32_t recordCount, NtxOrderKind kind, NtxRecordKey recordKey,
-                        void* context, NtxCheckResult* result) {
+                        void* context, NtxCheckResult* result, NtxBlankRecord isBlank) {
     Verify v;
     std::memset(&v, 0, sizeof v);
     v.t = t;
     v.recordCount = recordCount;
     v.kind = kind;
     v.recordKey = recordKey;
+    v.isBlank = isBlank;
     v.context = context;
     v.seen = static_cast<uint8_t*>(memAllocZero(recordCount / 8 + 1));
     v.key = static_cast<char*>(memAlloc(t->keySize));
     uint16_t st = ntxCheck(t, result, visitEntry, &v);
     if (st == NTX_OK && v.status == 0) st = checkCoverage(v);
     if (st == NTX_OK && v.status != 0) st = v.status;
+    result->owed = v.owed;
+    result->firstOwed = v.firstOwed;
     if (v.status == NTX_ERR_TABLE) {
         result->status = NTX_ERR_TABLE;
         std::memcpy(result->message, v.message, sizeof result->message);

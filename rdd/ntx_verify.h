@@ -26,9 +26,15 @@ enum NtxOrderKind : uint8_t { NTX_ORDER_ORDINARY, NTX_ORDER_UNIQUE, NTX_ORDER_PA
 // returns 0, or a status that stops the check and is returned by it.
 using NtxRecordKey = uint16_t (*)(uint32_t record, char* key, bool* passes, void* context);
 
+// Optional: whether record is blank (present, every field byte a blank): the
+// record an append writes before its values. A blank record that an order
+// misses is owed by an append interrupted before its commit, not damage: it
+// is counted in result->owed (the first in result->firstOwed).
+using NtxBlankRecord = bool (*)(uint32_t record, void* context);
+
 // NTX_OK, a structural status of ntxCheck, NTX_ERR_TABLE with the first
 // mismatch named in result->message, or the callback's status.
 uint16_t ntxVerifyTable(NtxTree* t, uint32_t recordCount, NtxOrderKind kind, NtxRecordKey recordKey,
-                        void* context, NtxCheckResult* result);
+                        void* context, NtxCheckResult* result, NtxBlankRecord isBlank = nullptr);
 
 }  // namespace xb

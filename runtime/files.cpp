@@ -12,6 +12,7 @@ FileErrorState state;
 const FileSyscalls platformCalls = {os::readFile, os::writeFile, os::setEndOfFile, os::lockFile,
                                     os::unlockFile};
 FileSyscalls calls = platformCalls;
+uint16_t shortWriteReason;
 char currentDirBuffer[260];
 
 void clearErrors() { state = FileErrorState{}; }
@@ -73,8 +74,12 @@ uint16_t fsWrite(os::Handle h, const void* buffer, uint16_t count) {
         return 65535;
     }
     uint32_t done = 0;
+    shortWriteReason = 0;
     if (!calls.writeFile(h, buffer, count, &done)) {
-        if (os::lastError() == 112) return uint16_t(done);
+        if (os::lastError() == 112) {
+            shortWriteReason = 112;
+            return uint16_t(done);
+        }
         noteOsError();
         return 65535;
     }
@@ -99,8 +104,12 @@ int32_t fsWriteLong(os::Handle h, const void* buffer, uint32_t count) {
         return -1;
     }
     uint32_t done = 0;
+    shortWriteReason = 0;
     if (!calls.writeFile(h, buffer, count, &done)) {
-        if (os::lastError() == 112) return int32_t(done);
+        if (os::lastError() == 112) {
+            shortWriteReason = 112;
+            return int32_t(done);
+        }
         noteOsError();
         return -1;
     }
@@ -134,6 +143,8 @@ bool fsLock(os::Handle h, uint32_t offset, uint32_t length, bool unlock) {
 }
 
 void fsCommit(os::Handle h) { os::flushFileBuffers(h); }
+
+uint16_t fsShortWriteReason() { return shortWriteReason; }
 
 uint16_t fsLastError() {
     if (state.closeError == 0) return state.osError;

@@ -61,6 +61,16 @@ bool fsLock(os::Handle h, uint32_t offset, uint32_t length, bool unlock);
 void fsCommit(os::Handle h);  // leaves the error state alone
 // closeError when set (83 stands for extError / 256 + 19), otherwise osError.
 uint16_t fsLastError();
+// Why the last write came up short: the OS error of a disk-full write (112),
+// which fsWrite and fsWriteLong report as a short count with osError
+// cleared; 0 when the last write was whole or failed outright. Cleared by
+// the next write of data only (seeks, cuts, locks and reads leave it), so a driver can
+// read it after the unlocks that follow a failed write and put it in its
+// write error.
+uint16_t fsShortWriteReason();
+// The OS code a driver reports with a failed write: osError, else the
+// short-write reason.
+inline uint16_t fsWriteErrorCode() { return fsLastError() ? fsLastError() : fsShortWriteReason(); }
 
 int fsMakeDir(const char* path);
 int fsChangeDir(const char* path);

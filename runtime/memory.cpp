@@ -97,6 +97,11 @@ void memFree(void* p) {
 }
 
 int32_t memInUse() { return bytesInUse; }
+
+void memAccount(int32_t delta) {
+    bytesInUse += delta;
+    noteGrowth();
+}
 int32_t memPeak() { return peakBytes; }
 
 uint32_t memTeardown(uint32_t code) {

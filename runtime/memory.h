@@ -14,6 +14,9 @@ void* memRealloc(void* p, uint32_t size);
 void memFree(void* p);
 int32_t memInUse();
 int32_t memPeak();
+// Counts bytes held outside the tracked blocks (the object pools' cells) as
+// in use (delta > 0) or no longer in use (delta < 0).
+void memAccount(int32_t delta);
 
 // Frees every live block, destroys the heap and reports "Bytes sin liberar"
 // when the counter and the list disagree (only once the class system ran).

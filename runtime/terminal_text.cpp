@@ -43,8 +43,7 @@ bool same(const char* a, const char* b) {
 [[maybe_unused]] bool localeSaysUtf8() {
     char value[256];
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        int n = os::environmentVariable(name, value, int(sizeof value));
-        if (n > 0) return localeIsUtf8(value);
+        if (os::environmentValue(name, value, uint32_t(sizeof value)) && value[0]) return localeIsUtf8(value);
     }
     return false;
 }
@@ -56,7 +55,7 @@ int decided[2] = {-1, -1};
 
 DisplayMode displayModeFromEnvironment() {
     char value[32];
-    if (os::environmentVariable("XB_DISPLAY", value, int(sizeof value)) <= 0) return DisplayMode::Automatic;
+    if (!os::environmentValue("XB_DISPLAY", value, uint32_t(sizeof value))) return DisplayMode::Automatic;
     if (same(value, "utf8") || same(value, "utf-8")) return DisplayMode::Utf8;
     if (same(value, "raw")) return DisplayMode::Raw;
     return DisplayMode::Automatic;

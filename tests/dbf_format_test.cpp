@@ -218,9 +218,10 @@ TEST_F(DbtFile, NewFileAndBlockArithmetic) {
     EXPECT_EQ(block, 2u);
     EXPECT_EQ(nextFree(), 3u);
     b = bytes();
-    EXPECT_EQ(b.size(), 1024u + 101u);
+    EXPECT_EQ(b.size(), 1024u + 102u);  // the text and two end marks
     EXPECT_EQ(b[512], 0x1A);  // the filler starts with the end mark
     EXPECT_EQ(b[1024 + 100], 0x1A);
+    EXPECT_EQ(b[1024 + 101], 0x1A);
     EXPECT_EQ(read(2), m100);
 
     // 400 bytes rewrite in place; 600 append; 511 always append.
@@ -229,7 +230,7 @@ TEST_F(DbtFile, NewFileAndBlockArithmetic) {
     EXPECT_EQ(again, 2u);
     EXPECT_EQ(read(2), m400);
     ASSERT_EQ(dbtWrite(h, block, m600.data(), 600, false, &again), DbtStatus::Ok);
-    EXPECT_EQ(again, 3u);  // 1125 pads to 1536
+    EXPECT_EQ(again, 3u);  // 1126 pads to 1536
     EXPECT_EQ(read(3), m600);
     EXPECT_EQ(nextFree(), 5u);  // data ends at 1536 + 601 = 2137, next boundary 2560
     uint32_t fresh = 0;
@@ -311,3 +312,42 @@ TEST_F(DbtFile, FailedWriteHandsOutNoBlock) {
 }
 
 }  // namespace
+
+// Two end marks wherever the second lies in the memo's own blocks: a reader
+// that looks for two marks sees a memo rewritten shorter in place end where
+// it ends, and allocation is as with one mark.
+TEST_F(DbtFile, MemosEndWithASecondMarkInsideTheirOwnBlocks) {
+    struct Case {
+        uint32_t first, second;  // an appended memo, then a rewrite of it
+        uint32_t block, again;   // where each lands
+        bool secondMarkAfterAppend;
+    };
+    // 510: text and both marks fill the block exactly; 511: the second
+    // mark would start a new block at the end of the file, so it is left out.
+    const Case cases[] = {{400, 100, 2, 2, true}, {510, 3, 2, 2, true}, {511, 20, 2, 2, false},
+                          {1023, 10, 2, 2, false}, {1022, 600, 2, 5, true}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(dbtZap(h), DbtStatus::Ok);
+        std::string a(c.first, 'a'), b(c.second, 'b');
+        uint32_t block = 0, again = 0;
+        ASSERT_EQ(dbtWrite(h, 0, a.data(), c.first, false, &block), DbtStatus::Ok);
+        EXPECT_EQ(block, c.block) << c.first;
+        auto f = bytes();
+        size_t end = size_t(block) * 512 + c.first;
+        EXPECT_EQ(f[end], 0x1A) << c.first;
+        EXPECT_EQ(f.size(), end + (c.secondMarkAfterAppend ? 2 : 1)) << c.first;
+        if (c.secondMarkAfterAppend) EXPECT_EQ(f[end + 1], 0x1A) << c.first;
+        // the next free block does not see the second mark
+        uint32_t afterOne = uint32_t((end + 1 + 512 - (end + 1) % 512) / 512);
+        EXPECT_EQ(nextFree(), afterOne) << c.first;
+        ASSERT_EQ(dbtWrite(h, block, b.data(), c.second, false, &again), DbtStatus::Ok);
+        EXPECT_EQ(again, c.again) << c.first;
+        f = bytes();
+        size_t at = size_t(again) * 512 + c.second;
+        EXPECT_EQ(f[at], 0x1A) << c.first;
+        if (again == block) {
+            EXPECT_EQ(f[at + 1], 0x1A) << c.first;  // in place: always both
+        }
+        EXPECT_EQ(read(again), b);
+    }
+}

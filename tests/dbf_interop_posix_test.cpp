@@ -92,6 +92,24 @@ TEST_F(DbfInterop, PythonDbfReadsWhatThisEngineWrote) {
               "20 1300\n");
 }
 
+// python3-dbf reads a memo up to two end marks: a memo rewritten shorter
+// in place must not show it the rest of the longer text it replaced.
+TEST_F(DbfInterop, PythonDbfSeesAMemoRewrittenShorterInPlaceWhole) {
+    if (!pythonDbfInstalled()) GTEST_SKIP() << "python3-dbf is not installed (apt-get install python3-dbf)";
+    Area* a = create({{"NAME", 'C', 5, 0}, {"NOTES", 'M', 10, 0}});
+    ASSERT_EQ(dbfAppend(&a->t, false), 0);
+    Item longer = text("a longer text that the next one replaces"), shorter = text("short");
+    ASSERT_EQ(dbfPutValue(&a->t, 1, &longer), 0);
+    ASSERT_EQ(dbfPutValue(&a->t, 1, &shorter), 0);
+    close(a);
+    std::string py = script(
+        "import dbf, sys\n"
+        "t = dbf.Table(sys.argv[1]); t.open()\n"
+        "for r in t:\n"
+        "    print(repr(r.notes.rstrip()))\n");
+    EXPECT_EQ(run("/usr/bin/python3 " + py + " " + base + ".dbf 2>&1"), "'short'\n");
+}
+
 TEST_F(DbfInterop, PgdbfConvertsTableAndMemos) {
     if (!pgdbfInstalled()) GTEST_SKIP() << "pgdbf is not installed (apt-get install pgdbf)";
     writeSample();

@@ -255,6 +255,22 @@ TEST_F(Guards, DeclarationsOfNamesThatAreNoSymbolsRaiseAndDeclareNothing) {
     }
 }
 
+// A statics base left by a module that ran before (or by an earlier test in
+// the same process) never outlives the static area it points into.
+TEST_F(Guards, AFreshStaticAreaHasNoStaticsBase) {
+    vm.staticsBase = staticsReserve(1);
+    stackFree();
+    EXPECT_EQ(vm.staticsBase, nullptr);
+    vm.staticsBase = reinterpret_cast<Item*>(&code);  // anything but null
+    stackInit();
+    EXPECT_EQ(vm.staticsBase, nullptr);
+    answerInt(7);
+    errors.clear();
+    Item r = run(Code().op(OP_PUSHSTATIC, 1).op(OP_POPRET).op(OP_ENDPROC));
+    EXPECT_EQ(r.v.l, 7);
+    EXPECT_EQ(errors.size(), 1u);
+}
+
 TEST_F(Guards, StaticsWithoutABaseOrOutsideTheAreaRaise) {
     ASSERT_EQ(vm.staticsBase, nullptr);
     // PUSHSTATIC and PUSHSTATICREF take the answer; POPSTATIC drops the value

@@ -214,8 +214,8 @@ uint16_t retryingWithOperand() {
 struct HandlerSwap {
     uint8_t op;
     OpHandler saved;
-    HandlerSwap(uint8_t o, OpHandler h) : op(o), saved(opTable[o]) { opTable[o] = h; }
-    ~HandlerSwap() { opTable[op] = saved; }
+    HandlerSwap(uint8_t o, OpHandler h) : op(o), saved(opTable[o]) { installOpHandler(o, h); }
+    ~HandlerSwap() { installOpHandler(op, saved); }
 };
 
 TEST_F(Interp, SubstitutionReplacesTheOperands) {

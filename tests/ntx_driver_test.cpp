@@ -6,6 +6,7 @@
 // checked after every step against an in-memory model and the structural
 // and table checks of every order. Files are named ntxd_* and removed.
 #include "rdd/ntx_driver.h"
+#include "tests/support/child_process.h"
 #include "tests/support/native_call.h"
 #include "tests/support/program_run.h"
 #include "tests/support/vm_fixture.h"
@@ -13,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <cstring>
 #include <map>
 #include <random>
@@ -351,7 +354,7 @@ TEST_F(NtxDriver, SeeksFirstAndLastOfAShorterValueSoftPastTheEndAndWithinScopes)
     rdd::skip(area(), -2);
     EXPECT_EQ(recno(), 1u);
     EXPECT_EQ(textOf(info(DBOI_EXPRESSION)), "NAME");
-    EXPECT_EQ(textOf(info(DBOI_NAME)), "NTXD_SEEK_");
+    EXPECT_EQ(textOf(info(DBOI_NAME)), "ntxd_seek_");  // the base name as written, cut to 10
     EXPECT_EQ(textOf(info(DBOI_BAGEXT)), ".NTX");
     EXPECT_EQ(info(DBOI_NUMBER).v.l, 1);
     verifyAll();
@@ -506,7 +509,7 @@ TEST_F(NtxDriver, TheSixteenthOrderIsRefusedAndTheFifteenStay) {
     makeString(&byName, "ntxd_many3", 10);
     OrderInfo f{&byName, nullptr, prev};
     rdd::orderListFocus(area(), &f);
-    EXPECT_EQ(textOf(*prev), "NTXD_MANY0");
+    EXPECT_EQ(textOf(*prev), "ntxd_many0");  // the file's base name as written
     EXPECT_EQ(ntxControllingOrder(area()), 4);
     Item missing{};
     makeString(&missing, "nothing", 7);
@@ -925,46 +928,44 @@ TEST_F(NtxDriver, TheTableToolChecksReindexesAndReadsTheFiles) {
 
 }  // namespace
 
-#ifndef _WIN32
 namespace {
 
 // Processes appending to one shared table with its index, each under its
-// locks, leave an index that holds every record once.
+// locks, leave an index that holds every record once. The children are
+// this test binary started again, one role each (tests/support/
+// child_process.h).
 TEST_F(NtxDriver, ProcessesAppendingUnderLocksLeaveACompleteIndex) {
+    const int kChildren = 3, kEach = 150;
+    if (const char* role = test::childRole()) {
+        int c = std::atoi(role);
+        invoke("DBUSEAREA", {true, "DBFNTX", "ntxd_procs", "P", true});
+        invoke("ORDLISTADD", {"ntxd_procs_name"});
+        // All start together, so that their changes interleave.
+        for (int w = 0; w < 20000 && !fileNameExists("ntxd_procs.go"); ++w) os::sleepMs(1);
+        int bad = currentArea() && ntxOrderCount(currentArea()) == 1 ? 0 : 3;
+        for (int i = 0; i < kEach && !bad; ++i) {
+            invoke("DBAPPEND");
+            invoke("FIELDPUT", {1, "C" + std::to_string(c) + "-" + std::to_string(i)});
+            invoke("FIELDPUT", {2, c * 100 + i});
+            invoke("DBRUNLOCK");
+            if (!errors.empty()) bad = 4;
+        }
+        invoke("DBCLOSEAREA");
+        test::childExit(bad);
+    }
     table("ntxd_procs");
     append("START", 0);
     create("ntxd_procs_name", "NAME");
     invoke("DBCLOSEAREA");
-    const int kChildren = 3, kEach = 150;
-    std::vector<pid_t> children;
-    for (int c = 0; c < kChildren; ++c) {
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            invoke("DBUSEAREA", {true, "DBFNTX", "ntxd_procs", "P", true});
-            invoke("ORDLISTADD", {"ntxd_procs_name"});
-            // All start together, so that their changes interleave.
-            for (int w = 0; w < 20000 && !fileNameExists("ntxd_procs.go"); ++w) os::sleepMs(1);
-            int bad = currentArea() && ntxOrderCount(currentArea()) == 1 ? 0 : 3;
-            for (int i = 0; i < kEach && !bad; ++i) {
-                invoke("DBAPPEND");
-                invoke("FIELDPUT", {1, "C" + std::to_string(c) + "-" + std::to_string(i)});
-                invoke("FIELDPUT", {2, c * 100 + i});
-                invoke("DBRUNLOCK");
-                if (!errors.empty()) bad = 4;
-            }
-            invoke("DBCLOSEAREA");
-            _exit(bad);
-        }
-        children.push_back(pid);
-    }
     files.push_back("ntxd_procs.go");
-    fsClose(fsCreate("ntxd_procs.go", 0));
-    for (pid_t pid : children) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    fsDelete("ntxd_procs.go");
+    std::vector<std::unique_ptr<test::Child>> children;
+    for (int c = 0; c < kChildren; ++c) {
+        children.push_back(std::make_unique<test::Child>());
+        ASSERT_TRUE(children.back()->start(std::to_string(c)));
     }
+    fsClose(fsCreate("ntxd_procs.go", 0));
+    for (auto& child : children) EXPECT_EQ(child->finish(), 0) << child->output;
     invoke("DBUSEAREA", {true, "DBFNTX", "ntxd_procs"});
     invoke("ORDLISTADD", {"ntxd_procs_name"});
     verifyAll();
@@ -973,7 +974,6 @@ TEST_F(NtxDriver, ProcessesAppendingUnderLocksLeaveACompleteIndex) {
 }
 
 }  // namespace
-#endif
 
 namespace {
 

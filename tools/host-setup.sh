@@ -7,7 +7,10 @@
 #   xb_ensure_linux_packages    compilers, CMake, GoogleTest for the Linux builds
 #   xb_ensure_win32_packages    the mingw-w64 cross compiler for the Windows build
 #   xb_ensure_wine              Wine with its 32-bit loader, and a way to run
-#                               i386 programs (see xb_ensure_i386)
+#                               i386 programs (see xb_ensure_i386); when the
+#                               plain installation cannot be resolved, again
+#                               with the distribution's own suite as target
+#                               release (-t <codename from /etc/os-release>)
 #   xb_ensure_fuzz_packages     clang with libFuzzer for the fuzz targets
 #
 # Each returns 0 when its packages are present (checked with dpkg -s; no
@@ -186,9 +189,50 @@ xb_ensure_linux_packages() { xb_ensure_group "the Linux builds" "${XB_LINUX_PACK
 xb_ensure_win32_packages() { xb_ensure_group "the Windows build" "${XB_WIN32_PACKAGES[@]}"; }
 xb_ensure_fuzz_packages() { xb_ensure_group "the fuzz targets" "${XB_FUZZ_PACKAGES[@]}"; }
 
+# The distribution's codename (bookworm, trixie, ...) from /etc/os-release,
+# empty when it names none. XB_OS_RELEASE names another file (for tests).
+xb_os_codename() {
+  (
+    VERSION_CODENAME= UBUNTU_CODENAME=
+    # shellcheck disable=SC1090
+    . "${XB_OS_RELEASE:-/etc/os-release}" 2>/dev/null
+    echo "${VERSION_CODENAME:-${UBUNTU_CODENAME:-}}"
+  )
+}
+
 # Wine and what runs it: its packages, then i386 programs (its loader is one).
+#
+# A mirror whose i386 index of one suite (typically the security suite) is
+# broken or half-synced leaves the amd64 packages of that suite newer than
+# the i386 ones apt can see, and wine32:i386 then cannot be resolved. Naming
+# the distribution's main suite as target release takes both architectures
+# from the same suite at the same versions, which resolves. So a plain
+# installation that the mirror cannot resolve or deliver is tried once more
+# that way; only when that fails too is the mirror reported as the cause.
 xb_ensure_wine() {
-  xb_ensure_group "the Windows run (Wine)" "${XB_WINE_PACKAGES[@]}" || return 1
+  local missing codename plain
+  missing=$(xb_missing_packages "${XB_WINE_PACKAGES[@]}")
+  if [ -n "$missing" ]; then
+    # shellcheck disable=SC2086
+    xb_log "installing the packages the Windows run (Wine) needs:" $missing
+    # shellcheck disable=SC2086
+    if ! XB_APT_ATTEMPTS=1 xb_apt_install $missing; then
+      [ "$XB_SETUP_FAILURE_KIND" = mirror ] || return 1
+      plain=$XB_SETUP_FAILURE
+      codename=$(xb_os_codename)
+      if [ -z "$codename" ]; then
+        xb_setup_failed mirror "$plain (no codename in ${XB_OS_RELEASE:-/etc/os-release} for a target release)"
+        return 1
+      fi
+      xb_log "the plain installation failed ($plain); trying the suite $codename as target release"
+      # shellcheck disable=SC2086
+      if ! xb_apt_install -t "$codename" $missing; then
+        [ "$XB_SETUP_FAILURE_KIND" = mirror ] &&
+          XB_SETUP_FAILURE="$XB_SETUP_FAILURE (with -t $codename; plain: $plain)"
+        return 1
+      fi
+    fi
+  fi
   xb_ensure_i386
 }
 
@@ -220,7 +264,7 @@ xb_qemu_recent() {
 xb_install_qemu() {
   xb_qemu_recent && return 0
   local codename
-  codename=$(. /etc/os-release 2>/dev/null; echo "${VERSION_CODENAME:-}")
+  codename=$(xb_os_codename)
   if [ "$codename" = bookworm ]; then
     # bookworm's own qemu-user is 7.2; its backports suite carries a recent one.
     local src=/etc/apt/sources.list.d/bookworm-backports.sources

@@ -2,7 +2,7 @@
 """ptymon: run a program against a pseudo-terminal that stands in for a serial
 line, and report what the program did to the line.
 
-    ptymon.py [--baud 9600] [--timeout 120] [--label TEXT] -- COMMAND [ARGS...]
+    ptymon.py [--baud 9600] [--timeout 120] [--label TEXT] [--hold SECONDS] -- COMMAND [ARGS...]
 
 Every "{pty}" in COMMAND and ARGS is replaced by the path of the terminal's
 slave side (e.g. /dev/pts/4), which is also in the environment as XB_PTY.
@@ -12,6 +12,14 @@ everything that arrives on the line and polls the line settings (tcgetattr
 on its own handle to the slave side) to record each change. Then it prints
 the bytes that arrived, the settings seen while the program ran, the settings
 after it ended, and the exit code.
+
+With --hold the far end holds the line before the program starts: XON/XOFF
+output flow control is switched on and an XOFF is sent, so that the
+program's first write waits in the terminal. The XON follows as soon as the
+settings are seen to change (or after SECONDS): a program that switches the
+line, writes and switches back within a millisecond, as one running under an
+emulation layer may, is then seen at its writing speed. The program's writes
+still arrive whole; only their timing changes.
 
 Limits of a pseudo-terminal as a stand-in: Linux reports 8 data bits and no
 parity whatever a program sets (the driver forces them), and a change that is
@@ -81,12 +89,14 @@ class LineState:
         return ", ".join(parts)
 
 
-def prepare_line(fd, baud):
+def prepare_line(fd, baud, hold=False):
     tty.setraw(fd)
     attrs = termios.tcgetattr(fd)
     attrs[2] = (attrs[2] & ~(termios.CSIZE | termios.PARENB | termios.CSTOPB | CRTSCTS)) \
         | termios.CS8 | termios.CREAD | termios.CLOCAL
     attrs[0] &= ~(termios.IXON | termios.IXOFF)
+    if hold:
+        attrs[0] |= termios.IXON  # an XOFF from the far end stops the output
     attrs[4] = attrs[5] = speed_constant(baud)
     termios.tcsetattr(fd, termios.TCSANOW, attrs)
 
@@ -124,7 +134,7 @@ def stop(child):
 def monitor(args):
     master, slave = os.openpty()
     path = os.ttyname(slave)
-    prepare_line(slave, args.baud)
+    prepare_line(slave, args.baud, hold=args.hold > 0)
     command = [a.replace("{pty}", path) for a in args.command]
     env = dict(os.environ, XB_PTY=path)
 
@@ -132,6 +142,11 @@ def monitor(args):
     print("--- %s: line %s, %s" % (label, path, LineState(termios.tcgetattr(slave))))
     print("--- %s: running %s" % (label, " ".join(command)), flush=True)
 
+    held = args.hold > 0
+    if held:
+        os.write(master, b"\x13")
+        print("--- %s: line held with XOFF until its settings change (at most %.0f s)"
+              % (label, args.hold), flush=True)
     start = time.monotonic()
     child = spawn(command, env)
     if child is None:
@@ -140,10 +155,21 @@ def monitor(args):
     seen = [(0.0, LineState(termios.tcgetattr(slave)))]
     timed_out = False
 
+    def release():
+        nonlocal held
+        if held:
+            held = False
+            os.write(master, b"\x11")
+            seen.append((time.monotonic() - start, "XON sent: the line goes on"))
+
     def sample():
         state = LineState(termios.tcgetattr(slave))
-        if state.key() != seen[-1][1].key():
+        last = [s for _, s in seen if isinstance(s, LineState)][-1]
+        if state.key() != last.key():
             seen.append((time.monotonic() - start, state))
+            release()
+        elif held and time.monotonic() - start > args.hold:
+            release()
 
     def read_some(wait):
         ready, _, _ = select.select([master], [], [], wait)
@@ -164,6 +190,7 @@ def monitor(args):
             timed_out = True
             stop(child)
             break
+    release()
     # What the program wrote last may still be in the terminal's buffer.
     deadline = time.monotonic() + args.settle
     while time.monotonic() < deadline:
@@ -183,7 +210,7 @@ def monitor(args):
     print("--- %s: line settings while the program ran:" % label)
     for when, state in seen:
         print("    %+8.3f s  %s%s" % (when, state, "  (before the program)" if when == 0.0 else ""))
-    if len(seen) == 1:
+    if len([s for _, s in seen if isinstance(s, LineState)]) == 1:
         print("    (no change seen; a change undone within %.1f ms can be missed)"
               % (args.interval * 1000))
     print("--- %s: line settings after the program ended: %s" % (label, after))
@@ -205,6 +232,8 @@ def main():
     parser.add_argument("--settle", type=float, default=0.5,
                         help="seconds to keep reading after the program ended")
     parser.add_argument("--label", default="", help="name used in the report")
+    parser.add_argument("--hold", type=float, default=0.0,
+                        help="hold the line with XOFF until the settings change, at most SECONDS")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     if args.command and args.command[0] == "--":

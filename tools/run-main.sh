@@ -130,7 +130,10 @@ run_win32() {
   echo "==> running build/win32/comtest.exe under Wine, COM1 mapped to a pseudo-terminal"
   # The mapping needs the terminal's name, so it is made inside the monitored
   # command; the program itself starts once the wineserver has restarted.
-  "$PY" tools/ptymon.py --label win32 --baud 9600 --timeout $((RUN_TIMEOUT + 300)) -- \
+  # Wine switches the line, writes and switches back within a millisecond,
+  # quicker than the monitor polls: the line is held with XOFF until the
+  # switch is seen, so that the speed during the write shows.
+  "$PY" tools/ptymon.py --label win32 --baud 9600 --timeout $((RUN_TIMEOUT + 300)) --hold 120 -- \
     bash -c 'source tools/wine-env.sh && xb_wine_map_com1 "$XB_PTY" &&
              echo "(COM1 -> $XB_PTY)" && xb_wine_run '"$RUN_TIMEOUT"' build/win32/comtest.exe'
   local rc=$?

@@ -177,14 +177,18 @@ run_wine_tests() {
     tests_failed=$((tests_failed + 1))
     return
   fi
+  local t0=$SECONDS
   if ! xb_wine_setup; then
     step_failed "win32: Wine prefix"
     tests_failed=$((tests_failed + 1))
     return
   fi
+  echo "==> [win32] Wine prefix ready ($((SECONDS - t0)) s)"
+  t0=$SECONDS
   # Brief output: only failures and the summary (the Linux runs list every test).
   xb_wine_run "$WINE_TIMEOUT" "$exe" --gtest_brief=1 2>&1 | tr -d '\r' | tee "$log"
   local rc=${PIPESTATUS[0]}
+  echo "==> [win32] xbtests.exe ran $((SECONDS - t0)) s under Wine"
   count_gtest "$log"
   [ "$rc" = 0 ] || step_failed "win32: tests (exit code $rc)"
   xb_wine_stop

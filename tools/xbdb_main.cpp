@@ -208,7 +208,7 @@ int dump(const char* name, bool csv, bool utf8) {
             if (t->fields[i].type == 'M') {
                 Item* m = tempAlloc();
                 itemClear(m);
-                rdd::getValue(a, uint16_t(i + 1), m);
+                rdd::getValue(a, uint16_t(i), m);  // fields count from 0 here
                 if (isString(m)) v.assign(strData(m), strLength(m));
                 tempRelease(m);
             } else {
@@ -240,6 +240,12 @@ int checkOrReindex(const char* index, const char* table, bool reindex) {
     std::snprintf(line, sizeof line, "%s: %s, %u keys, %u pages, %u free pages, depth %u\n", index,
                   reindex ? "rebuilt" : "ok", r.keys, r.pages, r.freePages, r.depth);
     out(line);
+    if (r.owed) {
+        // Not damage: appends that a kill interrupted before their commit.
+        std::snprintf(line, sizeof line, "%s: %u blank records without keys (appends not committed), from record %u\n",
+                      index, r.owed, r.firstOwed);
+        out(line);
+    }
     return 0;
 }
 

@@ -122,7 +122,10 @@ int runFiles(int argc, char** argv) {
     writeOut(os::stdError(), xbc::formatDiagnostics(diags));
     if (!ok) return EXIT_BAD_INPUT;
     std::string why;
-    if (!xbc::checkProgramStart(program.modules, &why)) return fail(files[0] + ": " + why);
+    if (!xbc::checkProgramStart(program.modules, &why)) {
+        xbc::freeLoadedProgram(&program);
+        return fail(files[0] + ": " + why);
+    }
 
     // The program sees its first file as its own name, then ARGS.
     os::setCommandLine(argc, argv);

@@ -2,22 +2,47 @@
 #include "vm/interp.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "platform/environment.h"
 #include "runtime/error.h"
+#include "vm/engine.h"
 #include "vm/stack.h"
 
 namespace xb {
 
 OpHandler opTable[256];
+uint32_t dispatchGeneration;
 
-OpRegistration::OpRegistration(uint8_t op, OpHandler h) { opTable[op] = h; }
+namespace {
+OpHandler registered[256];
+EngineKind engine = ENGINE_FAST;
+}  // namespace
+
+OpRegistration::OpRegistration(uint8_t op, OpHandler h) { opTable[op] = registered[op] = h; }
+
+OpHandler registeredOpHandler(uint8_t op) { return registered[op]; }
+
+void selectEngine(EngineKind kind) { engine = kind; }
+EngineKind currentEngine() { return engine; }
+
+void selectEngineFromEnvironment() {
+    char value[16];
+    if (!os::environmentValue("XB_ENGINE", value, sizeof value)) return;
+    if (std::strcmp(value, "classic") == 0) engine = ENGINE_CLASSIC;
+    else if (std::strcmp(value, "fast") == 0) engine = ENGINE_FAST;
+}
 
 void initDispatch() {
     for (auto& h : opTable)
         if (!h) h = invalidOpcode;
+    ++dispatchGeneration;
 }
 
-void installOpHandler(uint8_t op, OpHandler h) { opTable[op] = h ? h : invalidOpcode; }
+void installOpHandler(uint8_t op, OpHandler h) {
+    opTable[op] = h ? h : invalidOpcode;
+    ++dispatchGeneration;
+}
 
 bool hasOpHandler(uint8_t op) { return opTable[op] && opTable[op] != invalidOpcode; }
 
@@ -34,10 +59,8 @@ ErrorDescriptor statusDescriptor(uint16_t word) {
                            operatorName(word & 0x3F));
 }
 
-namespace {
-
 // A handler returned r; 0 means carry on, anything else ends the activation.
-uint16_t handleResult(uint16_t r, const uint8_t* instruction) {
+uint16_t handleOpResult(uint16_t r, const uint8_t* instruction) {
     if (vm.frameFlags & FF_QUIET) return ST_UNWIND;
     if (r != ST_UNWIND) {
         ErrorDescriptor d = statusDescriptor(r);
@@ -60,7 +83,10 @@ uint16_t handleResult(uint16_t r, const uint8_t* instruction) {
     return ST_UNWIND;
 }
 
-}  // namespace
+// The running frame has lost its self slot (the bottom frame has none).
+void checkFrameItems() {
+    if (vm.top < vm.frame || vm.frame != vm.stack) stackUnderflow();
+}
 
 namespace {
 
@@ -74,11 +100,6 @@ constexpr uintptr_t NATIVE_STACK_BUDGET = 24u << 20;
 constexpr uintptr_t NATIVE_STACK_BUDGET = 6u << 20;
 #endif
 uintptr_t nativeStackBase;
-
-// The running frame has lost its self slot (the bottom frame has none).
-void checkFrameItems() {
-    if (vm.top < vm.frame || vm.frame != vm.stack) stackUnderflow();
-}
 
 inline void checkNativeStack() {
     char probe;
@@ -100,6 +121,15 @@ uint16_t execute(const uint8_t* pcode, ModuleSymbol* moduleSymbols) {
     if (vm.top > vm.stackEnd) stackOverflow();
     vm.frameFlags |= FF_RUNNING;
     vm.running = 1;
+    uint16_t result = engine == ENGINE_FAST ? runFast() : runClassic();
+    vm.moduleSymbols = savedModule;
+    vm.pc = savedPc;
+    vm.running = savedRunning;
+    --vm.execDepth;
+    return result;
+}
+
+uint16_t runClassic() {
     uint16_t result = 0;
     while (vm.running) {
         // Taking more Items than the frame holds ends the run before the next
@@ -109,17 +139,13 @@ uint16_t execute(const uint8_t* pcode, ModuleSymbol* moduleSymbols) {
         uint16_t r = opTable[*vm.pc++]();
         if (r) [[unlikely]] {
             if (vm.top <= vm.frame) checkFrameItems();
-            r = handleResult(r, instruction);
+            r = handleOpResult(r, instruction);
             if (r) {
                 result = r;
                 break;
             }
         }
     }
-    vm.moduleSymbols = savedModule;
-    vm.pc = savedPc;
-    vm.running = savedRunning;
-    --vm.execDepth;
     return result;
 }
 

@@ -4,6 +4,8 @@
 
 #include "runtime/memory.h"
 #include "vm/hooks.h"
+#include "vm/literals.h"
+#include "vm/object_pool.h"
 #include "vm/stack.h"
 #include "vm/vm.h"
 
@@ -48,7 +50,10 @@ void freeObject(ObjectHeader* h) {
         break;
     }
     }
-    memFree(o);
+    // the header's spare half-word holds the object's size class (0: a
+    // tracked block of its own)
+    if (h->pad) poolFree(o, h->pad);
+    else memFree(o);
 }
 
 }  // namespace
@@ -57,8 +62,11 @@ void (*&gcMarkMemvarRoots)() = runtimeHooks.gcMarkMemvarRoots;
 
 ObjectBody* newObject(ObjectKind kind, uint32_t extra) {
     collectGarbage(false);
-    auto* o = static_cast<HeapObject*>(memAlloc(sizeof(HeapObject) + extra));
+    uint32_t size = uint32_t(sizeof(HeapObject)) + extra;
+    uint16_t cls = extra <= POOL_MAX_CELL ? poolClassOf(size) : uint16_t(0);
+    auto* o = static_cast<HeapObject*>(cls ? poolAlloc(cls) : memAlloc(size));
     std::memset(o, 0, sizeof(HeapObject));
+    o->h.pad = cls;
     o->h.kind = kind;
     o->h.colour = currentColour;
     linkFront(&liveList, &o->h);
@@ -93,6 +101,24 @@ void makeConstString(Item* out, const char* bytes, uint32_t n) {
     setStrLength(out, n);
     out->v.o.ptr = b;
 }
+
+// Permanent objects carry a colour no collection ever uses, so marking
+// passes them by; they are on no list, so the sweep never sees them.
+constexpr uint8_t PERMANENT_COLOUR = 2;
+
+ObjectBody* newPermanentString(const char* bytes, uint32_t n) {
+    uint16_t cls = poolClassOf(uint32_t(sizeof(HeapObject)));
+    auto* o = static_cast<HeapObject*>(poolAlloc(cls));
+    std::memset(o, 0, sizeof(HeapObject));
+    o->h.pad = cls;
+    o->h.kind = K_CONSTSTRING;
+    o->h.colour = PERMANENT_COLOUR;
+    o->b.length = n;
+    o->b.data = const_cast<char*>(bytes);
+    return &o->b;
+}
+
+void freePermanentObject(ObjectBody* body) { freeObject(&objectOf(body)->h); }
 
 void makeArray(Item* out, uint32_t n) {
     if (n > (0xFFFFFFE0u / sizeof(Item)) - 128) memExhausted();
@@ -258,6 +284,7 @@ uint32_t lastCollectionGrowth() { return uint32_t(collectionGrowth); }
 void gcIdleTask() { collectGarbage(false); }
 
 void freeAllObjects() {
+    dropLiterals();
     while (liveList) {
         ObjectHeader* h = liveList;
         liveList = h->next;

@@ -51,6 +51,10 @@ char* makeStringBuffer(Item* out, uint32_t n);               // kind 1, n bytes 
 void makeConstString(Item* out, const char* bytes, uint32_t n);  // kind 2, bytes not owned
 void makeArray(Item* out, uint32_t n);                       // n NILs, capacity n + 64
 Codeblock* makeCodeblock(Item* out);                         // zero-filled record
+// A constant String outside the collector's lists (kind 2, bytes not owned):
+// never marked, never swept, freed only by freePermanentObject.
+ObjectBody* newPermanentString(const char* bytes, uint32_t n);
+void freePermanentObject(ObjectBody* body);
 void arrayResize(Item* array, int32_t delta);
 void arrayGrowTo(ObjectBody* array, uint32_t count);
 

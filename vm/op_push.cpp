@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "vm/interp.h"
+#include "vm/literals.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 
@@ -59,7 +60,7 @@ XB_OPCODE(PUSHSTR) {
     itemClear(t);
     // macro code is freed with its block, so its literals must be copied
     if (vm.frameFlags & FF_MACRO) makeString(t, bytes, n);
-    else makeConstString(t, bytes, n);
+    else pushLiteral(t, bytes, n);
     return 0;
 }
 

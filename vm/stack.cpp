@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/environment.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/settings.h"
@@ -105,17 +106,36 @@ Item* staticsReserve(uint32_t n) {
     return vm.staticsLow;
 }
 
+namespace {
+
+// The stack (with its guard slots), the static area and the frame records
+// are reserved whole and read as zero; pages take memory only once used, so
+// a small program stays small. Sizes are rounded to 64 KiB.
+constexpr size_t roundArea(size_t n) { return (n + 0xFFFF) & ~size_t(0xFFFF); }
+constexpr size_t STACK_AREA = roundArea((STACK_GUARD_SLOTS + STACK_SLOTS) * sizeof(Item));
+constexpr size_t STATICS_AREA = roundArea(STACK_SLOTS * sizeof(Item));
+constexpr size_t FRAMES_AREA = roundArea(STACK_SLOTS * sizeof(FrameExtra));
+
+void* reserveOrExhaust(size_t bytes) {
+    void* p = os::reserveArea(bytes);
+    if (!p) memExhausted();
+    return p;
+}
+
+}  // namespace
+
 void stackInit() {
-    auto* area = static_cast<Item*>(memAllocZero((STACK_GUARD_SLOTS + STACK_SLOTS) * sizeof(Item)));
+    auto* area = static_cast<Item*>(reserveOrExhaust(STACK_AREA));
     vm.stack = area + STACK_GUARD_SLOTS;
-    vm.statics = static_cast<Item*>(memAllocZero(STACK_SLOTS * sizeof(Item)));
-    vm.frameExtra = static_cast<FrameExtra*>(memAllocZero(STACK_SLOTS * sizeof(FrameExtra)));
+    vm.statics = static_cast<Item*>(reserveOrExhaust(STATICS_AREA));
+    vm.frameExtra = static_cast<FrameExtra*>(reserveOrExhaust(FRAMES_AREA));
     vm.frameExtra[0].serial = 1;  // the bottom frame never returns
     vm.nextSerial = 2;
     vm.liveFrames = 0;
     vm.top = vm.stack;
     vm.stackEnd = vm.stack + STACK_LIMIT;
     vm.staticsLow = vm.statics + STACK_SLOTS;
+    vm.staticsBase = nullptr;  // a fresh static area belongs to no module yet
     vm.tempFree = nullptr;
     vm.frame = vm.stack;
     vm.execDepth = 0;
@@ -125,10 +145,11 @@ void stackInit() {
 }
 
 void stackFree() {
-    if (vm.stack) memFree(vm.stack - STACK_GUARD_SLOTS);
-    memFree(vm.statics);
-    memFree(vm.frameExtra);
+    if (vm.stack) os::releaseArea(vm.stack - STACK_GUARD_SLOTS, STACK_AREA);
+    os::releaseArea(vm.statics, STATICS_AREA);
+    os::releaseArea(vm.frameExtra, FRAMES_AREA);
     vm.stack = vm.statics = vm.top = vm.stackEnd = vm.staticsLow = nullptr;
+    vm.staticsBase = nullptr;  // it pointed into the area just freed
     vm.frameExtra = nullptr;
     vm.tempFree = nullptr;
 }

@@ -2,17 +2,33 @@
 
 #include "image/symbols.h"
 #include "runtime/memory.h"
+#include "vm/engine.h"
 #include "vm/interp.h"
 #include "vm/object.h"
+#include "vm/literals.h"
+#include "vm/object_pool.h"
 #include "vm/stack.h"
 
 namespace xb {
 
+namespace {
+
+// At teardown: the stacks, and the pools' chunks (every object is freed or
+// abandoned by then).
+void releaseVmAreas() {
+    dropLiterals();
+    stackFree();
+    releasePools();
+}
+
+}  // namespace
+
 void vmStart() {
     stackInit();
     initDispatch();
+    selectEngineFromEnvironment();
     registerSequenceHandler(stackSequenceHandler);
-    memReleaseItemAreas = stackFree;
+    memReleaseItemAreas = releaseVmAreas;
 }
 
 void vmBindSymbols() { evalSymbol = findOrCreateSymbol("EVAL"); }

@@ -1,19 +1,22 @@
-#include "platform/environment.h"
-
+// Environment variables and reserved memory areas on Win32: committed
+// pages are demand-zero, taking physical memory only when touched.
 #include <windows.h>
+
+#include "platform/environment.h"
 
 namespace xb::os {
 
-int environmentVariable(const char* name, char* buf, int size) {
-    if (size > 0) buf[0] = 0;
-    if (size <= 0) return -1;
-    DWORD n = GetEnvironmentVariableA(name, buf, DWORD(size));
-    if (n == 0) return GetLastError() == ERROR_ENVVAR_NOT_FOUND ? -1 : 0;
-    if (n >= DWORD(size)) {
-        buf[0] = 0;
-        return -1;
-    }
-    return int(n);
+bool environmentValue(const char* name, char* buf, uint32_t size) {
+    if (size == 0) return false;
+    DWORD n = GetEnvironmentVariableA(name, buf, size);
+    return n > 0 && n < size;
+}
+
+void* reserveArea(size_t bytes) { return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE); }
+
+void releaseArea(void* area, size_t bytes) {
+    (void)bytes;
+    if (area) VirtualFree(area, 0, MEM_RELEASE);
 }
 
 }  // namespace xb::os

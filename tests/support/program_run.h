@@ -1,8 +1,8 @@
 // Runs the built programs (xbrun, comtest) as child processes from a test, on
 // both targets: a scratch directory per test holding a copy of the program, so
 // that the Error.txt beside it belongs to that run alone, and a run that gives
-// the exit code (and, on POSIX, what the child wrote to standard error, where
-// its message boxes go).
+// the exit code and what the child wrote to standard output and error (on
+// POSIX its message boxes go to standard error; on Windows they are boxes).
 //
 //   xb::test::ProgramRun run;
 //   std::string xbrun = run.copyProgram("xbrun");   // "" when not built
@@ -20,18 +20,14 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
+#include <cstdio>
 
 namespace xb::test {
 
 struct RunResult {
     int exitCode = -1;
-    std::string err;  // standard error (POSIX only; empty on Windows)
+    std::string out;  // standard output
+    std::string err;  // standard error (where message boxes go on POSIX)
 };
 
 class ProgramRun {
@@ -39,11 +35,7 @@ public:
     ProgramRun() {
         namespace fs = std::filesystem;
         static int serial = 0;
-#ifdef _WIN32
-        long pid = long(_getpid());
-#else
-        long pid = long(getpid());
-#endif
+        long pid = long(os::processId());
         auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         fs::path p = fs::temp_directory_path() /
                      ("xbe2e_" + std::to_string(pid) + "_" + std::to_string(++serial) + "_" +
@@ -100,49 +92,45 @@ public:
         return s.str();
     }
 
-    // Runs the program to its end.
-    RunResult run(const std::string& program, const std::vector<std::string>& args) const {
+    // Runs the program to its end, in the working directory of the test
+    // (inDir: in the scratch directory), with input as its standard input;
+    // what it writes to standard output and error is returned. Through the
+    // platform layer's process start on both targets.
+    RunResult run(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& input = "", bool inDir = false) const {
         RunResult r;
-#ifdef _WIN32
-        // _spawnv joins the arguments with blanks: quote those that hold one.
-        std::vector<std::string> quoted;
-        quoted.push_back("\"" + program + "\"");
-        for (const std::string& a : args)
-            quoted.push_back(a.find_first_of(" \t") == std::string::npos ? a : "\"" + a + "\"");
+        // The standard handles are files beside the scratch directory, so
+        // that neither a full pipe nor the directory's contents get in the way.
+        std::string inName = dir + ".stdin", outName = dir + ".stdout", errName = dir + ".stderr";
+        std::ofstream(inName, std::ios::binary) << input;
+        const uint32_t both = os::ACCESS_READ | os::ACCESS_WRITE, all = os::SHARE_READ | os::SHARE_WRITE;
+        os::Handle in = os::createFile(inName.c_str(), os::ACCESS_READ, all, os::OPEN_EXISTING, 0);
+        os::Handle out = os::createFile(outName.c_str(), both, all, os::CREATE_ALWAYS, 0);
+        os::Handle err = os::createFile(errName.c_str(), both, all, os::CREATE_ALWAYS, 0);
         std::vector<const char*> argv;
-        for (const std::string& a : quoted) argv.push_back(a.c_str());
+        argv.push_back(program.c_str());
+        for (const std::string& a : args) argv.push_back(a.c_str());
         argv.push_back(nullptr);
-        r.exitCode = int(_spawnv(_P_WAIT, program.c_str(), argv.data()));
-#else
-        int e[2];
-        if (pipe(e) != 0) return r;
-        pid_t pid = fork();
-        if (pid < 0) {
-            close(e[0]);
-            close(e[1]);
-            return r;
+        os::ProcessStart s{argv.data(), nullptr, inDir ? dir.c_str() : nullptr, in, out, err};
+        os::Process p{};
+        if (in != os::INVALID && out != os::INVALID && err != os::INVALID && os::processStart(&s, &p)) {
+            uint32_t code = 0;
+            if (os::processWait(&p, os::WAIT_FOREVER, &code)) r.exitCode = int(code);
+            os::processClose(&p);
         }
-        if (pid == 0) {
-            dup2(e[1], 2);
-            close(e[0]);
-            close(e[1]);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(program.c_str()));
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        close(e[1]);
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(e[0], buf, sizeof buf)) > 0) r.err.append(buf, size_t(n));
-        close(e[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-#endif
+        for (os::Handle h : {in, out, err})
+            if (h != os::INVALID) os::closeHandle(h);
+        r.out = slurp(outName);
+        r.err = slurp(errName);
+        for (const std::string& f : {inName, outName, errName}) std::remove(f.c_str());
         return r;
+    }
+
+    static std::string slurp(const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
     }
 };
 

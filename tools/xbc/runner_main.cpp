@@ -49,7 +49,10 @@ int main(int argc, char** argv) {
     }
     static std::vector<pcasm::AsmModule> modules;
     if (!xbc::assemblePayload(payload, &modules, &why)) return fail("damaged program: " + why);
-    if (!xbc::checkProgramStart(modules, &why)) return fail("damaged program: " + why);
+    if (!xbc::checkProgramStart(modules, &why)) {
+        for (pcasm::AsmModule& m : modules) pcasm::freeModule(&m);
+        return fail("damaged program: " + why);
+    }
 #ifdef XB_RUNNER_GUI
     outputSetConsole(false);
 #else

@@ -1,28 +1,28 @@
 // The built programs end to end: comtest against a pseudo-terminal standing
-// in for the serial port, and the runner xbrun (running modules, refusing
+// in for the serial port (POSIX; on Windows the serial line is checked by
+// tools/run-main.sh, which maps Wine's COM1 to a pseudo-terminal), comtest
+// without its device, and the runner xbrun (running modules, refusing
 // malformed ones, listing the compiled modules). Each run happens in a
 // scratch directory holding a copy of the program, so that its Error.txt is
 // its own.
-#ifndef _WIN32
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "tests/support/asm_fixture.h"
+#include "tests/support/program_run.h"
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
+#include <atomic>
+#include <thread>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,117 +32,19 @@ using namespace xb;
 
 namespace {
 
-std::string buildDir() {
-    char path[4096];
-    int n = os::moduleFileName(path, int(sizeof path));
-    std::string p(path, n > 0 ? size_t(n) : 0);
-    return p.substr(0, p.rfind('/'));
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "<missing>";
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct Outcome {
-    int exitCode = -1;
-    std::string out, err;
-};
+using Outcome = test::RunResult;
 
 class ProgramTest : public ::testing::Test {
 protected:
-    std::string scratch;
-
-    void SetUp() override {
-        char templ[] = "/tmp/xbprog_XXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        scratch = templ;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf '" + scratch + "'";
-        (void)!system(cmd.c_str());
-    }
+    test::ProgramRun scratchRun;
+    std::string scratch = scratchRun.dir;
 
     // A copy of the built program in the scratch directory; empty when the
     // program was not built.
-    std::string program(const char* name) {
-        std::string from = buildDir() + "/" + name;
-        if (access(from.c_str(), X_OK) != 0) return "";
-        std::string to = scratch + "/" + name;
-        std::ofstream(to, std::ios::binary) << std::ifstream(from, std::ios::binary).rdbuf();
-        chmod(to.c_str(), 0755);
-        return to;
-    }
-    std::string write(const char* name, const std::string& text) {
-        std::string path = scratch + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-
-    // Starts the program; *pid receives the child, *out and *err the read
-    // ends of its standard output and error.
-    static void start(const std::string& path, const std::vector<std::string>& args, pid_t* pid, int* out, int* err) {
-        int o[2], e[2];
-        ASSERT_EQ(pipe(o), 0);
-        ASSERT_EQ(pipe(e), 0);
-        *pid = fork();
-        if (*pid == 0) {
-            dup2(o[1], 1);
-            dup2(e[1], 2);
-            close(o[0]);
-            close(e[0]);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(path.c_str()));
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
-            _exit(127);
-        }
-        close(o[1]);
-        close(e[1]);
-        *out = o[0];
-        *err = e[0];
-    }
-
-    // Reads both outputs until the program ends (at most two minutes).
-    static Outcome finish(pid_t pid, int out, int err) {
-        Outcome r;
-        auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-        pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
-        int open = 2;
-        while (open > 0 && std::chrono::steady_clock::now() < until) {
-            if (poll(fds, 2, 1000) <= 0) continue;
-            for (pollfd& f : fds) {
-                if (f.fd < 0 || !(f.revents & (POLLIN | POLLHUP))) continue;
-                char buf[4096];
-                ssize_t n = read(f.fd, buf, sizeof buf);
-                if (n <= 0) {
-                    close(f.fd);
-                    f.fd = -1;
-                    --open;
-                } else {
-                    (f.fd == out ? r.out : r.err).append(buf, size_t(n));
-                }
-            }
-        }
-        if (open > 0) kill(pid, SIGKILL);
-        for (pollfd& f : fds)
-            if (f.fd >= 0) close(f.fd);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return r;
-    }
-
-    static Outcome run(const std::string& path, const std::vector<std::string>& args) {
-        pid_t pid;
-        int out, err;
-        start(path, args, &pid, &out, &err);
-        return finish(pid, out, err);
-    }
+    std::string program(const char* name) { return scratchRun.copyProgram(name); }
+    std::string write(const char* name, const std::string& text) { return scratchRun.write(name, text); }
+    std::string slurp(const char* name) { return scratchRun.read(name); }
+    Outcome run(const std::string& path, const std::vector<std::string>& args) { return scratchRun.run(path, args); }
 };
 
 #define NEED_PROGRAM(var, name)                                                    \
@@ -150,6 +52,8 @@ protected:
     if (var.empty()) GTEST_SKIP() << name << " was not built (build all targets)"
 
 // ---- comtest
+
+#ifndef _WIN32
 
 class PseudoLine {
 public:
@@ -199,12 +103,17 @@ TEST_F(ProgramTest, ComtestWritesTheLineAt115200AndRestoresTheLine) {
     // Hold the line: the program's write then waits while the line is
     // switched, which makes the settings of that moment observable.
     line.send('\x13');
-    pid_t pid;
-    int out, err;
-    start(comtest, {"/COM1=" + line.path}, &pid, &out, &err);
+    // The run waits for the program in a thread of its own, so that the
+    // line can be watched meanwhile.
+    std::atomic<bool> ended{false};
+    Outcome r;
+    std::thread runner([&] {
+        r = run(comtest, {"/COM1=" + line.path});
+        ended = true;
+    });
     bool switched = false;
     auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (!switched && std::chrono::steady_clock::now() < until && waitpid(pid, nullptr, WNOHANG) == 0) {
+    while (!switched && std::chrono::steady_clock::now() < until && !ended) {
         switched = line.speed() == speed_t(B115200);
         if (!switched) usleep(2000);
     }
@@ -212,19 +121,20 @@ TEST_F(ProgramTest, ComtestWritesTheLineAt115200AndRestoresTheLine) {
     EXPECT_EQ(line.receive(1, 100), "");  // held by the XOFF
     line.send('\x11');
     EXPECT_EQ(line.receive(17, 60000), "Texto de prueba\r\n");
-    Outcome r = finish(pid, out, err);
+    runner.join();
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(line.speed(), speed_t(B9600));
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(slurp(scratch + "/Error.txt"), "<missing>");
+    EXPECT_EQ(slurp("Error.txt"), "<missing>");
 }
+#endif
 
 TEST_F(ProgramTest, ComtestWithoutTheDeviceEndsAtOnce) {
     NEED_PROGRAM(comtest, "comtest");
     Outcome r = run(comtest, {"/COM1=" + scratch + "/no-such-device"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(slurp(scratch + "/Error.txt"), "<missing>");
+    EXPECT_EQ(slurp("Error.txt"), "<missing>");
 }
 
 // ---- xbrun
@@ -297,7 +207,7 @@ end
 )");
     Outcome r = run(xbrun, {file});
     EXPECT_EQ(r.exitCode, 1);
-    std::string log = slurp(scratch + "/Error.txt");
+    std::string log = slurp("Error.txt");
     EXPECT_EQ(log.rfind("Error BASE/1001  Funci\xF3n no definida: NOSUCHFUNC\r\n", 0), 0u) << log;
     EXPECT_NE(log.find("\r\n- Llamado desde MAIN(5)  "), std::string::npos) << log;
     EXPECT_EQ(log.find("DOS Error"), std::string::npos) << log;
@@ -333,4 +243,3 @@ TEST_F(ProgramTest, XbrunListsTheCompiledModulesAsAssemblerText) {
 }
 
 }  // namespace
-#endif

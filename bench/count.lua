@@ -1,4 +1,4 @@
--- The interpreter benchmark's counting loop in Lua; prints the seconds.
+-- The counting loop in Lua: prints the result and the CPU seconds.
 local limit = tonumber(arg[1]) or 10000000
 local start = os.clock()
 local x, i = 0, 1
@@ -7,5 +7,5 @@ while i <= limit do
   i = i + 1
 end
 local seconds = os.clock() - start
-assert(x == limit * (limit + 1) // 2)
-print(string.format("%.6f", seconds))
+print(string.format("result %d", x))
+print(string.format("seconds %.6f", seconds))

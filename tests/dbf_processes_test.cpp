@@ -1,19 +1,19 @@
-// Several processes on one shared table: forked children append and update
+// Several processes on one shared table: child processes append and update
 // records under record locks and the parent checks that every record is
 // there exactly once with its update; a record lock held by one process
 // makes another's fail until it is released; a process killed between
 // appends leaves a table that opens with every record whose append returned
-// (shared) or every record up to its last commit (exclusive).
-#ifndef _WIN32
+// (shared) or every record up to its last commit (exclusive). The children
+// are this test binary started again for one role (tests/support/
+// child_process.h), on Windows as on POSIX.
+#include "tests/support/child_process.h"
 #include "tests/support/dbf_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <cstdlib>
 #include <set>
+#include <string>
 #include <utility>
 
 using namespace xb;
@@ -28,21 +28,6 @@ protected:
         close(a);
         return a;
     }
-    // Runs body in a child process; the child's exit status says whether
-    // every step succeeded.
-    template <class Body>
-    pid_t spawn(Body body) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            bool ok = body();
-            _exit(ok ? 0 : 1);
-        }
-        return pid;
-    }
-    static bool exitedCleanly(pid_t pid) {
-        int status = 0;
-        return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
     bool put(Area* a, uint32_t field, Item v) { return dbfPutValue(&a->t, field, &v) == 0; }
     double number(Area* a, uint32_t field) {
         Item v{};
@@ -51,11 +36,10 @@ protected:
 };
 
 TEST_F(DbfProcesses, FourWritersAppendAndUpdateUnderRecordLocks) {
-    createTable();
     constexpr int kWriters = 4, kRecords = 500;
-    std::vector<pid_t> children;
-    for (int who = 1; who <= kWriters; ++who) {
-        children.push_back(spawn([&, who] {
+    if (const char* role = test::childRole()) {
+        int who = std::atoi(role);
+        test::childExit([&] {
             Area* a = open(true);
             std::vector<uint32_t> mine;
             for (int i = 0; i < kRecords; ++i) {
@@ -76,9 +60,15 @@ TEST_F(DbfProcesses, FourWritersAppendAndUpdateUnderRecordLocks) {
                 if (dbfUnlock(&a->t, 0) != 0) return false;
             }
             return dbfTableClose(&a->t) == 0 && raisedHere.empty();
-        }));
+        }());
     }
-    for (pid_t pid : children) EXPECT_TRUE(exitedCleanly(pid));
+    createTable();
+    std::vector<std::unique_ptr<test::Child>> children;
+    for (int who = 1; who <= kWriters; ++who) {
+        children.push_back(std::make_unique<test::Child>());
+        ASSERT_TRUE(children.back()->start(std::to_string(who)));
+    }
+    for (auto& c : children) EXPECT_EQ(c->finish(), 0) << c->output;
 
     Area* a = open(false);
     ASSERT_EQ(a->t.recordCount, uint32_t(kWriters * kRecords));
@@ -97,57 +87,57 @@ TEST_F(DbfProcesses, FourWritersAppendAndUpdateUnderRecordLocks) {
 }
 
 TEST_F(DbfProcesses, RecordLockHeldByAnotherProcess) {
+    if (test::childRole()) {
+        Area* c = open(true);
+        bool locked = false;
+        if (dbfLock(&c->t, 1, 1, &locked) != 0 || !locked) test::childExit(false);
+        test::childSay("locked");
+        test::childAwaitRelease();
+        bool ok = dbfUnlock(&c->t, 0) == 0;
+        test::childSay("unlocked");
+        test::childExit(ok && dbfTableClose(&c->t) == 0);
+    }
     createTable();
     Area* a = open(true);
     ASSERT_EQ(dbfAppend(&a->t, false), 0);
     ASSERT_EQ(dbfUnlock(&a->t, 0), 0);  // the append locked the new record
-    int toChild[2], toParent[2];
-    ASSERT_EQ(pipe(toChild), 0);
-    ASSERT_EQ(pipe(toParent), 0);
-    pid_t pid = spawn([&] {
-        Area* c = open(true);
-        bool locked = false;
-        char step = 0;
-        if (dbfLock(&c->t, 1, 1, &locked) != 0 || !locked) return false;
-        if (write(toParent[1], "L", 1) != 1 || read(toChild[0], &step, 1) != 1) return false;
-        return dbfUnlock(&c->t, 0) == 0 && write(toParent[1], "U", 1) == 1 && dbfTableClose(&c->t) == 0;
-    });
-    // Only the child writes to the parent: a child that fails ends the
-    // parent's reads instead of leaving them waiting.
-    ::close(toParent[1]);
-    char step = 0;
-    ASSERT_EQ(read(toParent[0], &step, 1), 1);
+    test::Child child;
+    ASSERT_TRUE(child.start("holder"));
+    std::string word;
+    ASSERT_TRUE(child.hear(&word)) << child.output;
+    ASSERT_EQ(word, "locked");
     bool locked = true;
     EXPECT_EQ(dbfLock(&a->t, 1, 1, &locked), 0);
     EXPECT_FALSE(locked);
     EXPECT_EQ(dbfLock(&a->t, 3, 0, &locked), 0);
     EXPECT_FALSE(locked);
-    ASSERT_EQ(write(toChild[1], "go", 1), 1);
-    ASSERT_EQ(read(toParent[0], &step, 1), 1);
+    child.release();
+    ASSERT_TRUE(child.hear(&word)) << child.output;
+    ASSERT_EQ(word, "unlocked");
     EXPECT_EQ(dbfLock(&a->t, 1, 1, &locked), 0);
     EXPECT_TRUE(locked);
-    EXPECT_TRUE(exitedCleanly(pid));
-    for (int fd : {toChild[0], toChild[1], toParent[0]}) ::close(fd);
+    EXPECT_EQ(child.finish(), 0) << child.output;
 }
 
 TEST_F(DbfProcesses, KilledWriterLeavesEveryReturnedAppend) {
-    createTable();
-    int report[2];
-    ASSERT_EQ(pipe(report), 0);
-    pid_t pid = spawn([&] {
+    if (test::childRole()) {
         Area* c = open(true);
         for (int i = 0;; ++i) {
-            if (dbfAppend(&c->t, true) != 0 || !put(c, 1, intItem(i)) || dbfGoCold(&c->t) != 0) return false;
-            uint32_t n = c->t.recNo;
-            if (write(report[1], &n, sizeof n) != sizeof n) return false;
+            if (dbfAppend(&c->t, true) != 0 || !put(c, 1, intItem(i)) || dbfGoCold(&c->t) != 0)
+                test::childExit(false);
+            test::childSay(std::to_string(c->t.recNo));
         }
-    });
-    ::close(report[1]);
+    }
+    createTable();
+    test::Child child;
+    ASSERT_TRUE(child.start("appender"));
     uint32_t last = 0;
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(read(report[0], &last, sizeof last), ssize_t(sizeof last));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    ::close(report[0]);
+    std::string word;
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(child.hear(&word)) << child.output;
+        last = uint32_t(std::atoi(word.c_str()));
+    }
+    child.kill();
     Area* a = open(true);
     uint32_t count = 0;
     ASSERT_EQ(dbfRecCount(&a->t, &count), 0);
@@ -160,24 +150,23 @@ TEST_F(DbfProcesses, KilledWriterLeavesEveryReturnedAppend) {
 }
 
 TEST_F(DbfProcesses, KilledExclusiveWriterLeavesEveryCommittedRecord) {
-    createTable();
-    int report[2];
-    ASSERT_EQ(pipe(report), 0);
-    pid_t pid = spawn([&] {
+    if (test::childRole()) {
         Area* c = open(false);
         for (int i = 0;; ++i) {
-            if (dbfAppend(&c->t, true) != 0 || !put(c, 1, intItem(i))) return false;
+            if (dbfAppend(&c->t, true) != 0 || !put(c, 1, intItem(i))) test::childExit(false);
             if (i == 49) {
-                if (dbfFlush(&c->t) != 0 || write(report[1], "c", 1) != 1) return false;
+                if (dbfFlush(&c->t) != 0) test::childExit(false);
+                test::childSay("committed");
             }
         }
-    });
-    ::close(report[1]);
-    char done = 0;
-    ASSERT_EQ(read(report[0], &done, 1), 1);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    ::close(report[0]);
+    }
+    createTable();
+    test::Child child;
+    ASSERT_TRUE(child.start("appender"));
+    std::string word;
+    ASSERT_TRUE(child.hear(&word)) << child.output;
+    ASSERT_EQ(word, "committed");
+    child.kill();
     Area* a = open(false);
     ASSERT_GE(a->t.recordCount, 50u);
     for (uint32_t n = 1; n <= 50; ++n) {
@@ -188,4 +177,3 @@ TEST_F(DbfProcesses, KilledExclusiveWriterLeavesEveryCommittedRecord) {
 }
 
 }  // namespace
-#endif

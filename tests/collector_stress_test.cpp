@@ -1,0 +1,207 @@
+// The collector over the object pools and the compiled literals: deep and
+// wide structures, cycles, codeblocks holding detached locals, strings of
+// every size class and beyond. After each structure is dropped and a
+// collection runs, the bytes in use and the live objects are back where they
+// were; literals survive every collection and are shared by every run of
+// their PUSHSTR. Meant for the sanitizer builds as much as the plain ones.
+#include "tests/support/vm_fixture.h"
+
+#include <string>
+
+#include "vm/literals.h"
+#include "vm/object_pool.h"
+
+using namespace xb;
+using xb::test::VmTest;
+
+namespace {
+
+const char* const kPrograms = R"(
+symbol MAIN proc
+symbol LIT proc
+symbol BLOCKS proc
+symbol EVAL
+proc MAIN
+    ENDPROC
+end
+proc LIT
+    PUSHSTR "literal"
+    POPRET
+    ENDPROC
+end
+proc BLOCKS             ; 200 blocks holding the detached locals
+    FRAME 0 3
+    PUSHINT 200
+    POPLOCAL 3
+    ZERO
+    ARRAYDIM 1
+    POPLOCAL 2
+top:
+    PUSHLOCAL 3
+    ZERO
+    GREATER
+    JUMPFALSE done
+    PUSHLOCAL 3
+    STR1
+    POPLOCAL 1
+    PUSHLOCAL 2
+    PUSHBLOCK {
+        FRAME 0 0
+        PUSHOUTER 1
+        ENDBLOCK
+    }
+    DETACHLOCALS
+    AADD
+    POP
+    PUSHLOCAL 3
+    DEC
+    POPLOCAL 3
+    JUMP top
+done:
+    PUSHLOCAL 2
+    POPRET
+    ENDPROC
+end
+)";
+
+class Collector : public VmTest {
+protected:
+    int32_t bytes0 = 0;
+    uint32_t objects0 = 0;
+
+    void SetUp() override {
+        VmTest::SetUp();
+        load(kPrograms);
+        collectGarbage(true);
+        bytes0 = memInUse();
+        objects0 = liveObjectCount();
+    }
+    // Everything the test built is unreachable now: a collection must give
+    // back exactly what it took.
+    void expectBack() {
+        itemClear(returnItem());
+        collectGarbage(true);
+        EXPECT_EQ(liveObjectCount(), objects0);
+        EXPECT_EQ(memInUse(), bytes0);
+    }
+    Item* root() { return tempAlloc(); }
+};
+
+TEST_F(Collector, DeepNestingIsMarkedAndFreedWithoutNativeRecursion) {
+    Item* r = root();
+    makeArray(r, 1);
+    Item* cell = r;
+    for (int i = 0; i < 100000; ++i) {
+        Item* e = arrayItems(cell);
+        makeArray(e, 1);
+        cell = e;
+    }
+    makeString(arrayItems(cell), "bottom", 6);
+    collectGarbage(true);
+    EXPECT_EQ(liveObjectCount(), objects0 + 100002);
+    tempRelease(r);
+    expectBack();
+}
+
+TEST_F(Collector, WideArraysOfStringsOfEverySizeClass) {
+    Item* r = root();
+    makeArray(r, 0);
+    for (uint32_t i = 0; i < 5000; ++i) {
+        std::string text(i % 400, char('a' + i % 26));  // pooled and tracked sizes alike
+        pushString(text.data(), uint32_t(text.size()));
+        arrayResize(r, 1);
+        arrayItems(r)[arrayLength(r) - 1] = *vm.top;
+        pop();
+        if (i % 1000 == 0) collectGarbage(true);
+    }
+    collectGarbage(true);
+    ASSERT_EQ(arrayLength(r), 5000u);
+    for (uint32_t i = 0; i < 5000; i += 499) {
+        const Item* e = arrayItems(r) + i;
+        ASSERT_EQ(strLength(e), i % 400) << i;
+        if (i % 400) EXPECT_EQ(strData(e)[0], char('a' + i % 26)) << i;
+    }
+    EXPECT_GT(poolCellsOut(), 0u);
+    tempRelease(r);
+    expectBack();
+}
+
+TEST_F(Collector, CyclesAreFreedOnceUnreachable) {
+    Item* r = root();
+    for (int round = 0; round < 50; ++round) {
+        // a ring of three arrays, the first also holding itself
+        makeArray(r, 2);
+        makeArray(arrayItems(r), 1);
+        makeArray(arrayItems(arrayItems(r)), 1);
+        *arrayItems(arrayItems(arrayItems(r))) = *r;
+        arrayItems(r)[1] = *r;
+        collectGarbage(true);
+        EXPECT_EQ(liveObjectCount(), objects0 + 3);
+        itemClear(r);
+    }
+    tempRelease(r);
+    expectBack();
+}
+
+TEST_F(Collector, BlocksHoldingDetachedLocalsKeepThemUntilDropped) {
+    Item blocks = call("BLOCKS");
+    ASSERT_EQ(blocks.type, T_ARRAY);
+    Item* r = root();
+    *r = blocks;
+    itemClear(returnItem());
+    for (int i = 0; i < 3; ++i) collectGarbage(true);
+    ASSERT_EQ(arrayLength(r), 200u);
+    // the blocks share their frame's detached locals: each answers the last
+    // value local 1 took, STR(1)
+    for (uint32_t i = 0; i < 200; i += 37) {
+        pushSymbol(evalSymbol);
+        push(arrayItems(r) + i);
+        ASSERT_EQ(evalSend(0), 0);
+        Item v = *returnItem();
+        ASSERT_EQ(v.type, T_STRING);
+        std::string text(strData(&v), strLength(&v));
+        EXPECT_EQ(text, "         1") << i;
+    }
+    tempRelease(r);
+    expectBack();
+}
+
+TEST_F(Collector, LiteralsArePermanentSharedAndNotCountedAsLiveObjects) {
+    Item a = call("LIT");
+    collectGarbage(true);
+    Item b = call("LIT");
+    ASSERT_EQ(a.type, T_STRING);
+    EXPECT_EQ(std::string(strData(&b), strLength(&b)), "literal");
+    // one object for the literal, whatever the number of runs
+    EXPECT_EQ(bodyOf(&a), bodyOf(&b));
+    EXPECT_EQ(liveObjectCount(), objects0);
+    EXPECT_GE(literalCount(), 1u);
+    int32_t withLiteral = memInUse();
+    itemClear(returnItem());
+    for (int i = 0; i < 1000; ++i) call("LIT");
+    collectGarbage(true);
+    EXPECT_EQ(memInUse(), withLiteral);
+    // the teardown helper takes the literals too
+    freeAllObjects();
+    EXPECT_EQ(literalCount(), 0u);
+}
+
+TEST_F(Collector, MacroCodeCopiesItsLiteralsEveryRun) {
+    // the same PUSHSTR with the macro flag set builds a fresh String each
+    // time, which the collector then frees
+    const uint8_t code[] = {0x01, 2, 'h', 'i', 0, 0x79, 0x5F};  // PUSHSTR "hi" POPRET ENDBLOCK
+    uint32_t before = literalCount();
+    uint16_t saved = vm.frameFlags;
+    vm.frameFlags |= FF_MACRO;
+    ASSERT_EQ(execute(code, nullptr), 0);
+    Item first = *returnItem();
+    ASSERT_EQ(execute(code, nullptr), 0);
+    Item second = *returnItem();
+    vm.frameFlags = saved;
+    EXPECT_NE(bodyOf(&first), bodyOf(&second));
+    EXPECT_EQ(std::string(strData(&second), strLength(&second)), "hi");
+    EXPECT_EQ(literalCount(), before);
+    expectBack();
+}
+
+}  // namespace
