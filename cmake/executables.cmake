@@ -64,9 +64,29 @@ if(XB_DRIVER_SOURCES)
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbrun_main.cpp)
-  xb_console_program(xbrun tools/xbrun_main.cpp tools/xbrun_shell.cpp ${XB_APP_MODULES}
+  xb_console_program(xbrun tools/xbrun_main.cpp tools/xbrun_shell.cpp
+    tools/shell_lines.cpp tools/shell_echo.cpp tools/shell_input.cpp ${XB_APP_MODULES}
     $<TARGET_OBJECTS:xbcore> $<TARGET_OBJECTS:xbasm> $<TARGET_OBJECTS:xbcompiler> $<TARGET_OBJECTS:xbdriver>
     $<TARGET_OBJECTS:xbstdmodules>)
+  # Line editing and history in the shell when libedit can be linked for
+  # this target (not on Windows; the plain line reader stands in).
+  if(NOT WIN32)
+    include(CheckCXXSourceCompiles)
+    set(CMAKE_REQUIRED_LIBRARIES edit)
+    if(XB_ARCH STREQUAL "i386")  # the check must link as the target does
+      set(CMAKE_REQUIRED_FLAGS -m32)
+      set(CMAKE_REQUIRED_LINK_OPTIONS -m32)
+    endif()
+    check_cxx_source_compiles("#include <editline/readline.h>
+int main() { char* l = readline(\"\"); add_history(l); return 0; }" XB_HAVE_LIBEDIT)
+    unset(CMAKE_REQUIRED_LIBRARIES)
+    unset(CMAKE_REQUIRED_FLAGS)
+    unset(CMAKE_REQUIRED_LINK_OPTIONS)
+    if(XB_HAVE_LIBEDIT)
+      target_compile_definitions(xbrun PRIVATE XB_HAVE_LIBEDIT=1)
+      target_link_libraries(xbrun PRIVATE edit)
+    endif()
+  endif()
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/xbc/runner_main.cpp)

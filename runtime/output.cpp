@@ -7,6 +7,7 @@
 #include "runtime/files.h"
 #include "runtime/setkey.h"
 #include "runtime/settings_block.h"
+#include "runtime/terminal_text.h"
 
 namespace xb {
 
@@ -22,6 +23,7 @@ char logName[LOG_NAME_MAX + 1];
 os::Handle standardHandle = 1;
 os::Handle plainHandle = 2;  // where the error output goes before start-up
 const char* logOwner;         // null: the running executable
+bool lineOpen;                // the last text written to standard output did not end a line
 
 // The box text needs its terminating zero; the channel may be the one that
 // reports memory exhaustion, so it never allocates.
@@ -29,13 +31,29 @@ char boxText[8192];
 
 // Writes with the 16-bit file write, a piece at a time. An empty text writes
 // nothing (a zero-length write would truncate the file).
-void writeAll(os::Handle h, const char* text, uint32_t n) {
+void writeRaw(os::Handle h, const char* text, uint32_t n) {
     while (n > 0) {
         uint16_t piece = n > 0xFFF0u ? uint16_t(0xFFF0u) : uint16_t(n);
         uint16_t done = fsWrite(h, text, piece);
         if (done == 65535 || done == 0) return;
         text += done;
         n -= done;
+    }
+}
+
+// Standard output and error reach a UTF-8 terminal converted (a piece at a
+// time through a buffer on the stack: no allocation here either).
+void writeAll(os::Handle h, const char* text, uint32_t n) {
+    if (!convertsForDisplay(h)) {
+        writeRaw(h, text, n);
+        return;
+    }
+    char piece[3 * 512];
+    while (n > 0) {
+        uint32_t take = n > 512 ? 512 : n;
+        writeRaw(h, piece, cp1252ToUtf8(text, take, piece));
+        text += take;
+        n -= take;
     }
 }
 
@@ -53,7 +71,7 @@ void appendToLog(const char* text, uint32_t n) {
     }
     if (h == os::INVALID) return;
     fsSeek(h, 0, os::FROM_END);
-    writeAll(h, text, n);
+    writeRaw(h, text, n);
     fsClose(h);
 }
 
@@ -90,6 +108,8 @@ void outputStart() {
     standardHandle = plainHandle = os::stdOutput();
     if (consoleProgram) plainHandle = os::stdError();
 }
+
+bool standardOutputLineOpen() { return lineOpen; }
 
 void outputSetConsole(bool console) { consoleProgram = console; }
 bool outputIsConsole() { return consoleProgram; }
@@ -137,6 +157,7 @@ void errorOutput(const char* text, uint32_t n) {
 
 void standardOutput(const char* text, uint32_t n) {
     FileErrorState saved = fileErrorState();
+    if (n) lineOpen = text[n - 1] != '\n';
     writeAll(standardHandle, text, n);
     fileErrorState() = saved;
 }

@@ -46,6 +46,9 @@ void consoleNewLine();
 void errorOutput(const char* text, uint32_t n);
 // The same text to the standard-output handle taken at start-up.
 void standardOutput(const char* text, uint32_t n);
+// True when the last text standard output got did not end with a line end
+// (a host that writes its own lines, the shell, ends the line first).
+bool standardOutputLineOpen();
 
 // The log's full name for an executable path: its drive and directory plus
 // "Error.txt". False when the name would not fit in size bytes.

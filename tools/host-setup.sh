@@ -44,7 +44,7 @@
 #   XB_APT_RETRY_DELAY     seconds between attempts (default 60)
 #   XB_APT_RETRIES         apt's own retries per download (default 3)
 
-XB_LINUX_PACKAGES=(make cmake googletest g++-multilib lua5.4)
+XB_LINUX_PACKAGES=(make cmake googletest g++-multilib lua5.4 libedit-dev)
 XB_WIN32_PACKAGES=(make cmake googletest g++-mingw-w64-i686)
 XB_WINE_PACKAGES=(wine wine32:i386 g++-multilib)   # gcc -m32 builds the i386 probe
 XB_FUZZ_PACKAGES=(make cmake clang libclang-rt-14-dev)   # libFuzzer is in compiler-rt

@@ -283,7 +283,20 @@ bool validUsage(int argc, char** argv) {
 
 }  // namespace
 
+const char HELP[] =
+    "usage: xbdb info FILE                  a table's version, date, counts, lengths and fields;\n"
+    "                                       an index's header\n"
+    "       xbdb dump TABLE [--csv] [--utf8] the records with their deleted mark and memo texts\n"
+    "       xbdb check INDEX TABLE          the index's structure and every record's entry\n"
+    "       xbdb reindex INDEX TABLE        rebuilds the index from the table\n"
+    "       xbdb --help                     this text\n"
+    "Exit codes: 0 success, 1 a violation or a driver error, 2 bad usage.\n";
+
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        out(HELP);
+        return 0;
+    }
     if (!validUsage(argc, argv)) return usage();
     gArgc = argc;
     gArgv = argv;

@@ -52,10 +52,15 @@ constexpr int EXIT_BAD_INPUT = 2;
 const char USAGE[] =
     "usage: xbrun FILE.prg|FILE.xbasm [FILE...] [--] [ARGS...]  run a program\n"
     "       xbrun -e EXPRESSION [EXPRESSION...]                 evaluate expressions\n"
-    "       xbrun -i                                           expression shell\n"
+    "       xbrun -i                                           the shell: statements, commands, expressions\n"
     "       xbrun --list                                       the compiled modules as assembler text\n"
     "       xbrun --emit-module IDENTIFIER [--header] FILE     C++ source embedding FILE's module\n"
-    "       xbrun --help                                       this text\n";
+    "       xbrun --help                                       this text\n"
+#ifdef XB_HAVE_LIBEDIT
+    "The shell edits lines and keeps their history (libedit) on a terminal.\n";
+#else
+    "The shell reads plain lines (built without libedit).\n";
+#endif
 
 void writeOut(xb::os::Handle h, const std::string& text) {
     uint32_t done = 0;

@@ -1,23 +1,29 @@
-// The expression shell: a small module (written in the assembler's text)
-// becomes the program's main module, so the full runtime starts and stops
-// around the expressions as around any program. Each expression is compiled
-// and evaluated by the macro opcode inside XBLINE and its value shown in the
-// form QOUT uses, on standard output.
+// The shell: a small module (written in the assembler's text) becomes the
+// program's main module, so the full runtime starts and stops around the
+// shell's work as around any program.
 //
-// -e  every expression is checked first; one that does not compile prints
-//     "syntax error" on standard error and the run ends with exit code 2
-//     before anything is evaluated. A run-time error goes to the default
-//     error handler as in any program (report, exit code 1).
-// -i  one expression per line of standard input (a prompt when it is a
-//     terminal), memory variables kept between lines. A line that does not
-//     compile prints "syntax error" on standard error. Each line runs under
-//     the shell's own error block, which hands the error to the block that
-//     was in force (so the report is the default one, and a division by
-//     zero still gives 0), but turns the default handler's quit into a
-//     BREAK to the line's recovery point: only the line ends, and the error
-//     level is put back as it was before the line.
+// -e  every expression is compiled by the macro compiler and checked first;
+//     one that does not compile prints "syntax error" on standard error and
+//     the run ends with exit code 2 before anything is evaluated. Each is then
+//     evaluated by the macro opcode inside XBLINE and its value shown on
+//     standard output (tools/shell_echo.h). A run-time error goes to the
+//     default error handler as in any program (report, exit code 1).
+// -i  one line at a time (tools/shell_input.h: libedit on a terminal, plain
+//     lines otherwise). `help` and `quit` are the shell's own; any other line
+//     goes through the preprocessor and the source compiler into a procedure
+//     of its own (tools/shell_lines.h), run by XBSTMT through __XBSHELLCALL,
+//     which shows the value of a bare expression. A line that does not
+//     compile is shown with a caret under the column and the message on
+//     standard error. Each line runs under the shell's own error block, which
+//     hands the error to the block that was in force (so the report is the
+//     default one, and a division by zero still gives 0), but turns the
+//     default handler's quit into a BREAK to the line's recovery point: only
+//     the line ends, and the error level is put back as it was before the
+//     line. The shell's frames are hidden from reports and PROCNAME
+//     (vm/procname.h).
 #include "tools/xbrun_shell.h"
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -32,7 +38,14 @@
 #include "runtime/display.h"
 #include "runtime/errorsys.h"
 #include "runtime/memory.h"
+#include "runtime/output.h"
 #include "tools/asm/assembler.h"
+#include "tools/shell_echo.h"
+#include "tools/shell_input.h"
+#include "tools/shell_lines.h"
+#include "runtime/terminal_text.h"
+#include "vm/procname.h"
+#include "vm/vm.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/stack.h"
@@ -44,6 +57,8 @@ namespace {
 const char SHELL_MODULE[] = R"(module XBSHELL
 symbol XBSHELL proc
 symbol XBLINE proc
+symbol XBSTMT proc
+symbol __XBSHELLCALL
 symbol __XBSHELLRUN
 symbol __XBSHELLSHOW
 proc XBSHELL
@@ -57,6 +72,19 @@ proc XBLINE
     PUSHSYMNIL __XBSHELLSHOW
     PUSHLOCAL 1
     MACROEVAL
+    DO 1
+    SEQEND
+    JUMP out
+recover:
+    NOP
+out:
+    ENDPROC
+end
+proc XBSTMT
+    FRAME 1 0
+    SEQBEGIN recover
+    PUSHSYMNIL __XBSHELLCALL
+    PUSHLOCAL 1
     DO 1
     SEQEND
     JUMP out
@@ -97,35 +125,58 @@ void evaluateLine(const std::string& text) {
     callProc(1);
 }
 
-// Reads standard input up to the next line end; false at the end of input
-// with nothing read.
-bool readLine(std::string* line) {
-    static std::string pending;
-    static bool ended = false;
-    line->clear();
-    for (;;) {
-        size_t nl = pending.find('\n');
-        if (nl != std::string::npos) {
-            *line = pending.substr(0, nl);
-            pending.erase(0, nl + 1);
-            break;
-        }
-        if (ended) {
-            if (pending.empty()) return false;
-            *line = pending;
-            pending.clear();
-            break;
-        }
-        char buf[4096];
-        uint32_t got = 0;
-        if (!os::readFile(os::stdInput(), buf, sizeof buf, &got) || got == 0) ended = true;
-        else pending.append(buf, got);
-    }
-    if (!line->empty() && line->back() == '\r') line->pop_back();
+bool blank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
+
+const char HELP[] =
+    "Type a statement, a command or an expression and press Enter; several\n"
+    "statements go on one line separated by ';' (FOR i := 1 TO 3 ; ? i ; NEXT).\n"
+    "The value of an expression is shown; variables assigned without a\n"
+    "declaration are public and stay from line to line.\n"
+    "\n"
+    "Commands:   ? ??  USE  LIST  DISPLAY  APPEND BLANK  REPLACE  DELETE  RECALL\n"
+    "            PACK  ZAP  GO  SKIP  LOCATE  CONTINUE  SEEK  INDEX ON  SET INDEX\n"
+    "            SET ORDER  REINDEX  SELECT  CLOSE  COPY TO  APPEND FROM  STORE\n"
+    "            PUBLIC  PRIVATE  IF  DO CASE  DO WHILE  FOR  BEGIN SEQUENCE  QUIT\n"
+    "Functions:  text       LEN SUBSTR LEFT RIGHT UPPER LOWER TRIM ALLTRIM PADR AT\n"
+    "            numbers    ABS INT ROUND STR VAL MAX MIN MOD\n"
+    "            dates      DATE CTOD DTOC DTOS YEAR MONTH DAY TIME SECONDS\n"
+    "            arrays     ARRAY AADD ASIZE ASCAN ASORT AEVAL ACLONE\n"
+    "            tables     RECNO RECCOUNT EOF BOF FOUND DELETED FIELDNAME ALIAS\n"
+    "            values     TYPE VALTYPE EMPTY IIF EVAL\n"
+    "            files      FILE FERASE FRENAME MEMOREAD MEMOWRIT DIRECTORY\n"
+    "Shell:      help   this text       quit   leave the shell\n";
+
+CompiledLine current;
+
+bool shellWord(const std::string& line, const char* word) {
+    size_t a = line.find_first_not_of(" \t");
+    size_t b = line.find_last_not_of(" \t");
+    if (a == std::string::npos) return false;
+    std::string w = line.substr(a, b - a + 1);
+    if (w.size() != std::strlen(word)) return false;
+    for (size_t i = 0; i < w.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(w[i])) != word[i]) return false;
     return true;
 }
 
-bool blank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
+// XBSTMT() from native code: runs `current` under the line's recovery point.
+void runCompiledLine() {
+    pushSymbol(findSymbol("XBSTMT"));
+    pushNil();
+    pushNil();
+    callProc(1);
+}
+
+void reportCompileError(const std::string& line, const CompiledLine& c) {
+    std::string text;
+    if (c.column > 0) {
+        text = line + "\n" + std::string(size_t(c.column - 1), ' ') + "^\n";
+        text += "error at column " + std::to_string(c.column) + ": " + c.message + "\n";
+    } else {
+        text = "error: " + c.message + "\n";
+    }
+    write(os::stdError(), displayForTerminal(os::stdError(), text));
+}
 
 void runInteractive() {
     // the shell's error block, in front of the one in force
@@ -135,19 +186,23 @@ void runInteractive() {
     pushString(blockText, sizeof blockText - 1);
     if (macroRun(false) == 0) setErrorBlock(vm.top);
     --vm.top;
-    bool prompt = os::isTerminal(os::stdInput());
+    LineReader reader = openLineReader();
     std::string line;
-    for (;;) {
-        if (prompt) write(os::stdOutput(), "> ", 2);
-        if (!readLine(&line)) break;
+    while (reader.next(&reader, &line)) {
         if (blank(line)) continue;
-        if (!compiles(line)) {
-            write(os::stdError(), "syntax error\n");
+        if (shellWord(line, "quit") || shellWord(line, "exit")) break;
+        if (shellWord(line, "help")) {
+            standardOutput(HELP, sizeof HELP - 1);
             continue;
         }
-        evaluateLine(line);
+        current = compileLine(line);
+        if (!current.procedure) {
+            reportCompileError(line, current);
+            continue;
+        }
+        runCompiledLine();
     }
-    if (prompt) write(os::stdOutput(), "\n", 1);
+    reader.close(&reader);
 }
 
 void runExpressions() {
@@ -182,10 +237,33 @@ XB_NATIVE(fnXbShellRun, "__XBSHELLRUN") {
 XB_NATIVE(fnXbShellShow, "__XBSHELLSHOW") {
     Item* v = paramItem(1, M_ANY);
     Item nil{};
-    DisplayText t = displayText(v ? derefItem(v) : &nil);
-    std::string out(t.text, t.length);
+    std::string out = echoText(v ? derefItem(v) : &nil);
     out += '\n';
-    write(os::stdOutput(), out);
+    standardOutput(out.data(), uint32_t(out.size()));
+    return 0;
+}
+
+// __XBSHELLCALL(): runs the current line's procedure with the shell's frames
+// hidden from reports, and shows its value when the line is an expression.
+XB_NATIVE(fnXbShellCall, "__XBSHELLCALL") {
+    uint32_t savedFloor = hiddenFrameFloor, savedCaller = hiddenFrameCaller;
+    hiddenFrameFloor = hiddenFrameCaller = slotOf(vm.frame);
+    pushSymbol(current.procedure);
+    pushNil();
+    uint16_t r = callProc(0);
+    hiddenFrameFloor = savedFloor;
+    hiddenFrameCaller = savedCaller;
+    if (r == ST_UNWIND) {
+        vm.callResult = ST_UNWIND;
+        return ST_UNWIND;
+    }
+    if (standardOutputLineOpen()) standardOutput("\n", 1);
+    if (current.expression) {
+        Item value = *returnItem();
+        std::string out = echoText(derefItem(&value)) + "\n";
+        standardOutput(out.data(), uint32_t(out.size()));
+    }
+    retNil();
     return 0;
 }
 
@@ -196,7 +274,13 @@ XB_NATIVE(fnXbShellErr, "__XBSHELLERR") {
     int16_t savedLevel = errorLevel();
     if (quit) quit->function = &fnShellQuit;
     Item error = e ? *e : Item{};
+    // this frame and the shell's block that called it stay out of reports
+    uint32_t savedFloor = hiddenFrameFloor, savedCaller = hiddenFrameCaller;
+    hiddenFrameFloor = slotOf(vm.frame);
+    hiddenFrameCaller = 0;
     uint16_t r = (previousBlock->type & T_BLOCK) ? evalBlock1(previousBlock, &error) : ST_UNWIND;
+    hiddenFrameFloor = savedFloor;
+    hiddenFrameCaller = savedCaller;
     if (quit) quit->function = savedQuit;
     if (r == ST_UNWIND) {
         setErrorLevel(savedLevel);

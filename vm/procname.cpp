@@ -12,6 +12,16 @@ namespace xb {
 
 const char* (*&receiverClassName)(const Item* self) = runtimeHooks.receiverClassName;
 
+uint32_t hiddenFrameFloor = 0;
+uint32_t hiddenFrameCaller = 0;
+
+namespace {
+bool hidden(Item* f) {
+    if (hiddenFrameFloor && slotOf(f) <= hiddenFrameFloor) return true;
+    return hiddenFrameCaller && frameSlot(f)->callerFrame == hiddenFrameCaller;
+}
+}  // namespace
+
 // Each step goes strictly down the stack and there are at most as many
 // steps as calls running, so a damaged chain still ends.
 Item* frameAbove(Item* from, uint32_t level) {
@@ -23,8 +33,9 @@ Item* frameAbove(Item* from, uint32_t level) {
         uint32_t caller = frameSlot(f)->callerFrame;
         if (caller >= slotOf(f)) return nullptr;
         f = vm.stack + caller;
+        if (hidden(f)) return nullptr;
     }
-    return f <= vm.stack ? nullptr : f;
+    return f <= vm.stack || hidden(f) ? nullptr : f;
 }
 
 Item* nextFrameOut(Item* frame) { return frameAbove(frame, 1); }
