@@ -65,6 +65,15 @@ void linkNewest(NtxPageCache* c, uint32_t i) {
     if (c->oldest == kNone) c->oldest = i;
 }
 
+void linkOldest(NtxPageCache* c, uint32_t i) {
+    NtxPageCache::Entry& e = c->entries[i];
+    e.older = kNone;
+    e.newer = c->oldest;
+    if (c->oldest != kNone) c->entries[c->oldest].older = i;
+    c->oldest = i;
+    if (c->newest == kNone) c->newest = i;
+}
+
 void unlinkChain(NtxPageCache* c, uint32_t i) {
     uint32_t* at = &c->bucket[bucketOf(c, c->entries[i].offset)];
     while (*at != i) at = &c->entries[*at].chain;
@@ -153,7 +162,7 @@ bool ntxCacheGet(NtxPageCache* c, uint32_t offset, uint8_t* out) {
     return true;
 }
 
-void ntxCachePut(NtxPageCache* c, uint32_t offset, const uint8_t* page) {
+void ntxCachePut(NtxPageCache* c, uint32_t offset, const uint8_t* page, bool cold) {
     if (!c) return;
     uint32_t i = find(c, offset);
     if (i != kNone) {
@@ -171,7 +180,10 @@ void ntxCachePut(NtxPageCache* c, uint32_t offset, const uint8_t* page) {
         linkChain(c, i);
     }
     std::memcpy(c->entries[i].page, page, NTX_PAGE_SIZE);
-    linkNewest(c, i);
+    if (cold)
+        linkOldest(c, i);
+    else
+        linkNewest(c, i);
 }
 
 void ntxCacheForget(NtxPageCache* c, uint32_t offset) {

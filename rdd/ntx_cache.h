@@ -38,8 +38,11 @@ void ntxCacheClear(NtxPageCache* c);
 // false when it is not cached. c may be null.
 bool ntxCacheGet(NtxPageCache* c, uint32_t offset, uint8_t* out);
 // Stores a copy of the page at offset (replacing one held), evicting the
-// least recently used page when full. c may be null.
-void ntxCachePut(NtxPageCache* c, uint32_t offset, const uint8_t* page);
+// least recently used page when full. A cold page (a leaf read in passing)
+// goes in as the least recently used: it is the first to leave unless it is
+// asked for again, so that a run of leaves does not push the inner pages
+// out. c may be null.
+void ntxCachePut(NtxPageCache* c, uint32_t offset, const uint8_t* page, bool cold = false);
 // Forgets the page at offset if held. c may be null.
 void ntxCacheForget(NtxPageCache* c, uint32_t offset);
 // Pages held now, and lookups answered / not answered since creation.

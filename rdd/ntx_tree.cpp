@@ -98,7 +98,8 @@ uint16_t loadPage(NtxTree* t, uint32_t offset, int b, uint8_t** out) {
         uint16_t st = readAt(t->file, offset, p, NTX_PAGE_SIZE);
         if (st == NTX_OK) st = ntxCheckPage(p, t->geom);
         if (st != NTX_OK) return st;
-        ntxCachePut(t->cache, offset, p);
+        // Leaves go in cold: the inner pages are the ones every search reads.
+        ntxCachePut(t->cache, offset, p, ntxSlotChild(p, 0) == 0);
     }
     shared->owner[b] = t;
     shared->offset[b] = offset;

@@ -35,7 +35,7 @@ std::vector<uint8_t> pageOf(uint32_t offset, uint32_t version) {
 }
 
 // The bookkeeping against a list ordered by use (front: most recent) under
-// random gets, puts and forgets, for several capacities.
+// random gets, puts (hot and cold) and forgets, for several capacities.
 TEST(NtxPageCache, LeastRecentlyUsedMatchesAModel) {
     for (uint32_t capacity : {1u, 2u, 5u, 64u}) {
         NtxPageCache* c = ntxCacheCreate(capacity);
@@ -63,10 +63,14 @@ TEST(NtxPageCache, LeastRecentlyUsedMatchesAModel) {
                 }
             } else if (what < 9) {
                 ++version;
-                ntxCachePut(c, offset, pageOf(offset, version).data());
+                bool cold = what == 8;
+                ntxCachePut(c, offset, pageOf(offset, version).data(), cold);
                 if (at != model.end()) model.erase(at);
-                model.push_front({offset, version});
-                if (model.size() > capacity) model.pop_back();
+                if (model.size() == capacity) model.pop_back();
+                if (cold)
+                    model.push_back({offset, version});
+                else
+                    model.push_front({offset, version});
             } else {
                 ntxCacheForget(c, offset);
                 if (at != model.end()) model.erase(at);
@@ -180,6 +184,10 @@ TEST_F(NtxCacheTest, ACacheSmallerThanTheTreeServesRepeatedSeeksAndStaysBounded)
         ASSERT_TRUE(found) << i;
     }
     EXPECT_LE(ntxCacheCount(t->cache), 4u);
+    // A walk over every leaf leaves the root cached: leaves go in cold.
+    EXPECT_EQ(forwards(t).size(), 3000u);
+    std::vector<uint8_t> page(NTX_PAGE_SIZE);
+    EXPECT_TRUE(ntxCacheGet(t->cache, t->root, page.data()));
     // Reset and detach free the pages.
     ASSERT_EQ(ntxReset(t), NTX_OK);
     EXPECT_EQ(ntxCacheCount(t->cache), 0u);
