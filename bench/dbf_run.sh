@@ -6,18 +6,31 @@
 # the first 100,000 (about 50 us a row), its time scaled to the full count.
 # Prints the times, the ratios (above 1: this driver is faster) and the
 # driver's peak memory.
-#   bench/dbf_run.sh [count]     (XB_BUILD_DIR overrides build/native)
+#   bench/dbf_run.sh [count]     (XB_BUILD_DIR overrides build/native64)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-build=${XB_BUILD_DIR:-$root/build/native}
+build=${XB_BUILD_DIR:-$root/build/native64}
 count=${1:-1000000}
 pycount=$((count < 100000 ? count : 100000))
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-if [ ! -f "$build/CMakeCache.txt" ]; then (cd "$root" && cmake --preset native >/dev/null); fi
+if [ ! -f "$build/CMakeCache.txt" ]; then (cd "$root" && cmake --preset native64 >/dev/null); fi
 cmake --build "$build" --target xbdbfbench -j2 >/dev/null
+# Says which build is timed and how SQLite keeps its journal, so that the
+# numbers can be read for what they are.
+describe_build() {
+    bt=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+    arch=$(sed -n 's/^XB_ARCH:[A-Z]*=//p' "$build/CMakeCache.txt")
+    echo "timed build: $build (${bt:-default type}, ${arch:-default architecture})"
+}
+describe_sqlite() {
+    jm=$(sqlite3 "$1" "PRAGMA journal_mode;")
+    sy=$(sqlite3 "$1" "PRAGMA synchronous;")
+    echo "sqlite3 $(sqlite3 --version | cut -d' ' -f1): journal_mode $jm, synchronous $sy (the shell's defaults)"
+}
+describe_build
 
 out=$("$build/xbdbfbench" "$count" "$work")
 echo "$out" | grep -v '^append \|^scan '
@@ -32,6 +45,8 @@ if command -v sqlite3 >/dev/null; then
       WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < $count)
       INSERT INTO t SELECT printf('name %07d', i), i * 1.25, date('2000-01-01', '+' || (i % 3650) || ' days'),
         i % 2, CASE WHEN i % 10 = 0 THEN 'memo of record ' || i ELSE NULL END FROM c; COMMIT;"
+    t1=$(now)
+    describe_sqlite "$work/s.db"
     t1=$(now)
     sqlite3 "$work/s.db" "SELECT sum(length(name)), sum(amount), sum(length(d)), sum(ok), sum(length(notes)) FROM t;" >/dev/null
     t2=$(now)

@@ -6,17 +6,30 @@
 # on each column, the same lookups (a join of 100,000 keys against the
 # indexed column) and an ordered scan through the index. Prints the times,
 # the ratios (above 1: this engine is faster) and the engine's peak memory.
-#   bench/ntx_run.sh [count]     (XB_BUILD_DIR overrides build/native)
+#   bench/ntx_run.sh [count]     (XB_BUILD_DIR overrides build/native64)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-build=${XB_BUILD_DIR:-$root/build/native}
+build=${XB_BUILD_DIR:-$root/build/native64}
 count=${1:-1000000}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-if [ ! -f "$build/CMakeCache.txt" ]; then (cd "$root" && cmake --preset native >/dev/null); fi
+if [ ! -f "$build/CMakeCache.txt" ]; then (cd "$root" && cmake --preset native64 >/dev/null); fi
 cmake --build "$build" --target xbntxbench -j2 >/dev/null
+# Says which build is timed and how SQLite keeps its journal, so that the
+# numbers can be read for what they are.
+describe_build() {
+    bt=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+    arch=$(sed -n 's/^XB_ARCH:[A-Z]*=//p' "$build/CMakeCache.txt")
+    echo "timed build: $build (${bt:-default type}, ${arch:-default architecture})"
+}
+describe_sqlite() {
+    jm=$(sqlite3 "$1" "PRAGMA journal_mode;")
+    sy=$(sqlite3 "$1" "PRAGMA synchronous;")
+    echo "sqlite3 $(sqlite3 --version | cut -d' ' -f1): journal_mode $jm, synchronous $sy (the shell's defaults)"
+}
+describe_build
 
 out=$("$build/xbntxbench" "$count" "$work")
 echo "$out" | grep -v '^build_c \|^build_n \|^seek \|^skip '
@@ -35,6 +48,7 @@ sqlite3 "$work/s.db" "CREATE TABLE t(name TEXT, num INTEGER); BEGIN;
   WITH RECURSIVE c(i, s) AS (SELECT 1, 12345 * 1103515245 + 12345 UNION ALL
     SELECT i + 1, (s * 1103515245 + 12345) % 4294967296 FROM c WHERE i < 100000)
   INSERT INTO k SELECT printf('k%09d', ((s % 4294967296) / 256) % $count) FROM c; COMMIT;"
+describe_sqlite "$work/s.db"
 t0=$(now); sqlite3 "$work/s.db" "CREATE INDEX tn ON t(name);"
 t1=$(now); sqlite3 "$work/s.db" "CREATE INDEX tm ON t(num);"
 t2=$(now); sqlite3 "$work/s.db" "SELECT count(*) FROM k JOIN t INDEXED BY tn ON t.name = k.name;" >/dev/null

@@ -112,6 +112,10 @@ enum Disposition : uint32_t {
 Handle createFile(const char* name, uint32_t access, uint32_t share, uint32_t disposition,
                   uint32_t attributes);
 bool readFile(Handle h, void* buf, uint32_t n, uint32_t* done);
+// A read at a given offset that leaves the file pointer where it was (one
+// system call where the OS has positioned reads); short only at the end of
+// the file.
+bool readFileAt(Handle h, uint64_t offset, void* buf, uint32_t n, uint32_t* done);
 bool writeFile(Handle h, const void* buf, uint32_t n, uint32_t* done);
 enum Origin : uint32_t { FROM_BEGIN = 0, FROM_CURRENT = 1, FROM_END = 2 };
 // SetFilePointer: returns the new position, or 0xFFFFFFFF with lastError() set.

@@ -69,17 +69,21 @@ DbtStatus dbtZap(os::Handle h) {
     return fsWriteLong(h, nullptr, 0) == 0 ? DbtStatus::Ok : DbtStatus::WriteError;
 }
 
+// Memo reads are positioned reads: no seeks and no size query. A block at
+// or beyond the end of the file reads nothing, which makes it Corrupt as a
+// memo without its end mark does.
 DbtStatus dbtLength(os::Handle h, uint32_t block, uint32_t* length) {
     *length = 0;
     if (block == 0) return DbtStatus::Ok;
-    uint64_t offset;
-    DbtStatus s = checkBlock(h, block, &offset);
-    if (s != DbtStatus::Ok) return s;
-    if (!seekTo(h, offset)) return DbtStatus::ReadError;
-    uint8_t buffer[kDbtBlockSize];
+    uint64_t offset = uint64_t(block) * kDbtBlockSize;
+    if (offset > kMaxOffset) return DbtStatus::Corrupt;
+    // The first read is one block (most memos are short); a longer memo is
+    // read on in runs of eight blocks.
+    uint8_t buffer[8 * kDbtBlockSize];
+    uint32_t want = kDbtBlockSize;
     uint64_t total = 0;
     for (;;) {
-        int32_t got = fsReadLong(h, buffer, sizeof buffer);
+        int32_t got = fsReadAt(h, offset + total, buffer, want);
         if (got < 0) return DbtStatus::ReadError;
         const void* mark = std::memchr(buffer, kDbtEndMark, uint32_t(got));
         if (mark) {
@@ -87,9 +91,10 @@ DbtStatus dbtLength(os::Handle h, uint32_t block, uint32_t* length) {
             break;
         }
         // The end of the file before the end mark: the memo is cut short.
-        if (uint32_t(got) < sizeof buffer) return DbtStatus::Corrupt;
-        total += sizeof buffer;
-        if (total > kMaxOffset) return DbtStatus::Corrupt;
+        if (uint32_t(got) < want) return DbtStatus::Corrupt;
+        total += want;
+        if (offset + total > kMaxOffset) return DbtStatus::Corrupt;
+        want = sizeof buffer;
     }
     *length = uint32_t(total);
     return DbtStatus::Ok;
@@ -98,8 +103,7 @@ DbtStatus dbtLength(os::Handle h, uint32_t block, uint32_t* length) {
 DbtStatus dbtRead(os::Handle h, uint32_t block, char* out, uint32_t length) {
     if (length == 0) return DbtStatus::Ok;
     if (uint64_t(block) * kDbtBlockSize + length > kMaxOffset) return DbtStatus::Corrupt;
-    if (!seekTo(h, uint64_t(block) * kDbtBlockSize)) return DbtStatus::ReadError;
-    int32_t got = fsReadLong(h, out, length);
+    int32_t got = fsReadAt(h, uint64_t(block) * kDbtBlockSize, out, length);
     return got == int32_t(length) ? DbtStatus::Ok : DbtStatus::ReadError;
 }
 

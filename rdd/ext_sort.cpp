@@ -58,10 +58,10 @@ void sortMemory(ExtSort* s) {
 }
 
 uint16_t readRecords(ExtSort* s, int file, uint32_t first, uint8_t* to, uint32_t n) {
-    uint32_t offset = first * s->recordSize;
-    if (fsSeek(s->temp[file], int32_t(offset), os::FROM_BEGIN) != offset) return EXTSORT_ERR_READ;
+    // A positioned read: the write position of the file is left alone.
+    uint64_t offset = uint64_t(first) * s->recordSize;
     int32_t want = int32_t(n * s->recordSize);
-    return fsReadLong(s->temp[file], to, uint32_t(want)) == want ? 0 : EXTSORT_ERR_READ;
+    return fsReadAt(s->temp[file], offset, to, uint32_t(want)) == want ? 0 : EXTSORT_ERR_READ;
 }
 
 uint16_t appendRecords(ExtSort* s, int file, const uint8_t* from, uint32_t n) {

@@ -10,12 +10,32 @@ namespace {
 
 uint8_t* pageAt(NtxBuilder* b, uint16_t level) { return b->pages + size_t(level) * NTX_PAGE_SIZE; }
 
-// Appends the page of `level` at the end of the file; *offset is where.
+// Writes the batched pages at batchStart in one write. The tree's file
+// size already counts them; on failure it goes back to where they start.
+uint16_t flushBatch(NtxBuilder* b) {
+    if (b->batchPages == 0) return NTX_OK;
+    NtxTree* t = b->tree;
+    uint32_t at = b->batchStart, n = b->batchPages * NTX_PAGE_SIZE;
+    b->batchPages = 0;
+    if (fsSeek(t->file, int32_t(at), os::FROM_BEGIN) != at || fsWriteLong(t->file, b->batch, n) != int32_t(n)) {
+        t->fileSize = at;
+        return NTX_ERR_WRITE;
+    }
+    return NTX_OK;
+}
+
+// Appends the page of `level` at the end of the file (through the batch);
+// *offset is where.
 uint16_t writePage(NtxBuilder* b, uint16_t level, uint32_t* offset) {
     NtxTree* t = b->tree;
+    if (b->batchPages == NTX_BUILD_BATCH) {
+        uint16_t st = flushBatch(b);
+        if (st != NTX_OK) return st;
+    }
     uint32_t at = t->fileSize;
-    if (fsSeek(t->file, int32_t(at), os::FROM_BEGIN) != at) return NTX_ERR_WRITE;
-    if (fsWriteLong(t->file, pageAt(b, level), NTX_PAGE_SIZE) != int32_t(NTX_PAGE_SIZE)) return NTX_ERR_WRITE;
+    if (b->batchPages == 0) b->batchStart = at;
+    std::memcpy(b->batch + size_t(b->batchPages) * NTX_PAGE_SIZE, pageAt(b, level), NTX_PAGE_SIZE);
+    b->batchPages++;
     t->fileSize = at + NTX_PAGE_SIZE;
     *offset = at;
     return NTX_OK;
@@ -71,6 +91,7 @@ uint16_t ntxBuildBegin(NtxBuilder* b, NtxTree* t) {
     if (st == NTX_OK) st = ntxReset(t);
     if (st != NTX_OK) return st;
     b->pages = static_cast<uint8_t*>(memAlloc(NTX_BUILD_LEVELS * NTX_PAGE_SIZE));
+    b->batch = static_cast<uint8_t*>(memAlloc(NTX_BUILD_BATCH * NTX_PAGE_SIZE));
     ntxInitPage(pageAt(b, 0), t->geom);
     b->levels = 1;
     return NTX_OK;
@@ -123,6 +144,8 @@ uint16_t ntxBuildFinish(NtxBuilder* b) {
         if (n == 0 && level > 0) continue;  // only a child: it takes the page's place
         if ((st = writePage(b, level, &child)) != NTX_OK) return st;
     }
+    // Every page is on disk before the caller's header write names the root.
+    if ((st = flushBatch(b)) != NTX_OK) return st;
     t->root = child;
     t->dirty = true;
     t->rebuilding = false;  // the caller's header write unmarks the file
@@ -131,7 +154,8 @@ uint16_t ntxBuildFinish(NtxBuilder* b) {
 
 void ntxBuildEnd(NtxBuilder* b) {
     if (b->pages) memFree(b->pages);
-    b->pages = nullptr;
+    if (b->batch) memFree(b->batch);
+    b->pages = b->batch = nullptr;
 }
 
 uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase) {

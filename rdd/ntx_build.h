@@ -36,7 +36,14 @@ struct NtxBuilder {
     bool haveKey;      // lastKey holds the last key accepted (unique orders)
     char lastKey[NTX_MAX_KEY_SIZE];
     uint32_t pairs;    // pairs entered into the order
+    // Finished pages go to the end of the file in batches: they lie one
+    // after the other from batchStart (nothing links to them until the
+    // final header write, so their order on disk does not matter).
+    uint8_t* batch;    // NTX_BUILD_BATCH pages
+    uint32_t batchPages;
+    uint32_t batchStart;
 };
+constexpr uint32_t NTX_BUILD_BATCH = 32;
 
 uint16_t ntxBuildBegin(NtxBuilder* b, NtxTree* t);
 uint16_t ntxBuildAdd(NtxBuilder* b, const char* key, uint32_t record);

@@ -8,6 +8,8 @@
 // reads it once; any write through storePage keeps both buffers current.
 #include "rdd/ntx_tree.h"
 
+#include "rdd/ntx_cache.h"
+
 #include "runtime/files.h"
 #include "runtime/memory.h"
 
@@ -24,7 +26,10 @@ struct SharedBuffers {
 SharedBuffers* shared;
 uint32_t sharedUses;
 
+// Forgets every page of t held in memory: the shared buffers and its page
+// cache.
 void dropCache(const NtxTree* t) {
+    ntxCacheClear(t->cache);
     if (!shared) return;
     for (int b = 0; b < 2; b++)
         if (shared->owner[b] == t) shared->owner[b] = nullptr;
@@ -37,9 +42,9 @@ uint8_t* scratch(int b) {
     return shared->page[b];
 }
 
+// Positioned reads: the file pointer is left alone.
 uint16_t readAt(os::Handle h, uint32_t offset, void* buffer, uint32_t n) {
-    if (fsSeek(h, int32_t(offset), os::FROM_BEGIN) != offset) return NTX_ERR_READ;
-    return fsReadLong(h, buffer, n) == int32_t(n) ? uint16_t(NTX_OK) : uint16_t(NTX_ERR_READ);
+    return fsReadAt(h, offset, buffer, n) == int32_t(n) ? uint16_t(NTX_OK) : uint16_t(NTX_ERR_READ);
 }
 
 uint16_t writeAt(os::Handle h, uint32_t offset, const void* buffer, uint32_t n) {
@@ -87,11 +92,14 @@ uint16_t loadPage(NtxTree* t, uint32_t offset, int b, uint8_t** out) {
     int o = 1 - b;
     if (shared->owner[o] == t && shared->offset[o] == offset) {
         std::memcpy(p, shared->page[o], NTX_PAGE_SIZE);
-    } else {
+    } else if (!ntxCacheGet(t->cache, offset, p)) {
+        // Checked once, when it comes from the file; cached pages were.
         shared->owner[b] = nullptr;
         uint16_t st = readAt(t->file, offset, p, NTX_PAGE_SIZE);
         if (st == NTX_OK) st = ntxCheckPage(p, t->geom);
         if (st != NTX_OK) return st;
+        // Leaves go in cold: the inner pages are the ones every search reads.
+        ntxCachePut(t->cache, offset, p, ntxSlotChild(p, 0) == 0);
     }
     shared->owner[b] = t;
     shared->offset[b] = offset;
@@ -105,9 +113,13 @@ uint16_t storePage(NtxTree* t, uint32_t offset, int b) {
     int o = 1 - b;
     if (shared->owner[o] == t && shared->offset[o] == offset) shared->owner[o] = nullptr;
     if (st != NTX_OK) {
+        // The file may now hold either version of the page.
+        ntxCacheForget(t->cache, offset);
         shared->owner[b] = nullptr;
         return st;
     }
+    // Write-through: the cache holds the page as the file now does.
+    ntxCachePut(t->cache, offset, shared->page[b]);
     shared->owner[b] = t;
     shared->offset[b] = offset;
     if (offset + NTX_PAGE_SIZE > t->fileSize) t->fileSize = offset + NTX_PAGE_SIZE;
@@ -161,6 +173,9 @@ uint16_t freePage(NtxTree* t, uint32_t offset, int b) {
     ntxInitPage(p, t->geom);
     ntxPut32(ntxSlot(p, 0), t->freeList);
     uint16_t st = storePage(t, offset, b);
+    // A free page is no page of the tree: only the free list reads it, from
+    // the file.
+    ntxCacheForget(t->cache, offset);
     if (st != NTX_OK) return st;
     t->freeList = offset;
     t->dirty = true;
@@ -245,6 +260,7 @@ uint16_t allocBuffers(NtxTree* t) {
     t->stack = static_cast<NtxLevel*>(memAlloc(sizeof(NtxLevel) * (NTX_MAX_DEPTH + 1)));
     t->curKey = static_cast<char*>(memAllocZero(t->keySize + 5u));
     t->searchKey = static_cast<char*>(memAllocZero(t->keySize + 5u));
+    t->cache = ntxCacheCreate(ntxPageCacheDefault());
     if (sharedUses++ == 0) {
         shared = static_cast<SharedBuffers*>(memAllocZero(sizeof(SharedBuffers)));
     }
@@ -551,6 +567,8 @@ uint16_t ntxMarkRebuild(NtxTree* t) {
 void ntxDetach(NtxTree* t) {
     if (!t->stack) return;
     dropCache(t);
+    ntxCacheDestroy(t->cache);
+    t->cache = nullptr;
     memFree(t->stack);
     memFree(t->curKey);
     memFree(t->searchKey);
@@ -612,6 +630,9 @@ uint16_t ntxCommitShared(NtxTree* t) {
     return st;
 }
 
+// The counter alone does not tell: a rebuild in shared use leaves it, and
+// it wraps at 65,536. The root, the free-list head and the file size are
+// compared as well; any difference drops every page held and the position.
 uint16_t ntxRefresh(NtxTree* t, bool* changed) {
     *changed = false;
     t->changing = false;
@@ -619,12 +640,14 @@ uint16_t ntxRefresh(NtxTree* t, bool* changed) {
     uint16_t st = readAt(t->file, 0, head, NTX_HEADER_SHARED);
     if (st != NTX_OK) return st;
     uint16_t counter = ntxGet16(head + 2);
-    if (counter == t->changeCounter) return NTX_OK;
+    uint32_t root = ntxGet32(head + 4), freeList = ntxGet32(head + 8);
+    uint32_t size = sizeOf(t->file);
+    if (size == 0xFFFFFFFFu) return NTX_ERR_READ;
+    if (counter == t->changeCounter && root == t->root && freeList == t->freeList && size == t->fileSize)
+        return NTX_OK;
     *changed = true;
     dropCache(t);
     lose(t);
-    uint32_t size = sizeOf(t->file);
-    uint32_t root = ntxGet32(head + 4), freeList = ntxGet32(head + 8);
     if (!ntxPageOffsetValid(root, size)) return NTX_ERR_ROOT;
     if (freeList != 0 && !ntxPageOffsetValid(freeList, size)) return NTX_ERR_FREE_LIST;
     t->changeCounter = counter;

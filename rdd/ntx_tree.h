@@ -71,6 +71,8 @@ enum NtxMode : uint8_t {
     NTX_FIRST,   // the first key
 };
 
+struct NtxPageCache;
+
 struct NtxTree {
     os::Handle file;
     uint32_t fileSize;
@@ -97,6 +99,7 @@ struct NtxTree {
     char* curKey;      // keySize + 5 bytes: the key of the current position
     uint32_t curRecord;  // its record number, 0 when none
     char* searchKey;   // keySize + 5 bytes: the caller's search value as key text
+    NtxPageCache* cache;  // owned; null when the page cache is off (ntx_cache.h)
 };
 
 // Reads the 548 header bytes of an index file into *out (the rest zero):

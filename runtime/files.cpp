@@ -9,8 +9,8 @@ namespace xb {
 namespace {
 
 FileErrorState state;
-const FileSyscalls platformCalls = {os::readFile, os::writeFile, os::setEndOfFile, os::lockFile,
-                                    os::unlockFile};
+const FileSyscalls platformCalls = {os::readFile,   os::writeFile,  os::setEndOfFile,
+                                    os::lockFile,   os::unlockFile, os::readFileAt};
 FileSyscalls calls = platformCalls;
 uint16_t shortWriteReason;
 char currentDirBuffer[260];
@@ -64,6 +64,16 @@ uint16_t fsRead(os::Handle h, void* buffer, uint16_t count) {
         return 65535;
     }
     return uint16_t(done);
+}
+
+int32_t fsReadAt(os::Handle h, uint64_t offset, void* buffer, uint32_t count) {
+    clearErrors();
+    uint32_t done = 0;
+    if (count > 0x7FFFFFFFu || !calls.readFileAt(h, offset, buffer, count, &done)) {
+        noteOsError();
+        return -1;
+    }
+    return int32_t(done);
 }
 
 uint16_t fsWrite(os::Handle h, const void* buffer, uint16_t count) {

@@ -20,6 +20,7 @@ struct FileSyscalls {
     bool (*setEndOfFile)(os::Handle h);
     bool (*lockFile)(os::Handle h, uint32_t offset, uint32_t length);
     bool (*unlockFile)(os::Handle h, uint32_t offset, uint32_t length);
+    bool (*readFileAt)(os::Handle h, uint64_t offset, void* buf, uint32_t n, uint32_t* done);
 };
 FileSyscalls& fileSyscalls();
 const FileSyscalls& defaultFileSyscalls();
@@ -53,6 +54,9 @@ uint16_t fsWrite(os::Handle h, const void* buffer, uint16_t count);
 // The same with 32-bit counts; failure is -1.
 int32_t fsReadLong(os::Handle h, void* buffer, uint32_t count);
 int32_t fsWriteLong(os::Handle h, const void* buffer, uint32_t count);
+// A positioned read that leaves the file pointer alone: the bytes read
+// (fewer only at the end of the file), or -1 on failure.
+int32_t fsReadAt(os::Handle h, uint64_t offset, void* buffer, uint32_t count);
 // SetFilePointer; 0xFFFFFFFF on failure, as the OS gives it.
 uint32_t fsSeek(os::Handle h, int32_t offset, uint16_t origin);
 bool fsDelete(const char* name);

@@ -261,6 +261,50 @@ TEST_F(DbtFile, TextWithEndMarkIsCutAndMemoSpanningBlocksIsWhole) {
     EXPECT_EQ(read(block), exact);
 }
 
+// Memo reads are positioned reads in runs of blocks: lengths on either side
+// of a block and of a run come back whole, and the file pointer is where the
+// caller left it.
+TEST_F(DbtFile, LengthsAroundBlockAndRunEdgesAndPointerUntouched) {
+    const uint32_t lengths[] = {1, 510, 511, 512, 513, 1023, 1024, 4095, 4096, 4097, 4608, 4609, 9000, 20000};
+    for (uint32_t n : lengths) {
+        std::string text(n, ' ');
+        for (uint32_t i = 0; i < n; ++i) text[i] = char('A' + (i * 7 + n) % 26);
+        uint32_t block = 0;
+        ASSERT_EQ(dbtWrite(h, 0, text.data(), n, false, &block), DbtStatus::Ok) << n;
+        ASSERT_EQ(fsSeek(h, 100, os::FROM_BEGIN), 100u);
+        EXPECT_EQ(read(block), text) << n;
+        EXPECT_EQ(fsSeek(h, 0, os::FROM_CURRENT), 100u) << n;
+    }
+}
+
+TEST_F(DbtFile, MissingEndMarkAfterSeveralRunsAndFailedReads) {
+    // 10,000 bytes without a mark from block 2 to the end of the file: the
+    // length is looked for over more than one run and found missing.
+    std::string tail(10000, 'q');
+    fsSeek(h, 1024, os::FROM_BEGIN);
+    ASSERT_EQ(fsWriteLong(h, tail.data(), 10000), 10000);
+    uint32_t n = 5;
+    EXPECT_EQ(dbtLength(h, 2, &n), DbtStatus::Corrupt);
+    // The mark exactly at the end of the second run.
+    fsSeek(h, 1024 + 512 + 4096, os::FROM_BEGIN);
+    ASSERT_EQ(fsWriteLong(h, "\x1A", 1), 1);
+    EXPECT_EQ(dbtLength(h, 2, &n), DbtStatus::Ok);
+    EXPECT_EQ(n, 512u + 4096u);
+    // A failing positioned read is a read error with the OS code kept.
+    fileSyscalls().readFileAt = [](os::Handle, uint64_t, void*, uint32_t, uint32_t* done) {
+        *done = 0;
+        os::setLastError(23);
+        return false;
+    };
+    EXPECT_EQ(dbtLength(h, 2, &n), DbtStatus::ReadError);
+    EXPECT_EQ(fileErrorState().osError, 23);
+    char buf[4];
+    EXPECT_EQ(dbtRead(h, 2, buf, 4), DbtStatus::ReadError);
+    fileSyscalls() = defaultFileSyscalls();
+    EXPECT_EQ(dbtRead(h, 2, buf, 4), DbtStatus::Ok);
+    EXPECT_EQ(std::string(buf, 4), "qqqq");
+}
+
 TEST_F(DbtFile, HostileBlockNumbersAndMissingEndMark) {
     uint32_t n = 7;
     EXPECT_EQ(dbtLength(h, 0, &n), DbtStatus::Ok);

@@ -4,12 +4,15 @@
 // change counter between two handles, and hostile files that must end in
 // an error, never a crash or a hang.
 #include "rdd/ntx_tree.h"
+#include "rdd/ntx_cache.h"
 #include "rdd/ntx_lock.h"
 #include "tests/support/ntx_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
+
+#include "rdd/ntx_cache.h"
 #include <string>
 #include <vector>
 
@@ -114,12 +117,18 @@ struct ModelCase {
     int operations;
     int alphabet;  // distinct characters per key position
     const char* name;
+    uint32_t cachePages = 512;  // the page cache: 0 off, small: fewer pages than the tree
 };
 
 class NtxModelTest : public NtxTreeTest, public ::testing::WithParamInterface<ModelCase> {};
 
 TEST_P(NtxModelTest, RandomInsertDeleteSeekAndSkipMatchTheModelAfterEveryStep) {
     const ModelCase c = GetParam();
+    struct CacheSize {
+        uint32_t old;
+        explicit CacheSize(uint32_t pages) : old(ntxSetPageCacheDefault(pages)) {}
+        ~CacheSize() { ntxSetPageCacheDefault(old); }
+    } cacheSize(c.cachePages);
     NtxTree* t = create("m.ntx", c.keySize, false, c.descending);
     KeyModel model(KeyLess{c.keySize, c.descending});
     std::mt19937 rng(1234 + c.keySize);
@@ -234,7 +243,10 @@ INSTANTIATE_TEST_SUITE_P(Orders, NtxModelTest,
                          ::testing::Values(ModelCase{10, false, 2000, 9, "key10"},
                                            ModelCase{256, false, 2000, 9, "key256"},
                                            ModelCase{100, true, 1200, 4, "key100desc"},
-                                           ModelCase{1, false, 800, 9, "key1"}),
+                                           ModelCase{1, false, 800, 9, "key1"},
+                                           ModelCase{10, false, 2000, 9, "key10_nocache", 0},
+                                           ModelCase{256, false, 2000, 9, "key256_cache3", 3},
+                                           ModelCase{100, true, 1200, 4, "key100desc_cache2", 2}),
                          [](const ::testing::TestParamInfo<ModelCase>& i) { return std::string(i.param.name); });
 
 TEST_F(NtxTreeTest, DeletedPagesAreReusedThroughTheFreeList) {

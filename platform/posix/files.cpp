@@ -170,6 +170,24 @@ bool readFile(Handle h, void* buf, uint32_t n, uint32_t* done) {
     return true;
 }
 
+bool readFileAt(Handle h, uint64_t offset, void* buf, uint32_t n, uint32_t* done) {
+    if (done) *done = 0;
+    if (!usable(h, ACCESS_READ)) return false;
+    uint32_t total = 0;
+    while (total < n) {
+        ssize_t r = pread(int(h), static_cast<char*>(buf) + total, n - total, off_t(offset + total));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            if (done) *done = total;
+            return failWith(errno);
+        }
+        if (r == 0) break;
+        total += uint32_t(r);
+    }
+    if (done) *done = total;
+    return true;
+}
+
 bool writeFile(Handle h, const void* buf, uint32_t n, uint32_t* done) {
     if (done) *done = 0;
     if (!usable(h, ACCESS_WRITE)) return false;

@@ -29,6 +29,25 @@ bool readFile(Handle h, void* buf, uint32_t n, uint32_t* done) {
     return ok != 0;
 }
 
+// ReadFile with an offset moves the pointer of a synchronous handle: it is
+// put back so that the call behaves as a positioned read elsewhere.
+bool readFileAt(Handle h, uint64_t offset, void* buf, uint32_t n, uint32_t* done) {
+    if (done) *done = 0;
+    LARGE_INTEGER zero{}, saved{};
+    if (!SetFilePointerEx(native(h), zero, &saved, FILE_CURRENT)) return false;
+    OVERLAPPED at{};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD count = 0;
+    BOOL ok = ReadFile(native(h), buf, n, &count, &at);
+    DWORD error = ok ? 0 : GetLastError();
+    SetFilePointerEx(native(h), saved, nullptr, FILE_BEGIN);
+    if (!ok && error == ERROR_HANDLE_EOF) ok = TRUE;  // the end of the file: a short read
+    if (done) *done = count;
+    if (!ok) SetLastError(error);
+    return ok != 0;
+}
+
 bool writeFile(Handle h, const void* buf, uint32_t n, uint32_t* done) {
     DWORD count = 0;
     BOOL ok = WriteFile(native(h), buf, n, &count, nullptr);
