@@ -3,12 +3,12 @@
 
 #include <cstring>
 
-#include "image/function.h"
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/function.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "macro/run.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/fields.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"

@@ -3,14 +3,14 @@
 // createFields/create, fieldInfo, getValue/putValue and info.
 #include <cstring>
 
-#include "image/function.h"
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/function.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "rdd/areas.h"
 #include "rdd/db_natives.h"
 #include "rdd/registry.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/fields.h"
 #include "vm/native.h"
 #include "vm/object.h"

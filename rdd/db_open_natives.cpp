@@ -3,15 +3,15 @@
 // DBSELECTAREA, NETNAME and NETUSER.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "rdd/areas.h"
 #include "rdd/db_natives.h"
 #include "rdd/default_methods.h"
 #include "rdd/registry.h"
 #include "runtime/errorsys.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
-#include "runtime/settings.h"
+#include "base/memory.h"
+#include "vm/settings.h"
 #include "vm/native.h"
 #include "vm/object.h"
 #include "vm/stack.h"

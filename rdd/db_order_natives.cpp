@@ -7,12 +7,12 @@
 // instead of raising.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "rdd/db_natives.h"
 #include "rdd/default_methods.h"
 #include "rdd/ntx_driver.h"
-#include "runtime/error.h"
-#include "runtime/settings.h"
+#include "vm/error.h"
+#include "vm/settings.h"
 #include "vm/native.h"
 #include "vm/object.h"
 #include "vm/stack.h"

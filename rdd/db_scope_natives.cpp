@@ -1,11 +1,11 @@
 // Blocks over the current area: DBEVAL, filters (DBSETFILTER,
 // DBCLEARFILTER, DBFILTER), relations (DBSETRELATION, DBCLEARRELATION,
 // DBRELATION, DBRSELECT) and the pending table hooks (DBSETHOOKS).
-#include "image/function.h"
+#include "vm/function.h"
 #include "rdd/areas.h"
 #include "rdd/db_natives.h"
 #include "rdd/hooks.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/native.h"
 #include "vm/object.h"
 #include "vm/stack.h"

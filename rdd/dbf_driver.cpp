@@ -10,7 +10,7 @@
 // busy, so that a block cannot close the area under the running operation.
 #include <cstring>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "rdd/dbf_driver.h"
 #include "rdd/dbf_sort.h"
 #include "rdd/dbf_table.h"
@@ -19,8 +19,8 @@
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
 #include "runtime/filenames.h"
-#include "runtime/memory.h"
-#include "runtime/settings.h"
+#include "base/memory.h"
+#include "vm/settings.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 

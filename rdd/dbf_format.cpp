@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "lib/dates.h"
-#include "lib/numfmt.h"
+#include "base/dates.h"
+#include "base/numfmt.h"
 
 namespace xb {
 

@@ -17,13 +17,13 @@
 
 #include <cstring>
 
-#include "lib/casemap.h"
+#include "base/casemap.h"
 #include "rdd/dbf_driver.h"
 #include "rdd/default_methods.h"
 #include "rdd/ext_sort.h"
 #include "rdd/workarea.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/stack.h"
 
 namespace xb {

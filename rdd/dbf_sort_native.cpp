@@ -12,15 +12,15 @@
 // sort operation raises its unsupported-operation error.
 #include <cstring>
 
-#include "image/function.h"
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/function.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "rdd/areas.h"
 #include "rdd/dbf_sort.h"
 #include "rdd/default_methods.h"
 #include "rdd/workarea.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/object.h"

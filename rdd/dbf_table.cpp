@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "rdd/dbf_locks.h"
 #include "rdd/dbt.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/object.h"
 
 namespace xb {

@@ -20,7 +20,7 @@
 
 #include "platform/platform.h"
 #include "rdd/dbf_format.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/item.h"
 
 namespace xb {

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "rdd/areas.h"
 #include "rdd/generic.h"
 #include "vm/interp.h"

@@ -10,7 +10,7 @@
 
 #include "rdd/method_table.h"
 #include "rdd/workarea.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 
 namespace xb {
 

@@ -2,12 +2,12 @@
 // them from a structure array, and the field queries.
 #include <cstring>
 
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "rdd/default_methods.h"
 #include "vm/vm.h"
 #include "rdd/generic.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/native.h"
 #include "vm/object.h"
 

@@ -3,14 +3,14 @@
 // information codes.
 #include <cstring>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "rdd/areas.h"
 #include "rdd/binding.h"
 #include "rdd/default_methods.h"
 #include "rdd/generic.h"
 #include "rdd/registry.h"
-#include "runtime/memory.h"
-#include "runtime/settings.h"
+#include "base/memory.h"
+#include "vm/settings.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 

@@ -2,7 +2,7 @@
 #include "rdd/ntx_build.h"
 
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 
 namespace xb {
 

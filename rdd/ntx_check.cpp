@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 
 namespace xb {
 

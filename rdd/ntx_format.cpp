@@ -2,9 +2,9 @@
 // key comparison. See ntx_format.h.
 #include "rdd/ntx_format.h"
 
-#include "lib/casemap.h"
-#include "lib/dates.h"
-#include "lib/numfmt.h"
+#include "base/casemap.h"
+#include "base/dates.h"
+#include "base/numfmt.h"
 
 namespace xb {
 

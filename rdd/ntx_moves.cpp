@@ -14,7 +14,7 @@
 #include "rdd/ntx_area.h"
 #include "rdd/ntx_unique.h"
 #include "runtime/files.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 

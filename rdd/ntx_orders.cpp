@@ -14,8 +14,8 @@
 #include "rdd/ntx_verify.h"
 #include "rdd/registry.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
-#include "vm/hooks.h"
+#include "base/memory.h"
+#include "base/hooks.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 

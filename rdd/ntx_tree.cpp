@@ -9,7 +9,7 @@
 #include "rdd/ntx_tree.h"
 
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 
 namespace xb {
 

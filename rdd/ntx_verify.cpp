@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "runtime/memory.h"
+#include "base/memory.h"
 
 namespace xb {
 

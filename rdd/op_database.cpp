@@ -5,11 +5,11 @@
 // result, and only FLOCK and RLOCK also raise the empty-area error.
 #include <cstring>
 
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "rdd/areas.h"
 #include "rdd/db_natives.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/stack.h"

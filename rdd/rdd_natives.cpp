@@ -3,7 +3,7 @@
 
 #include "vm/function.h"
 #include "rdd/registry.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/native.h"
 #include "vm/stack.h"
 

@@ -3,9 +3,9 @@
 // in a message box, SETCOLOR reports the one colour text there is.
 #include "vm/function.h"
 #include "runtime/display.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "runtime/output.h"
-#include "vm/hooks.h"
+#include "base/hooks.h"
 #include "vm/native.h"
 #include "vm/stack.h"
 

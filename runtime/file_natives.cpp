@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "vm/function.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/native.h"
 #include "vm/stack.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "lib/casemap.h"
+#include "base/casemap.h"
 
 namespace xb {
 

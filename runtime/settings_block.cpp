@@ -5,12 +5,12 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "lib/casemap.h"
-#include "lib/dates.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "base/casemap.h"
+#include "base/dates.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "runtime/output.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 #include "vm/native.h"
 #include "vm/vm.h"
 

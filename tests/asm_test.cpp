@@ -3,7 +3,7 @@
 // robustness against garbage.
 // Project headers first: image/symbols.h declares a NAME_MAX that the C
 // library's macro of that name would break.
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "tests/support/asm_fixture.h"
 #include "tools/asm/disassembler.h"
 #include "vm/opcodes.h"

@@ -18,8 +18,8 @@
 #include <tuple>
 #include <vector>
 
-#include "image/function.h"
-#include "lib/dates.h"
+#include "vm/function.h"
+#include "base/dates.h"
 #include "rdd/areas.h"
 #include "rdd/registry.h"
 #include "rdd/workarea.h"

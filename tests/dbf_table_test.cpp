@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "rdd/dbf_locks.h"
 #include "rdd/dbt.h"
 #include "vm/stack.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "image/crash_report.h"
-#include "image/function.h"
+#include "vm/function.h"
 #include "vm/guard.h"
 #include "vm/opcodes.h"
 #include "vm/procname.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "image/startup.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
-#include "vm/hooks.h"
+#include "vm/error.h"
+#include "base/memory.h"
+#include "base/hooks.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/procname.h"

@@ -1,7 +1,7 @@
 // The compiled modules of the image: their tables and pcode against the
 // listing of every procedure (stated jump distances, extended opcodes by
 // name), and the checked-in byte arrays against their assembler sources.
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "tests/support/asm_fixture.h"

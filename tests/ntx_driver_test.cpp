@@ -20,7 +20,7 @@
 #include <tuple>
 #include <vector>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "rdd/areas.h"
 #include "rdd/dbf_driver.h"
 #include "rdd/registry.h"

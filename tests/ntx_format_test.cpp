@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 
 using namespace xb;
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "runtime/output.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 
 using namespace xb;
 using test::Arg;

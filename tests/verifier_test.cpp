@@ -3,7 +3,7 @@
 // code 2, and robustness against mutated and random input.
 // Project headers first: image/symbols.h declares a NAME_MAX that the C
 // library's macro of that name would break.
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "tests/support/asm_fixture.h"

@@ -15,7 +15,7 @@
 #include "rdd/binding.h"
 #include "rdd/compile_hook.h"
 #include "rdd/hooks.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 #include "runtime/settings_block.h"
 
 using namespace xb;

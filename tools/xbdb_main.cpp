@@ -17,9 +17,9 @@
 #include <cstring>
 #include <string>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/modules.h"
 #include "platform/platform.h"
 #include "rdd/areas.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "platform/platform.h"

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "vm/function.h"
-#include "image/symbols.h"
-#include "runtime/error.h"
+#include "vm/symbols.h"
+#include "vm/error.h"
 #include "vm/guard.h"
-#include "vm/hooks.h"
+#include "base/hooks.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"

@@ -1,7 +1,7 @@
 #include "vm/fields.h"
 
 #include "vm/symref.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/memvars.h"
 #include "vm/object.h"
 #include "vm/stack.h"

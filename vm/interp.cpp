@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/stack.h"
 
 namespace xb {

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "vm/symref.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"

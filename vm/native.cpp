@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/vm.h"
 
 namespace xb {

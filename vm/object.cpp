@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "runtime/memory.h"
-#include "vm/hooks.h"
+#include "base/memory.h"
+#include "base/hooks.h"
 #include "vm/stack.h"
 #include "vm/vm.h"
 

@@ -1,7 +1,7 @@
 // Field opcodes (plain, aliased and the field-or-memvar PUSHVARIABLE), the
 // alias opcode and the start and end of an aliased expression.
-#include "image/symbols.h"
-#include "runtime/error.h"
+#include "vm/symbols.h"
+#include "vm/error.h"
 #include "vm/fields.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"

@@ -19,7 +19,7 @@
 #include "rdd/ntx_build.h"
 #include "rdd/ntx_tree.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 #include "vm/vm_init.h"

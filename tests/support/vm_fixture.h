@@ -24,12 +24,12 @@
 #include <string>
 #include <vector>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "platform/platform.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/fields.h"
-#include "vm/hooks.h"
+#include "base/hooks.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"
 #include "vm/native.h"

@@ -22,8 +22,8 @@
 #include "rdd/dbf_table.h"
 #include "rdd/dbt.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
-#include "vm/hooks.h"
+#include "base/memory.h"
+#include "base/hooks.h"
 #include "vm/object.h"
 
 namespace xb {

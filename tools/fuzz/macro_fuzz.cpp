@@ -16,13 +16,13 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "image/function.h"
-#include "image/symbols.h"
+#include "vm/function.h"
+#include "vm/symbols.h"
 #include "macro/compiler.h"
 #include "macro/run.h"
 #include "platform/platform.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "tools/asm/assembler.h"
 #include "vm/fields.h"
 #include "vm/interp.h"

@@ -1,10 +1,10 @@
 // Picture functions, templates, Merge and TRANSFORM; see picture.h.
-#include "lib/picture.h"
+#include "base/picture.h"
 
 #include <cstring>
 
-#include "lib/casemap.h"
-#include "lib/dates.h"
+#include "base/casemap.h"
+#include "base/dates.h"
 
 namespace xb {
 

@@ -1,5 +1,5 @@
 // The national tables and the string operations over them.
-#include "lib/casemap.h"
+#include "base/casemap.h"
 
 namespace xb {
 

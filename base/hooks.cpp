@@ -1,4 +1,4 @@
-#include "vm/hooks.h"
+#include "base/hooks.h"
 
 namespace xb {
 

@@ -1,5 +1,5 @@
 // The Spanish descriptions of the general error codes and fatal errors.
-#include "runtime/error.h"
+#include "vm/error.h"
 
 namespace xb {
 

@@ -1,9 +1,9 @@
 // Day numbers, date texts and the national-language names.
-#include "lib/dates.h"
+#include "base/dates.h"
 
 #include <cstring>
 
-#include "lib/casemap.h"
+#include "base/casemap.h"
 
 namespace xb {
 

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "lib/numfmt.h"
+#include "base/numfmt.h"
 
 namespace xb {
 

@@ -1,4 +1,4 @@
-#include "runtime/cursor.h"
+#include "base/cursor.h"
 
 namespace xb {
 

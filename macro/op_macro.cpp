@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "macro/run.h"
 #include "vm/fields.h"
 #include "vm/interp.h"

@@ -1,11 +1,11 @@
-#include "runtime/memory.h"
+#include "base/memory.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
-#include "runtime/error.h"
-#include "vm/hooks.h"
+#include "vm/error.h"
+#include "base/hooks.h"
 
 namespace xb {
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "platform/platform.h"
-#include "runtime/error.h"
-#include "vm/hooks.h"
+#include "vm/error.h"
+#include "base/hooks.h"
 #include "vm/stack.h"
 
 namespace xb {

@@ -1,5 +1,5 @@
 // Number formatting and parsing; see numfmt.h for the contract of each function.
-#include "lib/numfmt.h"
+#include "base/numfmt.h"
 
 #include <cmath>
 #include <cstring>

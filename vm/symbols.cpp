@@ -1,9 +1,9 @@
-#include "image/symbols.h"
+#include "vm/symbols.h"
 
 #include <cstring>
 
-#include "lib/casemap.h"
-#include "runtime/memory.h"
+#include "base/casemap.h"
+#include "base/memory.h"
 
 namespace xb {
 
