@@ -5,8 +5,8 @@
 // on exclusive tables, the errors with their subsystem, and corrupt tables
 // refused at open without leaving an area behind. Its files are named
 // dbfd_* in the working directory and removed afterwards.
-#include "rdd/dbf_driver.h"
-#include "rdd/dbf_sort.h"
+#include "rdd/dbf/dbf_driver.h"
+#include "rdd/dbf/dbf_sort.h"
 #include "tests/support/native_call.h"
 #include "tests/support/vm_fixture.h"
 

@@ -13,7 +13,7 @@
 #include "bench/bench_clock.h"
 #include "base/dates.h"
 #include "platform/platform.h"
-#include "rdd/dbf_table.h"
+#include "rdd/dbf/dbf_table.h"
 #include "runtime/files.h"
 #include "base/memory.h"
 #include "vm/object.h"

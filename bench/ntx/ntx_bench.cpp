@@ -15,9 +15,9 @@
 
 #include "bench/bench_clock.h"
 #include "platform/platform.h"
-#include "rdd/dbf_table.h"
-#include "rdd/ntx_build.h"
-#include "rdd/ntx_tree.h"
+#include "rdd/dbf/dbf_table.h"
+#include "rdd/ntx/ntx_build.h"
+#include "rdd/ntx/ntx_tree.h"
 #include "runtime/files.h"
 #include "base/memory.h"
 #include "vm/object.h"

@@ -19,8 +19,8 @@
 #include <cstring>
 #include <string>
 
-#include "rdd/dbf_table.h"
-#include "rdd/dbt.h"
+#include "rdd/dbf/dbf_table.h"
+#include "rdd/dbf/dbt.h"
 #include "runtime/files.h"
 #include "base/memory.h"
 #include "base/hooks.h"

@@ -1,8 +1,8 @@
-#include "rdd/dbt.h"
+#include "rdd/dbf/dbt.h"
 
 #include <cstring>
 
-#include "rdd/dbf_locks.h"
+#include "rdd/dbf/dbf_locks.h"
 #include "runtime/files.h"
 
 namespace xb {

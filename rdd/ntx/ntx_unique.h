@@ -14,7 +14,7 @@
 #pragma once
 #include <cstdint>
 
-#include "rdd/ntx_tree.h"
+#include "rdd/ntx/ntx_tree.h"
 
 namespace xb {
 

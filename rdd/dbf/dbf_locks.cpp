@@ -1,4 +1,4 @@
-#include "rdd/dbf_locks.h"
+#include "rdd/dbf/dbf_locks.h"
 
 namespace xb {
 

@@ -9,10 +9,10 @@
 // finds the current record in the order again.
 #include <cstring>
 
-#include "rdd/dbf_driver.h"
+#include "rdd/dbf/dbf_driver.h"
 #include "rdd/default_methods.h"
-#include "rdd/ntx_area.h"
-#include "rdd/ntx_unique.h"
+#include "rdd/ntx/ntx_area.h"
+#include "rdd/ntx/ntx_unique.h"
 #include "runtime/files.h"
 #include "vm/settings.h"
 #include "vm/object.h"

@@ -16,7 +16,7 @@
 #pragma once
 #include <cstdint>
 
-#include "rdd/ntx_check.h"
+#include "rdd/ntx/ntx_check.h"
 
 namespace xb {
 

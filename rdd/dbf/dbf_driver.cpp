@@ -11,9 +11,9 @@
 #include <cstring>
 
 #include "base/dates.h"
-#include "rdd/dbf_driver.h"
-#include "rdd/dbf_sort.h"
-#include "rdd/dbf_table.h"
+#include "rdd/dbf/dbf_driver.h"
+#include "rdd/dbf/dbf_sort.h"
+#include "rdd/dbf/dbf_table.h"
 #include "rdd/default_methods.h"
 #include "rdd/hooks.h"
 #include "rdd/registry.h"

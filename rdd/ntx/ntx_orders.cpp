@@ -7,11 +7,11 @@
 #include <cstring>
 
 #include "rdd/areas.h"
-#include "rdd/dbf_driver.h"
+#include "rdd/dbf/dbf_driver.h"
 #include "rdd/default_methods.h"
-#include "rdd/ntx_area.h"
-#include "rdd/ntx_build.h"
-#include "rdd/ntx_verify.h"
+#include "rdd/ntx/ntx_area.h"
+#include "rdd/ntx/ntx_build.h"
+#include "rdd/ntx/ntx_verify.h"
 #include "rdd/registry.h"
 #include "runtime/files.h"
 #include "base/memory.h"

@@ -1,4 +1,4 @@
-#include "rdd/dbf_format.h"
+#include "rdd/dbf/dbf_format.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // An order against its table; see ntx_verify.h.
-#include "rdd/ntx_verify.h"
+#include "rdd/ntx/ntx_verify.h"
 
 #include <cstdio>
 

@@ -14,8 +14,8 @@
 #pragma once
 #include <cstdint>
 
-#include "rdd/ntx_check.h"
-#include "rdd/ntx_tree.h"
+#include "rdd/ntx/ntx_check.h"
+#include "rdd/ntx/ntx_tree.h"
 #include "rdd/workarea.h"
 #include "vm/item.h"
 

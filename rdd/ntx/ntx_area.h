@@ -12,10 +12,10 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "rdd/dbf_table.h"
-#include "rdd/ntx_driver.h"
-#include "rdd/ntx_lock.h"
-#include "rdd/ntx_tree.h"
+#include "rdd/dbf/dbf_table.h"
+#include "rdd/ntx/ntx_driver.h"
+#include "rdd/ntx/ntx_lock.h"
+#include "rdd/ntx/ntx_tree.h"
 #include "runtime/filenames.h"
 
 namespace xb {

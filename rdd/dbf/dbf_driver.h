@@ -5,7 +5,7 @@
 // the index driver need to look inside a DBF area.
 #pragma once
 
-#include "rdd/dbf_table.h"
+#include "rdd/dbf/dbf_table.h"
 
 namespace xb {
 

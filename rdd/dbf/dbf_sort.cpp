@@ -13,12 +13,12 @@
 //
 // Failures: a record that cannot be read is internal error 1280; the sort
 // engine's failures are its internal errors (4110, 4412 to 4415).
-#include "rdd/dbf_sort.h"
+#include "rdd/dbf/dbf_sort.h"
 
 #include <cstring>
 
 #include "base/casemap.h"
-#include "rdd/dbf_driver.h"
+#include "rdd/dbf/dbf_driver.h"
 #include "rdd/default_methods.h"
 #include "rdd/ext_sort.h"
 #include "rdd/workarea.h"

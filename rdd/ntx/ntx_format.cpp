@@ -1,6 +1,6 @@
 // Index file format: geometry, header and page checks, key texts and the
 // key comparison. See ntx_format.h.
-#include "rdd/ntx_format.h"
+#include "rdd/ntx/ntx_format.h"
 
 #include "base/casemap.h"
 #include "base/dates.h"

@@ -21,7 +21,7 @@
 #include <cstdint>
 
 #include "rdd/ext_sort.h"
-#include "rdd/ntx_tree.h"
+#include "rdd/ntx/ntx_tree.h"
 
 namespace xb {
 

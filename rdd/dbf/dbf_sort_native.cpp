@@ -16,7 +16,7 @@
 #include "vm/symbols.h"
 #include "base/casemap.h"
 #include "rdd/areas.h"
-#include "rdd/dbf_sort.h"
+#include "rdd/dbf/dbf_sort.h"
 #include "rdd/default_methods.h"
 #include "rdd/workarea.h"
 #include "vm/error.h"

@@ -25,7 +25,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "rdd/ntx_format.h"
+#include "rdd/ntx/ntx_format.h"
 
 namespace xb {
 

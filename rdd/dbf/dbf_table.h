@@ -19,7 +19,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "rdd/dbf_format.h"
+#include "rdd/dbf/dbf_format.h"
 #include "vm/error.h"
 #include "vm/item.h"
 

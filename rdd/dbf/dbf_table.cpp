@@ -1,10 +1,10 @@
-#include "rdd/dbf_table.h"
+#include "rdd/dbf/dbf_table.h"
 
 #include <cstring>
 
 #include "base/dates.h"
-#include "rdd/dbf_locks.h"
-#include "rdd/dbt.h"
+#include "rdd/dbf/dbf_locks.h"
+#include "rdd/dbf/dbt.h"
 #include "runtime/files.h"
 #include "base/memory.h"
 #include "vm/object.h"

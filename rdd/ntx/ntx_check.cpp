@@ -1,5 +1,5 @@
 // Index invariant checker; see ntx_check.h.
-#include "rdd/ntx_check.h"
+#include "rdd/ntx/ntx_check.h"
 
 #include <cstdio>
 

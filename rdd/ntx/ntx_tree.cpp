@@ -6,7 +6,7 @@
 // split, the child of a deletion, the parent of a freed page). Each buffer
 // remembers which tree's page it holds, so that stepping through a leaf
 // reads it once; any write through storePage keeps both buffers current.
-#include "rdd/ntx_tree.h"
+#include "rdd/ntx/ntx_tree.h"
 
 #include "runtime/files.h"
 #include "base/memory.h"

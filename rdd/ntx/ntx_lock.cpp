@@ -1,7 +1,7 @@
 // The index lock; see ntx_lock.h.
-#include "rdd/ntx_lock.h"
+#include "rdd/ntx/ntx_lock.h"
 
-#include "rdd/ntx_format.h"
+#include "rdd/ntx/ntx_format.h"
 #include "runtime/files.h"
 
 namespace xb {

@@ -1,5 +1,5 @@
 // Upkeep of unique orders; see ntx_unique.h.
-#include "rdd/ntx_unique.h"
+#include "rdd/ntx/ntx_unique.h"
 
 namespace xb {
 

@@ -1,5 +1,5 @@
 // Bottom-up page writer and the sort-entry comparison; see ntx_build.h.
-#include "rdd/ntx_build.h"
+#include "rdd/ntx/ntx_build.h"
 
 #include "runtime/files.h"
 #include "base/memory.h"
