@@ -13,10 +13,12 @@
 #pragma once
 #include <cstdint>
 
-#include "vm/item.h"
-
 namespace xb {
 
+// The record sits below every layer whose behaviour it carries, so it names
+// their types without their headers.
+struct Item;
+struct GlobalSymbol;
 struct Function;
 struct ErrorDescriptor;
 

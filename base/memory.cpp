@@ -3,9 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
-#include "vm/error.h"
 #include "base/hooks.h"
+#include "platform/platform.h"
 
 namespace xb {
 
@@ -41,9 +40,6 @@ void noteGrowth() {
 }
 
 }  // namespace
-
-// The default of memExhausted (vm/hooks.h).
-void defaultMemExhausted() { fatalError(5304); }
 
 void (*&memReleaseItemAreas)() = runtimeHooks.memReleaseItemAreas;
 bool (*&memClassSystemStarted)() = runtimeHooks.memClassSystemStarted;

@@ -153,4 +153,8 @@ void fatalError(uint32_t code) {
     exitAfterFailure(1);
 }
 
+// The default of memExhausted (base/hooks.h): the tracked heap sits below the
+// error layer, so its failure is reported from here.
+void defaultMemExhausted() { fatalError(5304); }
+
 }  // namespace xb
