@@ -2,7 +2,6 @@
 
 #include "vm/symbols.h"
 #include "rdd/binding.h"
-#include "rdd/compile_hook.h"
 #include "rdd/default_methods.h"
 #include "rdd/hooks.h"
 #include "rdd/registry.h"
@@ -133,7 +132,6 @@ void databaseEvent(uint16_t code) {
         settingSetLogical(SET_EXCLUSIVEOPEN, true);
         clearDefaultDriver();
         installFieldAccess();
-        installMacroCompiler();
     } else if (code == EVENT_STOP) {
         if (slots) closeAll();
         releasePendingHooks();
