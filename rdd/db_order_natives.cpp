@@ -10,7 +10,7 @@
 #include "vm/function.h"
 #include "rdd/db_natives.h"
 #include "rdd/default_methods.h"
-#include "rdd/ntx/ntx_driver.h"
+#include "rdd/orders.h"
 #include "vm/error.h"
 #include "vm/settings.h"
 #include "vm/native.h"
