@@ -1,7 +1,7 @@
 // The pcode assembler and disassembler: byte encodings of every operand mode,
 // labels, codeblocks, the validation of untrusted text, round trips, and
 // robustness against garbage.
-// Project headers first: image/symbols.h declares a NAME_MAX that the C
+// Project headers first: vm/symbols.h declares a NAME_MAX that the C
 // library's macro of that name would break.
 #include "vm/symbols.h"
 #include "tests/support/asm_fixture.h"

@@ -1,7 +1,7 @@
 // The pcode verifier: what it refuses (with the line), what it must accept
 // because the interpreter runs it safely, the compiled modules, xbrun's exit
 // code 2, and robustness against mutated and random input.
-// Project headers first: image/symbols.h declares a NAME_MAX that the C
+// Project headers first: vm/symbols.h declares a NAME_MAX that the C
 // library's macro of that name would break.
 #include "vm/symbols.h"
 #include "modules/app_main.h"

@@ -29,7 +29,7 @@ uint16_t decide(const ErrorDescriptor* d) {
 
 }  // namespace
 
-// The defaults of the hooks below (vm/hooks.h).
+// The defaults of the hooks below (base/hooks.h).
 void stdErrorWrite(const char* text, uint32_t n) {
     uint32_t done;
     os::writeFile(os::stdError(), text, n, &done);

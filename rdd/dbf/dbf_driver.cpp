@@ -1,5 +1,5 @@
 // The DBF driver: the table-level slots of the method table over the table
-// engine (rdd/dbf_table.h). Its area record is the common WorkArea followed
+// engine (rdd/dbf/dbf_table.h). Its area record is the common WorkArea followed
 // by the engine's table, the pending relation and the eight table hooks.
 // Everything else is inherited from the default layer; DBFNTX inherits from
 // this table.

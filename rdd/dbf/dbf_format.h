@@ -1,7 +1,7 @@
 // The DBF table file, byte for byte: the 32-byte header, the 32-byte field
 // descriptors, the record layout and the encodings of the five field types.
 // Pure functions over caller buffers: nothing here touches files, Items or
-// the settings; the driver (rdd/dbf_driver.cpp) owns the files and decides
+// the settings; the driver (rdd/dbf/dbf_driver.cpp) owns the files and decides
 // which error each result becomes.
 //
 // Layout (little-endian):

@@ -1,4 +1,4 @@
-// The sort slot of the DBF driver (see rdd/dbf_sort.cpp): a sorted copy of
+// The sort slot of the DBF driver (see rdd/dbf/dbf_sort.cpp): a sorted copy of
 // the records of a scope into a destination area, through transRecord.
 #pragma once
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The DBF table engine: one open table file (and its memo file) with its
 // record buffer, positioning, lazy reads and write-back, appends under the
 // header lock, locks, pack and zap. It knows nothing of method tables: the
-// DBF driver (rdd/dbf_driver.cpp) embeds a DbfTable in its area record and
+// DBF driver (rdd/dbf/dbf_driver.cpp) embeds a DbfTable in its area record and
 // hands it a DbfEnv through which the engine raises its errors (the area's
 // error operation), evaluates the area's hooks and opens files (the
 // file-name layer). That keeps every byte and lock of the table testable on

@@ -1,7 +1,7 @@
 // The index file format: the header page, key pages and their items, the
 // page geometry derived from the key size, the key text of each value type
 // and the key comparison. Everything here is pure (no file access): the
-// B-tree engine (rdd/ntx_tree.h) reads pages into buffers and asks this
+// B-tree engine (rdd/ntx/ntx_tree.h) reads pages into buffers and asks this
 // module what the bytes mean and whether they can be trusted.
 //
 // File layout (little-endian, 1024-byte pages):
