@@ -488,12 +488,12 @@ TEST_F(WorkAreas, RecordFunctionsAndLocksGoThroughTheirMethods) {
 
 TEST_F(WorkAreas, StructureAndFieldsByNumber) {
     Item rows = array(3);
-    const char* spec[3][2] = {{"name", "c"}, {"Born", "D"}, {"paid", "F"}};
+    const char* columns[3][2] = {{"name", "c"}, {"Born", "D"}, {"paid", "F"}};
     for (int i = 0; i < 3; ++i) {
         makeArray(&arrayItems(&rows)[i], 4);
         Item* row = arrayItems(&arrayItems(&rows)[i]);
-        makeString(&row[0], spec[i][0], uint32_t(strlen(spec[i][0])));
-        makeString(&row[1], spec[i][1], 1);
+        makeString(&row[0], columns[i][0], uint32_t(strlen(columns[i][0])));
+        makeString(&row[1], columns[i][1], 1);
         row[2] = intItem(i == 2 ? 9 : 12);
         row[3] = intItem(i == 2 ? 2 : 0);
     }

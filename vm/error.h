@@ -51,7 +51,7 @@ ErrorDescriptor errorDescriptor(const char* subsystem, uint16_t genCode, uint16_
 // What a raising driver or native routine says about its error. Fields left
 // out are zero (no operating-system code, no file, the general code's own
 // description).
-struct RaiseSpec {
+struct ErrorReport {
     const char* subsystem;
     uint16_t genCode;
     uint16_t subCode;
@@ -65,7 +65,7 @@ struct RaiseSpec {
 // operands and decides on the answer. 0: substituted (the answer is in the
 // return Item) or default chosen; 1: retry; 0xFFFF: the error block
 // unwound. An answer the flags do not allow is the unrecoverable-error stop.
-uint16_t raiseSpec(const RaiseSpec& spec, const Item* operands = nullptr, uint16_t count = 0);
+uint16_t raiseReport(const ErrorReport& report, const Item* operands = nullptr, uint16_t count = 0);
 
 // Raises: builds the error object and evaluates the error block; the block's
 // value is left in the return Item. Returns 0, or 0xFFFF when the block unwound.

@@ -70,11 +70,11 @@ ErrorDescriptor errorDescriptor(const char* subsystem, uint16_t genCode, uint16_
     return d;
 }
 
-uint16_t raiseSpec(const RaiseSpec& spec, const Item* operands, uint16_t count) {
-    ErrorDescriptor d = errorDescriptor(spec.subsystem, spec.genCode, spec.subCode, spec.flags, spec.operation);
-    d.fileName = spec.fileName;
-    d.osCode = spec.osCode;
-    d.description = spec.description;
+uint16_t raiseReport(const ErrorReport& report, const Item* operands, uint16_t count) {
+    ErrorDescriptor d = errorDescriptor(report.subsystem, report.genCode, report.subCode, report.flags, report.operation);
+    d.fileName = report.fileName;
+    d.osCode = report.osCode;
+    d.description = report.description;
     if (raiseError(&d, operands, count) == ST_UNWIND) return ST_UNWIND;
     if (d.flags & EF_SUBSTITUTE) return 0;
     return decide(&d);

@@ -32,11 +32,6 @@ namespace {
 
 constexpr uint16_t kMaxSortKeys = 64;
 
-Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
-
 // Calls the runtime function name with the given arguments; the result is
 // left in the return Item. Status of the call.
 uint16_t callFunction(const char* name, const Item* args, uint16_t count) {
@@ -52,20 +47,20 @@ uint16_t callFunction(const char* name, const Item* args, uint16_t count) {
 // unknown.
 bool parseKey(WorkArea* a, const Item* text, SortKey* key) {
     if (!text || !isString(text)) return false;
-    char spec[80];
+    char keyText[80];
     uint32_t n = strLength(text);
-    if (n >= sizeof spec) n = sizeof spec - 1;
-    std::memcpy(spec, strData(text), n);
-    spec[n] = 0;
+    if (n >= sizeof keyText) n = sizeof keyText - 1;
+    std::memcpy(keyText, strData(text), n);
+    keyText[n] = 0;
     key->flags = 0;
-    char* slash = std::strchr(spec, '/');
+    char* slash = std::strchr(keyText, '/');
     for (char* p = slash; p && *p; ++p) {
         char c = char(toUpper(uint8_t(*p)));
         if (c == 'D') key->flags |= DBF_SORT_DESCENDING;
         if (c == 'C') key->flags |= DBF_SORT_NOCASE;
     }
     if (slash) *slash = 0;
-    char* name = spec;
+    char* name = keyText;
     while (*name == ' ') ++name;
     size_t len = std::strlen(name);
     while (len && name[len - 1] == ' ') name[--len] = 0;
@@ -89,8 +84,8 @@ XB_NATIVE(fnDBSORT, "__DBSORT") {
     retLogical(false);
     WorkArea* a = currentArea();
     if (!a) return noAreaError("DBCMD", 2001);
-    Item* target = argument(1);
-    Item* fields = argument(2);
+    Item* target = argumentItem(1);
+    Item* fields = argumentItem(2);
     if (!target || !isString(target) || !fields || !isArray(fields) || arrayLength(fields) == 0 ||
         arrayLength(fields) > kMaxSortKeys)
         return argumentError("DBCMD", 1003, EF_DEFAULT);
@@ -127,7 +122,7 @@ XB_NATIVE(fnDBSORT, "__DBSORT") {
         auto* pairs = static_cast<FieldPair*>(memAlloc(uint32_t(count ? count : 1) * sizeof(FieldPair)));
         for (uint16_t i = 0; i < count; ++i) pairs[i] = FieldPair{i, i};
         SortInfo info{};
-        info.transfer.scope = ScopeInfo{nullptr, argument(3), argument(4), argument(5), argument(6), argument(7)};
+        info.transfer.scope = ScopeInfo{nullptr, argumentItem(3), argumentItem(4), argumentItem(5), argumentItem(6), argumentItem(7)};
         info.transfer.destination = destination;
         info.transfer.pairCount = count;
         info.transfer.pairs = pairs;
