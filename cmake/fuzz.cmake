@@ -26,7 +26,7 @@ target_link_options(xbfuzz_macro PRIVATE -fsanitize=fuzzer)
 # The table engine needs no virtual machine: the target carries its own
 # stand-ins for the few Item-making calls, so it takes the engine's files
 # rather than the whole runtime.
-file(GLOB XB_FUZZ_PLATFORM CONFIGURE_DEPENDS platform/${XB_PLATFORM}/*.cpp)
+file(GLOB XB_FUZZ_PLATFORM CONFIGURE_DEPENDS platform/${XB_PLATFORM}/*.cpp platform/*.cpp)
 add_executable(xbfuzz_dbf tools/fuzz/dbf_open_fuzz.cpp
   rdd/dbf/dbf_format.cpp rdd/dbf/dbt.cpp rdd/dbf/dbf_locks.cpp rdd/dbf/dbf_table.cpp
   runtime/files.cpp base/memory.cpp base/dates.cpp base/numfmt.cpp base/casemap.cpp

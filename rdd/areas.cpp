@@ -7,6 +7,7 @@
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
 #include "vm/error.h"
+#include "vm/memvars.h"
 #include "base/memory.h"
 #include "runtime/output.h"
 #include "runtime/settings_block.h"
@@ -95,18 +96,8 @@ uint16_t areaOfValue(const Item* v, uint16_t* area) {
     for (uint32_t i = 0; i < n; ++i) name[i] = s[i];
     name[n] = 0;
     GlobalSymbol* sym = findOrCreateSymbol(trimAliasName(name));
-    for (uint16_t tries = 1; !sym->aliasArea; ++tries) {
-        ErrorDescriptor d{};
-        d.severity = 2;
-        d.genCode = EG_NOALIAS;
-        d.subCode = 1002;
-        d.flags = EF_RETRY;
-        d.tries = tries;
-        d.subsystem = "BASE";
-        d.operation = symbolName(sym);
-        uint16_t r = raiseAndDecide(&d);
-        if (r != 1) return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
-    }
+    for (uint16_t tries = 1; !sym->aliasArea; ++tries)
+        if (raiseMissingAlias(sym, tries) == ST_UNWIND) return ST_UNWIND;
     *area = sym->aliasArea;
     return 0;
 }

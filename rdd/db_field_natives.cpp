@@ -20,11 +20,6 @@ namespace xb {
 
 namespace {
 
-Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
-
 // The field numbered by argument 1 (1-based) of the current area, or null.
 WorkArea* fieldOfArgument(uint16_t* index) {
     WorkArea* a = currentArea();
@@ -53,11 +48,11 @@ void retInfo(uint16_t code) {
 // bound to names while it exists.
 XB_NATIVE(fnDBCREATE, "DBCREATE") {
     retNil();
-    Item* file = argument(1);
-    Item* structure = argument(2);
+    Item* file = argumentItem(1);
+    Item* structure = argumentItem(2);
     if (!file || !isString(file) || !structure || !isArray(structure))
         return argumentError("DBCMD", 1001, EF_DEFAULT);
-    Item* driver = argument(3);
+    Item* driver = argumentItem(3);
     char name[DRIVER_NAME_MAX + 2];
     if (driver && isString(driver) && strLength(driver) > 0) {
         uint32_t n = strLength(driver);
@@ -131,7 +126,7 @@ XB_NATIVE(fnFIELDGET, "FIELDGET") {
 XB_NATIVE(fnFIELDPUT, "FIELDPUT") {
     uint16_t index = 0;
     WorkArea* a = fieldOfArgument(&index);
-    Item* value = argument(2);
+    Item* value = argumentItem(2);
     if (!a || !value) return 0;
     if (uint16_t r = rdd::putValue(a, index, value)) return noResult(r);
     retItem(value);

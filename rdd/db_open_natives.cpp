@@ -20,13 +20,8 @@ namespace xb {
 
 namespace {
 
-Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
-
 bool logicalArgument(uint32_t n, bool* value) {
-    Item* p = argument(n);
+    Item* p = argumentItem(n);
     if (!p || p->type != T_LOGICAL) return false;
     *value = p->v.l != 0;
     return true;
@@ -86,13 +81,13 @@ XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
     if (logicalArgument(1, &newArea) && newArea) selectArea(0);
     if (WorkArea* open = currentArea())
         if (uint16_t r = closeAndRelease(open)) return noResult(r);
-    RddMethodTable* methods = chosenDriver(argument(2));
+    RddMethodTable* methods = chosenDriver(argumentItem(2));
     if (!methods) {
         uint16_t r = argumentError("DBCMD", 1015, EF_DEFAULT);
         retNil();
         return r;
     }
-    Item* file = argument(3);
+    Item* file = argumentItem(3);
     if (!file || !isString(file)) {
         releaseDriver(methods);
         uint16_t r = argumentError("DBCMD", 1005, EF_DEFAULT);
@@ -102,7 +97,7 @@ XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
     OpenInfo info{};
     info.areaNo = currentAreaNumber();
     info.fileName = itemTextCopy(file);
-    Item* alias = argument(4);
+    Item* alias = argumentItem(4);
     info.alias = alias && isString(alias) ? itemTextCopy(alias) : nullptr;
     bool flag = false;
     info.shared = logicalArgument(5, &flag) ? flag : !settingExclusiveOpen();
@@ -189,7 +184,7 @@ XB_NATIVE(fnALIAS, "ALIAS") {
 
 // DBSELECTAREA(area | alias): selects it; 0 the lowest free area.
 XB_NATIVE(fnDBSELECTAREA, "DBSELECTAREA") {
-    Item* v = argument(1);
+    Item* v = argumentItem(1);
     Item nil{};
     uint16_t n = 0;
     uint16_t r = areaOfValue(v ? v : &nil, &n);

@@ -58,6 +58,11 @@ uint16_t evalInArea(WorkArea* a, const Item* block);
 using RecordAction = uint16_t (*)(WorkArea* a, void* context);
 uint16_t scopeLoop(WorkArea* a, const ScopeInfo* s, RecordAction action, void* context);
 
+// The answers of info operations: out becomes a logical, or an integer of
+// width 10.
+void setLogical(Item* out, bool value);
+void setInteger(Item* out, int32_t value);
+
 // ---- the generic operations, for parent calls and tests
 uint16_t genericSkip(WorkArea* a, int32_t count);
 uint16_t genericSkipFilter(WorkArea* a, int32_t direction);

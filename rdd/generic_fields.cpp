@@ -17,13 +17,6 @@ namespace {
 
 constexpr uint32_t FIELD_NAME_MAX = 10;
 
-void setInteger(Item* out, int32_t v) {
-    itemClear(out);
-    out->type = T_INTEGER;
-    out->width = 10;
-    out->v.l = v;
-}
-
 uint16_t clampWord(const Item* it) {
     int32_t v = itemInt(it);
     return uint16_t(v < 0 ? 0 : v > 0xFFFF ? 0xFFFF : v);

@@ -47,18 +47,6 @@ void dropRelationsInto(WorkArea* a) {
     a->parentCount = 0;
 }
 
-void setLogical(Item* out, bool b) {
-    itemClear(out);
-    out->type = T_LOGICAL;
-    out->v.l = b;
-}
-void setInteger(Item* out, int32_t v) {
-    itemClear(out);
-    out->type = T_INTEGER;
-    out->width = 10;
-    out->v.l = v;
-}
-
 }  // namespace
 
 uint16_t genericNewArea(WorkArea* a) {

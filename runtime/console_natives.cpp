@@ -14,15 +14,10 @@ namespace xb {
 
 namespace {
 
-const Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
-
 void writePieces(void (*write)(const char*, uint32_t)) {
     for (uint32_t i = 1; i <= paramCount(); ++i) {
         if (i > 1) write(" ", 1);
-        DisplayText t = displayText(argument(i));
+        DisplayText t = displayText(argumentItem(i));
         write(t.text, t.length);
     }
 }
@@ -30,7 +25,7 @@ void writePieces(void (*write)(const char*, uint32_t)) {
 void showArguments() {
     for (uint32_t i = 1; i <= paramCount(); ++i) {
         if (i > 1) showBox(" ", 1, "QOUT", 0);
-        DisplayText t = displayText(argument(i));
+        DisplayText t = displayText(argumentItem(i));
         showBox(t.text, t.length, "QOUT", 0);
     }
 }

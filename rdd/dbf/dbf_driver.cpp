@@ -103,18 +103,6 @@ uint16_t itemType(char letter) {
     }
 }
 
-void setLogical(Item* out, bool v) {
-    itemClear(out);
-    out->type = T_LOGICAL;
-    out->v.l = v;
-}
-void setInteger(Item* out, int32_t v) {
-    itemClear(out);
-    out->type = T_INTEGER;
-    out->width = 10;
-    out->v.l = v;
-}
-
 // ---- positioning --------------------------------------------------------
 
 uint16_t dbfBof(WorkArea* a, uint16_t* f) {
@@ -141,10 +129,7 @@ uint16_t dbfGoToSlot(WorkArea* a, uint32_t n) {
 
 uint16_t dbfGoToId(WorkArea* a, const Item* id) {
     if (!(id->type & M_NUMERIC)) {
-        ErrorDescriptor d{};
-        d.severity = 2;
-        d.genCode = EG_DATATYPE;
-        d.subCode = 1020;
+        ErrorDescriptor d = errorDescriptor(nullptr, EG_DATATYPE, 1020, 0);
         d.fileName = tab(a)->tableName;
         uint16_t r = rdd::error(a, &d);
         return r == ST_UNWIND ? r : RDD_FAILED;

@@ -16,6 +16,7 @@
 #include "runtime/files.h"
 #include "base/memory.h"
 #include "base/hooks.h"
+#include "vm/native.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 
@@ -60,14 +61,12 @@ const Item* condBlock(int n) {
 }
 double numberOf(const Item* it) { return (it->type & T_DOUBLE) ? it->v.d : double(it->v.l); }
 
-bool given(const Item* it) { return it && it->type != T_NIL; }
-
 uint16_t ntxOrderCondition(WorkArea*, OrderCondition* c) {
     clearCondition();
     bool set = false, partial = false;
     for (int i = 0; i < ORDER_CONDITION_ARGS; ++i) {
         const Item* it = c ? c->args[i] : nullptr;
-        if (!given(it)) continue;
+        if (!isGiven(it)) continue;
         Item* keep = tempAlloc();
         *keep = *it;
         bool numeric = (it->type & M_NUMERIC) != 0;
@@ -304,7 +303,7 @@ uint16_t buildOrder(WorkArea* a, NtxOrder* o) {
 
 int32_t orderNumberOf(WorkArea* a, const Item* which) {
     NtxPart* p = ntxPart(a);
-    if (!given(which)) return p->controlling;
+    if (!isGiven(which)) return p->controlling;
     if (which->type & M_NUMERIC) {
         double v = numberOf(which);
         return v >= 0 && v <= p->count ? int32_t(v) : -1;
@@ -371,7 +370,7 @@ uint16_t ntxOrderListFocus(WorkArea* a, OrderInfo* info) {
     NtxPart* p = ntxPart(a);
     NtxOrder* now = ntxControlling(a);
     if (info && info->value) setText(info->value, now ? now->tag : "");
-    if (!info || !given(info->order)) return 0;
+    if (!info || !isGiven(info->order)) return 0;
     int32_t n = orderNumberOf(a, info->order);
     if (n < 0) return 0;
     p->controlling = uint16_t(n);
@@ -536,7 +535,7 @@ uint16_t ntxOrderInfo(WorkArea* a, uint16_t code, OrderInfo* info) {
         case DBOI_SCOPEBOTTOM: {
             int side = code == DBOI_SCOPETOP ? 0 : 1;
             Item* kept = nullptr;
-            if (out && given(out)) {
+            if (out && isGiven(out)) {
                 kept = tempAlloc();
                 *kept = *out;
             }
