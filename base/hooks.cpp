@@ -9,7 +9,8 @@ void stdErrorWrite(const char* text, uint32_t n);
 void defaultExitAfterFailure(uint32_t code);
 void defaultMemExhausted();
 
-RuntimeHooks defaultHooks() {
+// One definition of the defaults, evaluated at compile time.
+constexpr RuntimeHooks startingHooks() {
     RuntimeHooks h{};
     h.sendResolver = defaultSendResolver;
     h.errorLauncher = provisionalLauncher;
@@ -19,10 +20,9 @@ RuntimeHooks defaultHooks() {
     return h;
 }
 
+RuntimeHooks defaultHooks() { return startingHooks(); }
+
 // Constant-initialised, so every hook is set before any code runs.
-RuntimeHooks runtimeHooks = {
-    defaultSendResolver, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, provisionalLauncher,
-    stdErrorWrite,       defaultExitAfterFailure, nullptr, nullptr, nullptr, defaultMemExhausted, nullptr,
-};
+constinit RuntimeHooks runtimeHooks = startingHooks();
 
 }  // namespace xb

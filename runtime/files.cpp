@@ -11,7 +11,9 @@ namespace {
 FileErrorState state;
 const FileSyscalls platformCalls = {os::readFile, os::writeFile, os::setEndOfFile, os::lockFile,
                                     os::unlockFile};
-FileSyscalls calls = platformCalls;
+
+// The call in force: the hooks record's entry, or the platform's own.
+#define FILE_CALL(name) (runtimeHooks.fileCalls.name ? runtimeHooks.fileCalls.name : platformCalls.name)
 char currentDirBuffer[260];
 
 void clearErrors() { state = FileErrorState{}; }
@@ -20,7 +22,7 @@ void noteOsError() { state.osError = uint16_t(os::lastError()); }
 }  // namespace
 
 FileErrorState& fileErrorState() { return state; }
-FileSyscalls& fileSyscalls() { return calls; }
+FileSyscalls& fileSyscalls() { return runtimeHooks.fileCalls; }
 const FileSyscalls& defaultFileSyscalls() { return platformCalls; }
 
 os::Handle fsCreate(const char* name, uint16_t attributes) {
@@ -58,7 +60,7 @@ bool fsClose(os::Handle h) {
 uint16_t fsRead(os::Handle h, void* buffer, uint16_t count) {
     clearErrors();
     uint32_t done = 0;
-    if (!calls.readFile(h, buffer, count, &done)) {
+    if (!FILE_CALL(readFile)(h, buffer, count, &done)) {
         noteOsError();
         return 65535;
     }
@@ -68,12 +70,12 @@ uint16_t fsRead(os::Handle h, void* buffer, uint16_t count) {
 uint16_t fsWrite(os::Handle h, const void* buffer, uint16_t count) {
     clearErrors();
     if (count == 0) {
-        if (calls.setEndOfFile(h)) return 0;
+        if (FILE_CALL(setEndOfFile)(h)) return 0;
         noteOsError();
         return 65535;
     }
     uint32_t done = 0;
-    if (!calls.writeFile(h, buffer, count, &done)) {
+    if (!FILE_CALL(writeFile)(h, buffer, count, &done)) {
         if (os::lastError() == 112) return uint16_t(done);
         noteOsError();
         return 65535;
@@ -84,7 +86,7 @@ uint16_t fsWrite(os::Handle h, const void* buffer, uint16_t count) {
 int32_t fsReadLong(os::Handle h, void* buffer, uint32_t count) {
     clearErrors();
     uint32_t done = 0;
-    if (!calls.readFile(h, buffer, count, &done)) {
+    if (!FILE_CALL(readFile)(h, buffer, count, &done)) {
         noteOsError();
         return -1;
     }
@@ -94,12 +96,12 @@ int32_t fsReadLong(os::Handle h, void* buffer, uint32_t count) {
 int32_t fsWriteLong(os::Handle h, const void* buffer, uint32_t count) {
     clearErrors();
     if (count == 0) {
-        if (calls.setEndOfFile(h)) return 0;
+        if (FILE_CALL(setEndOfFile)(h)) return 0;
         noteOsError();
         return -1;
     }
     uint32_t done = 0;
-    if (!calls.writeFile(h, buffer, count, &done)) {
+    if (!FILE_CALL(writeFile)(h, buffer, count, &done)) {
         if (os::lastError() == 112) return int32_t(done);
         noteOsError();
         return -1;
@@ -128,7 +130,7 @@ bool fsRename(const char* from, const char* to) {
 
 bool fsLock(os::Handle h, uint32_t offset, uint32_t length, bool unlock) {
     clearErrors();
-    bool ok = unlock ? calls.unlockFile(h, offset, length) : calls.lockFile(h, offset, length);
+    bool ok = unlock ? FILE_CALL(unlockFile)(h, offset, length) : FILE_CALL(lockFile)(h, offset, length);
     if (!ok) noteOsError();  // the lock-failure errors carry it
     return ok;
 }

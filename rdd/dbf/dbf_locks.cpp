@@ -2,19 +2,18 @@
 
 namespace xb {
 
-namespace {
-bool sleepOneMillisecond() {
+DbfLockWaitHook& dbfLockWaitHook = runtimeHooks.dbfLockWait;
+
+bool dbfLockWait() {
+    if (dbfLockWaitHook) return dbfLockWaitHook();
     os::sleepMs(1);
     return true;
 }
-}  // namespace
-
-DbfLockWaitHook dbfLockWaitHook = sleepOneMillisecond;
 
 bool dbfLockHeaderWait(os::Handle h) {
     for (;;) {
         if (fsLock(h, kDbfLockBase, 1, false)) return true;
-        if (!dbfLockWaitHook()) return false;
+        if (!dbfLockWait()) return false;
     }
 }
 

@@ -29,9 +29,12 @@ inline bool dbfUnlockWholeFile(os::Handle h) { return fsLock(h, kDbfFileLockOffs
 bool dbfLockHeaderWait(os::Handle h);
 inline bool dbfUnlockHeader(os::Handle h) { return fsLock(h, kDbfLockBase, 1, true); }
 
-// Called between two attempts; answers false to give up. The default
-// sleeps one millisecond. Tests replace it to count or end the waits.
+// Called between two attempts; answers false to give up. Null (the default)
+// sleeps one millisecond. Tests replace it to count or end the waits; it is
+// a field of the runtime's hooks record.
 using DbfLockWaitHook = bool (*)();
-extern DbfLockWaitHook dbfLockWaitHook;
+extern DbfLockWaitHook& dbfLockWaitHook;
+// One wait between two attempts, through the hook when one is set.
+bool dbfLockWait();
 
 }  // namespace xb

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "base/casemap.h"
+#include "base/hooks.h"
 #include "rdd/dbf/dbf_driver.h"
 #include "rdd/default_methods.h"
 #include "rdd/ext_sort.h"
@@ -28,7 +29,7 @@
 
 namespace xb {
 
-uint32_t dbfSortBudget = 8u * 1024 * 1024;
+uint32_t& dbfSortBudget = runtimeHooks.dbfSortBudget;
 
 namespace {
 
@@ -144,7 +145,7 @@ uint16_t dbfSort(WorkArea* a, const SortInfo* s) {
     uint32_t recordSize = context.keyBytes + 4;
     char tempBase[kDbfNameMax + 8];
     std::strcpy(tempBase, t->tableName[0] ? t->tableName : "sort");
-    uint16_t r = extSortBegin(&sort, recordSize, dbfSortBudget, compareKeys, &context, tempBase);
+    uint16_t r = extSortBegin(&sort, recordSize, dbfSortBudget ? dbfSortBudget : DBF_SORT_DEFAULT_BUDGET, compareKeys, &context, tempBase);
     if (r) {
         extSortEnd(&sort);
         fatalError(r);

@@ -11,9 +11,11 @@ namespace xb {
 constexpr uint16_t DBF_SORT_DESCENDING = 0x0001;
 constexpr uint16_t DBF_SORT_NOCASE = 0x0002;
 
-// Memory the sort may use for its records (8 MiB unless changed); beyond
-// it, runs go to temporary files beside the table and are merged.
-extern uint32_t dbfSortBudget;
+// Memory the sort may use for its records (0, the default, is 8 MiB);
+// beyond it, runs go to temporary files beside the table and are merged. A
+// field of the runtime's hooks record.
+constexpr uint32_t DBF_SORT_DEFAULT_BUDGET = 8u * 1024 * 1024;
+extern uint32_t& dbfSortBudget;
 
 // Writes the sort slot.
 void fillDbfSort(RddMethodTable* table);
