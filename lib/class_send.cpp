@@ -106,13 +106,7 @@ uint16_t readOnlyRoutine() {
     }
     const char* name = symbolName(frameProcSymbol(vm.frame));
     if (name[0] == '_') ++name;
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = EG_READONLY;
-    d.subCode = 1005;
-    d.flags = EF_SUBSTITUTE;
-    d.subsystem = "BASE";
-    d.operation = name;
+    ErrorDescriptor d = errorDescriptor("BASE", EG_READONLY, 1005, EF_SUBSTITUTE, name);
     return raiseError(&d, vm.frame + 1, uint16_t(vm.paramCount + 1)) == ST_UNWIND ? ST_UNWIND : 0;
 }
 

@@ -101,13 +101,7 @@ bool buildFromText(const char* text, uint32_t n) {
     if (r) {
         // the syntax error of a text that does not compile is raised here
         if (r != ST_UNWIND) {
-            ErrorDescriptor d{};
-            d.severity = 2;
-            d.genCode = EG_SYNTAX;
-            d.subCode = 1449;
-            d.flags = EF_SUBSTITUTE;
-            d.subsystem = "BASE";
-            d.operation = "&";
+            ErrorDescriptor d = errorDescriptor("BASE", EG_SYNTAX, 1449, EF_SUBSTITUTE, "&");
             raiseOperatorError(&d, 1);
         }
         return false;

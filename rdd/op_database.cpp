@@ -75,13 +75,7 @@ XB_OPCODE(FIELDNAME) {
     char name[RDD_NAME_BUFFER] = "";
     uint16_t r = 0;
     if (a && !isNumeric(vm.top)) {
-        ErrorDescriptor d{};
-        d.severity = 2;
-        d.genCode = EG_ARG;
-        d.subCode = 1009;
-        d.subsystem = "DBCMD";
-        d.flags = EF_DEFAULT;
-        d.operation = "FIELDNAME";
+        ErrorDescriptor d = errorDescriptor("DBCMD", EG_ARG, 1009, EF_DEFAULT, "FIELDNAME");
         r = raiseAndDecide(&d);
     } else if (a) {
         int32_t n = isNumeric(vm.top) ? (vm.top->type == T_DOUBLE ? doubleToInt(vm.top->v.d) : vm.top->v.l) : 0;
