@@ -68,13 +68,7 @@ XB_NATIVE(fnDBCREATE, "DBCREATE") {
         retNil();
         return r;
     }
-    WorkArea* probe = scratchArea(methods);
-    uint16_t size = 0;
-    rdd::structSize(probe, &size);
-    freeScratchArea(probe);
-    if (size < sizeof(WorkArea)) size = uint16_t(sizeof(WorkArea));
-    auto* a = static_cast<WorkArea*>(memAllocZero(size));
-    a->methods = methods;
+    WorkArea* a = newAreaRecord(methods);
     OpenInfo info{};
     info.fileName = itemTextCopy(file);
     uint16_t r = rdd::newArea(a);

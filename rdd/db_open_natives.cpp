@@ -60,7 +60,7 @@ uint16_t noResult(uint16_t r) {
     return nativeStatus(r);
 }
 
-WorkArea* scratchArea(RddMethodTable* methods) {
+WorkArea* newAreaRecord(RddMethodTable* methods) {
     WorkArea probe{};
     probe.methods = methods;
     uint16_t size = 0;
@@ -71,6 +71,7 @@ WorkArea* scratchArea(RddMethodTable* methods) {
     return a;
 }
 
+WorkArea* scratchArea(RddMethodTable* methods) { return newAreaRecord(methods); }
 void freeScratchArea(WorkArea* a) { memFree(a); }
 
 // DBUSEAREA([new], [driver], file, [alias], [shared], [readOnly]) opens a
@@ -103,13 +104,7 @@ XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
     info.shared = logicalArgument(5, &flag) ? flag : !settingExclusiveOpen();
     info.readOnly = logicalArgument(6, &flag) ? flag : false;
 
-    WorkArea* probe = scratchArea(methods);
-    uint16_t size = 0;
-    rdd::structSize(probe, &size);
-    freeScratchArea(probe);
-    if (size < sizeof(WorkArea)) size = uint16_t(sizeof(WorkArea));
-    auto* a = static_cast<WorkArea*>(memAllocZero(size));
-    a->methods = methods;
+    WorkArea* a = newAreaRecord(methods);
     uint16_t r = rdd::newArea(a);
     if (r) {
         memFree(a);
