@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "platform/platform.h"
 #include "tools/asm/assembler.h"
 #include "vm/vm_init.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "bench/bench_vm.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "platform/platform.h"
 #include "tools/asm/assembler.h"
 #include "vm/interp.h"

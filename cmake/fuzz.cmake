@@ -39,10 +39,10 @@ target_link_options(xbfuzz_compile PRIVATE -fsanitize=fuzzer)
 # The table engine needs no virtual machine: the target carries its own
 # stand-ins for the few Item-making calls, so it takes the engine's files
 # rather than the whole runtime.
-file(GLOB XB_FUZZ_PLATFORM CONFIGURE_DEPENDS platform/${XB_PLATFORM}/*.cpp)
+file(GLOB XB_FUZZ_PLATFORM CONFIGURE_DEPENDS platform/${XB_PLATFORM}/*.cpp platform/*.cpp)
 add_executable(xbfuzz_dbf tools/fuzz/dbf_open_fuzz.cpp
-  rdd/dbf_format.cpp rdd/dbt.cpp rdd/dbf_locks.cpp rdd/dbf_table.cpp
-  runtime/files.cpp runtime/memory.cpp lib/dates.cpp lib/numfmt.cpp lib/casemap.cpp
+  rdd/dbf/dbf_format.cpp rdd/dbf/dbt.cpp rdd/dbf/dbf_locks.cpp rdd/dbf/dbf_table.cpp
+  runtime/files.cpp base/memory.cpp base/dates.cpp base/numfmt.cpp base/casemap.cpp
   ${XB_FUZZ_PLATFORM})
 target_include_directories(xbfuzz_dbf PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(xbfuzz_dbf PRIVATE -fsanitize=fuzzer)

@@ -33,6 +33,9 @@ if(NOT WIN32)
     "One ctest test per GoogleTest case or per suite (case|suite)")
   set_property(CACHE XB_TEST_GRANULARITY PROPERTY STRINGS case suite)
   include(cmake/test-suites.cmake)
+  # The folders keep their layers (docs/architecture.md), and the check
+  # itself finds what it should.
+  add_test(NAME CheckLayers COMMAND bash ${CMAKE_SOURCE_DIR}/tests/check_layers_test.sh ${CMAKE_SOURCE_DIR})
   # The package set-up's fallbacks, against a stand-in package manager.
   add_test(NAME HostSetup.WineInstallFallsBackToTheDistributionSuite
     COMMAND bash ${CMAKE_SOURCE_DIR}/tests/scripts/host_setup_test.sh)

@@ -2,7 +2,7 @@
 // start-up code's way into pcode.
 #include "vm/function.h"
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
 

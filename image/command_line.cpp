@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "image/startup.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 
 namespace xb {
 

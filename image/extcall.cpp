@@ -5,7 +5,7 @@
 
 #include "image/item_import.h"
 #include "platform/platform.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/function.h"
 #include "vm/native.h"
 #include "vm/symref.h"

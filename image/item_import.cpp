@@ -2,7 +2,7 @@
 // bytes, arrays through a work list of (foreign array, our copy) pairs.
 #include "image/item_import.h"
 
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/object.h"
 
 namespace xb {

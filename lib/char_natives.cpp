@@ -1,7 +1,7 @@
 // The four character tests of the library, each on the first character of
 // its text argument. A missing, empty or non-text argument answers false.
 #include "vm/function.h"
-#include "lib/casemap.h"
+#include "base/casemap.h"
 #include "vm/native.h"
 
 namespace xb {

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "vm/function.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "lib/classes.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/object.h"

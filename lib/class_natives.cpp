@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "vm/function.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "lib/classes.h"
 #include "vm/interp.h"
 #include "vm/native.h"

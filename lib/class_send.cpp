@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "vm/function.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "lib/classes.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/object.h"
@@ -106,13 +106,7 @@ uint16_t readOnlyRoutine() {
     }
     const char* name = symbolName(frameProcSymbol(vm.frame));
     if (name[0] == '_') ++name;
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = EG_READONLY;
-    d.subCode = 1005;
-    d.flags = EF_SUBSTITUTE;
-    d.subsystem = "BASE";
-    d.operation = name;
+    ErrorDescriptor d = errorDescriptor("BASE", EG_READONLY, 1005, EF_SUBSTITUTE, name);
     return raiseError(&d, vm.frame + 1, uint16_t(vm.paramCount + 1)) == ST_UNWIND ? ST_UNWIND : 0;
 }
 

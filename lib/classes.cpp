@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "vm/function.h"
-#include "image/symbols.h"
-#include "lib/casemap.h"
-#include "runtime/memory.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
+#include "base/memory.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"

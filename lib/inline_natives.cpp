@@ -20,7 +20,7 @@
 #include <utility>
 
 #include "vm/function.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/opcodes.h"

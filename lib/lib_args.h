@@ -8,7 +8,7 @@
 #pragma once
 #include <cstdint>
 
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/stack.h"

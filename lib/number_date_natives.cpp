@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "vm/function.h"
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "lib/lib_args.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 
 namespace xb {
 

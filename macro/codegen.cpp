@@ -5,12 +5,12 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "macro/builtins.h"
 #include "macro/compiler.h"
 #include "macro/node.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/opcodes.h"
 #include "vm/symref.h"
 

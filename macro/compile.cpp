@@ -5,7 +5,7 @@
 #include "macro/compiler.h"
 #include "macro/lexer.h"
 #include "macro/node.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/opcodes.h"
 
 namespace xb {

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "lib/casemap.h"
+#include "base/casemap.h"
 
 namespace xb::macro {
 

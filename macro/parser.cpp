@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lib/numfmt.h"
+#include "base/numfmt.h"
 #include "macro/compiler.h"
 #include "macro/node.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 
 namespace xb::macro {
 

@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "macro/compiler.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"
 #include "vm/object.h"

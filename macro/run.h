@@ -5,15 +5,20 @@
 #pragma once
 #include <cstdint>
 
+#include "vm/interp.h"
+
 namespace xb {
 
-// Status words of the macro opcodes (operation "&").
-constexpr uint16_t MACRO_SYNTAX_ERROR = 0x89C1;           // 7, 1449, one operand, can substitute
-constexpr uint16_t MACRO_SYNTAX_ERROR_NOSUBST = 0x09C1;   // the same without can-substitute
-constexpr uint16_t MACRO_ARGUMENT_ERROR = 0x8841;         // 1, 1065, one operand, can substitute
-constexpr uint16_t MACRO_ARGUMENT_ERROR2 = 0x9041;        // two operands
-constexpr uint16_t MACRO_ARGUMENT_ERROR_NOSUBST = 0x0841;
-constexpr uint16_t TYPE_ARGUMENT_ERROR = 0x8879;          // operation "TYPE", 1121
+// Status words of the macro opcodes (operation "&"), packed as every
+// handler's error word is (errorWord, vm/interp.h).
+constexpr uint16_t MACRO_SYNTAX_ERROR = errorWord(1449, 1, true);           // 7, one operand, can substitute
+constexpr uint16_t MACRO_SYNTAX_ERROR_NOSUBST = errorWord(1449, 1, false);  // the same without can-substitute
+constexpr uint16_t MACRO_ARGUMENT_ERROR = errorWord(1065, 1, true);         // 1, one operand, can substitute
+constexpr uint16_t MACRO_ARGUMENT_ERROR2 = errorWord(1065, 2, true);        // two operands
+constexpr uint16_t MACRO_ARGUMENT_ERROR_NOSUBST = errorWord(1065, 1, false);
+constexpr uint16_t TYPE_ARGUMENT_ERROR = errorWord(1121, 1, true);          // operation "TYPE"
+static_assert(MACRO_SYNTAX_ERROR == 0x89C1 && MACRO_ARGUMENT_ERROR2 == 0x9041 && TYPE_ARGUMENT_ERROR == 0x8879,
+              "macro status words");
 
 // Compiles the String on top, runs it and leaves its one result in the
 // text's place (storeMode: the text and the value under it are consumed and

@@ -3,12 +3,12 @@
 
 #include <cstring>
 
-#include "image/function.h"
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/function.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "macro/run.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/fields.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"
@@ -101,13 +101,7 @@ bool buildFromText(const char* text, uint32_t n) {
     if (r) {
         // the syntax error of a text that does not compile is raised here
         if (r != ST_UNWIND) {
-            ErrorDescriptor d{};
-            d.severity = 2;
-            d.genCode = EG_SYNTAX;
-            d.subCode = 1449;
-            d.flags = EF_SUBSTITUTE;
-            d.subsystem = "BASE";
-            d.operation = "&";
+            ErrorDescriptor d = errorDescriptor("BASE", EG_SYNTAX, 1449, EF_SUBSTITUTE, "&");
             raiseOperatorError(&d, 1);
         }
         return false;

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "vm/function.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 
 namespace xb::modules {
 

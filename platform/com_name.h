@@ -1,6 +1,8 @@
 // Recognises the serial device names that both backends redirect: "COM1" to
 // "COM9" in any case, with an optional trailing colon ("Com1:"), optionally
-// behind the device prefix "\\.\". Pure text work, no OS calls.
+// behind the device prefix "\\.\", and keeps the table of redirections
+// (mapComDevice in platform.h) that both backends read. Pure text work, no
+// OS calls.
 #pragma once
 
 namespace xb::os {
@@ -18,5 +20,9 @@ inline int comDeviceNumber(const char* name) {
     if (*end == ':') ++end;
     return *end ? 0 : name[3] - '0';
 }
+
+// The path set with mapComDevice for COM1..COM9 (number 1..9), or null when
+// the port keeps its own device.
+const char* mappedComDevice(int number);
 
 }  // namespace xb::os

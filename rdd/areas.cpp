@@ -1,14 +1,14 @@
 #include "rdd/areas.h"
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "rdd/binding.h"
-#include "rdd/compile_hook.h"
 #include "rdd/default_methods.h"
 #include "rdd/hooks.h"
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "vm/memvars.h"
+#include "base/memory.h"
 #include "runtime/output.h"
 #include "runtime/settings_block.h"
 #include "vm/vm.h"
@@ -119,18 +119,8 @@ uint16_t areaOfValue(const Item* v, uint16_t* area) {
     for (uint32_t i = 0; i < n; ++i) name[i] = s[i];
     name[n] = 0;
     GlobalSymbol* sym = findOrCreateSymbol(trimAliasName(name));
-    for (uint16_t tries = 1; !sym->aliasArea; ++tries) {
-        ErrorDescriptor d{};
-        d.severity = 2;
-        d.genCode = EG_NOALIAS;
-        d.subCode = 1002;
-        d.flags = EF_RETRY;
-        d.tries = tries;
-        d.subsystem = "BASE";
-        d.operation = symbolName(sym);
-        uint16_t r = raiseAndDecide(&d);
-        if (r != 1) return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
-    }
+    for (uint16_t tries = 1; !sym->aliasArea; ++tries)
+        if (raiseMissingAlias(sym, tries) == ST_UNWIND) return ST_UNWIND;
     *area = sym->aliasArea;
     return 0;
 }
@@ -156,7 +146,6 @@ void databaseEvent(uint16_t code) {
         settingSetLogical(SET_EXCLUSIVEOPEN, true);
         clearDefaultDriver();
         installFieldAccess();
-        installMacroCompiler();
     } else if (code == EVENT_STOP) {
         if (slots) closeAll();
         releasePendingHooks();

@@ -37,8 +37,8 @@ uint16_t lowestFreeArea();
 // begins with a digit (after blanks) is read as a decimal number; a number of
 // 256 or more, or a value of any other type, gives 0; any other string is an
 // alias, looked up until it is bound ("No existe el alias", 15/1002, retry
-// allowed). Status: 0 with *area set; ST_UNWIND when the handler unwound;
-// RDD_FAILED when it answered default (the selection ends without an area).
+// only: any other answer ends the program). Status: 0 with *area set;
+// ST_UNWIND when the handler unwound, or when TYPE examines the expression.
 uint16_t areaOfValue(const Item* value, uint16_t* area);
 
 // Closes and releases area a (close, then release, through its table).

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "rdd/areas.h"
 #include "rdd/default_methods.h"
 #include "vm/vm.h"
@@ -19,13 +19,7 @@ bool letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool digit(char c) { return c >= '0' && c <= '9'; }
 
 uint16_t aliasError(WorkArea* a, uint16_t genCode, uint16_t subCode, const char* alias) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = genCode;
-    d.subCode = subCode;
-    d.flags = EF_DEFAULT;
-    d.subsystem = "DBCMD";
-    d.operation = alias;
+    ErrorDescriptor d = errorDescriptor("DBCMD", genCode, subCode, EF_DEFAULT, alias);
     uint16_t r = rdd::error(a, &d);
     return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
 }

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "rdd/areas.h"
 #include "rdd/default_methods.h"
 #include "vm/interp.h"

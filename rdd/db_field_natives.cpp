@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "image/function.h"
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/function.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "rdd/areas.h"
 #include "rdd/db_natives.h"
 #include "rdd/registry.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/fields.h"
 #include "vm/native.h"
 #include "vm/object.h"
@@ -21,11 +21,6 @@
 namespace xb {
 
 namespace {
-
-Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
 
 // The field numbered by argument 1 (1-based) of the current area, or null.
 WorkArea* fieldOfArgument(uint16_t* index) {
@@ -95,11 +90,11 @@ bool impossibleStructure(const Item* structure) {
 // bound to names while it exists.
 XB_NATIVE(fnDBCREATE, "DBCREATE") {
     retNil();
-    Item* file = argument(1);
-    Item* structure = argument(2);
+    Item* file = argumentItem(1);
+    Item* structure = argumentItem(2);
     if (!file || !isString(file) || !structure || !isArray(structure) || impossibleStructure(structure))
         return argumentError("DBCMD", 1001, EF_DEFAULT);
-    Item* driver = argument(3);
+    Item* driver = argumentItem(3);
     char name[DRIVER_NAME_MAX + 2];
     if (driver && isString(driver) && strLength(driver) > 0) {
         uint32_t n = strLength(driver);
@@ -115,13 +110,7 @@ XB_NATIVE(fnDBCREATE, "DBCREATE") {
         retNil();
         return r;
     }
-    WorkArea* probe = scratchArea(methods);
-    uint16_t size = 0;
-    rdd::structSize(probe, &size);
-    freeScratchArea(probe);
-    if (size < sizeof(WorkArea)) size = uint16_t(sizeof(WorkArea));
-    auto* a = static_cast<WorkArea*>(memAllocZero(size));
-    a->methods = methods;
+    WorkArea* a = newAreaRecord(methods);
     OpenInfo info{};
     info.fileName = itemTextCopy(file);
     uint16_t r = rdd::newArea(a);
@@ -173,7 +162,7 @@ XB_NATIVE(fnFIELDGET, "FIELDGET") {
 XB_NATIVE(fnFIELDPUT, "FIELDPUT") {
     uint16_t index = 0;
     WorkArea* a = fieldOfArgument(&index);
-    Item* value = argument(2);
+    Item* value = argumentItem(2);
     if (!a || !value) return 0;
     if (uint16_t r = rdd::putValue(a, index, value)) return noResult(r);
     retItem(value);

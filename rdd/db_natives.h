@@ -23,6 +23,10 @@ uint16_t noResult(uint16_t r);
 // Reads an Item into a string Item, or "" (FIELDNAME, ALIAS, DBFILTER...).
 void retText(const char* text);
 
+// A new area record: zeroed, of the size the driver's structSize asks for
+// (at least a WorkArea), its methods set; memAlloc'd, the caller's.
+WorkArea* newAreaRecord(RddMethodTable* methods);
+
 // A scratch area record for asking a driver about itself without a table
 // (structSize, info 9): zeroed, its methods set, freed with freeScratchArea.
 WorkArea* scratchArea(RddMethodTable* methods);

@@ -3,15 +3,15 @@
 // DBSELECTAREA, NETNAME and NETUSER.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "rdd/areas.h"
 #include "rdd/db_natives.h"
 #include "rdd/default_methods.h"
 #include "rdd/registry.h"
 #include "runtime/errorsys.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
-#include "runtime/settings.h"
+#include "base/memory.h"
+#include "vm/settings.h"
 #include "vm/native.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -20,13 +20,8 @@ namespace xb {
 
 namespace {
 
-Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
-
 bool logicalArgument(uint32_t n, bool* value) {
-    Item* p = argument(n);
+    Item* p = argumentItem(n);
     if (!p || p->type != T_LOGICAL) return false;
     *value = p->v.l != 0;
     return true;
@@ -65,7 +60,7 @@ uint16_t noResult(uint16_t r) {
     return nativeStatus(r);
 }
 
-WorkArea* scratchArea(RddMethodTable* methods) {
+WorkArea* newAreaRecord(RddMethodTable* methods) {
     WorkArea probe{};
     probe.methods = methods;
     uint16_t size = 0;
@@ -76,6 +71,7 @@ WorkArea* scratchArea(RddMethodTable* methods) {
     return a;
 }
 
+WorkArea* scratchArea(RddMethodTable* methods) { return newAreaRecord(methods); }
 void freeScratchArea(WorkArea* a) { memFree(a); }
 
 // DBUSEAREA([new], [driver], file, [alias], [shared], [readOnly]) opens a
@@ -95,13 +91,13 @@ XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
     }
     if (WorkArea* open = currentArea())
         if (uint16_t r = closeAndRelease(open)) return noResult(r);
-    RddMethodTable* methods = chosenDriver(argument(2));
+    RddMethodTable* methods = chosenDriver(argumentItem(2));
     if (!methods) {
         uint16_t r = argumentError("DBCMD", 1015, EF_DEFAULT);
         retNil();
         return r;
     }
-    Item* file = argument(3);
+    Item* file = argumentItem(3);
     if (!file || !isString(file)) {
         releaseDriver(methods);
         uint16_t r = argumentError("DBCMD", 1005, EF_DEFAULT);
@@ -111,19 +107,13 @@ XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
     OpenInfo info{};
     info.areaNo = currentAreaNumber();
     info.fileName = itemTextCopy(file);
-    Item* alias = argument(4);
+    Item* alias = argumentItem(4);
     info.alias = alias && isString(alias) ? itemTextCopy(alias) : nullptr;
     bool flag = false;
     info.shared = logicalArgument(5, &flag) ? flag : !settingExclusiveOpen();
     info.readOnly = logicalArgument(6, &flag) ? flag : false;
 
-    WorkArea* probe = scratchArea(methods);
-    uint16_t size = 0;
-    rdd::structSize(probe, &size);
-    freeScratchArea(probe);
-    if (size < sizeof(WorkArea)) size = uint16_t(sizeof(WorkArea));
-    auto* a = static_cast<WorkArea*>(memAllocZero(size));
-    a->methods = methods;
+    WorkArea* a = newAreaRecord(methods);
     uint16_t r = rdd::newArea(a);
     if (r) {
         memFree(a);
@@ -198,7 +188,7 @@ XB_NATIVE(fnALIAS, "ALIAS") {
 
 // DBSELECTAREA(area | alias): selects it; 0 the lowest free area.
 XB_NATIVE(fnDBSELECTAREA, "DBSELECTAREA") {
-    Item* v = argument(1);
+    Item* v = argumentItem(1);
     Item nil{};
     uint16_t n = 0;
     uint16_t r = areaOfValue(v ? v : &nil, &n);

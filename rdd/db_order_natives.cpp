@@ -7,12 +7,12 @@
 // instead of raising.
 #include <cstring>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "rdd/db_natives.h"
 #include "rdd/default_methods.h"
-#include "rdd/ntx_driver.h"
-#include "runtime/error.h"
-#include "runtime/settings.h"
+#include "rdd/orders.h"
+#include "vm/error.h"
+#include "vm/settings.h"
 #include "vm/native.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -21,21 +21,11 @@ namespace xb {
 
 namespace {
 
-Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
-bool given(const Item* it) { return it && it->type != T_NIL; }
-
-// A string argument as a NUL-terminated text in buffer ("" when absent).
-const char* textArgument(uint32_t n, char* buffer, uint32_t size) {
-    buffer[0] = 0;
-    Item* it = argument(n);
-    if (!it || !isString(it)) return buffer;
-    uint32_t len = strLength(it) < size - 1 ? strLength(it) : size - 1;
-    std::memcpy(buffer, strData(it), len);
-    buffer[len] = 0;
-    while (len && buffer[len - 1] == ' ') buffer[--len] = 0;
+// A string argument as a NUL-terminated text without its trailing blanks
+// ("" when absent).
+const char* trimmedArgument(uint32_t n, char* buffer, uint32_t size) {
+    argumentText(n, buffer, size);
+    for (size_t len = std::strlen(buffer); len && buffer[len - 1] == ' ';) buffer[--len] = 0;
     return buffer;
 }
 
@@ -54,8 +44,8 @@ uint16_t infoCall(uint16_t code, uint32_t which, const Item* value, void (*empty
     Item* out = tempAlloc();
     if (value) *out = *value;
     else itemClear(out);
-    const Item* order = which ? argument(which) : nullptr;
-    OrderInfo oi{given(order) ? order : nullptr, nullptr, out};
+    const Item* order = which ? argumentItem(which) : nullptr;
+    OrderInfo oi{isGiven(order) ? order : nullptr, nullptr, out};
     uint16_t r = rdd::orderInfo(a, code, &oi);
     if (out->type == T_NIL) empty();
     else retItem(out);
@@ -79,18 +69,18 @@ XB_NATIVE(fnDBSEEK, "DBSEEK") {
         retLogical(false);
         return st;
     }
-    Item* key = argument(1);
-    Item* soft = argument(2);
-    Item* last = argument(3);
+    Item* key = argumentItem(1);
+    Item* soft = argumentItem(2);
+    Item* last = argumentItem(3);
     bool keyOk = key && (isString(key) || (key->type & (M_NUMERIC | T_DATE | T_LOGICAL)));
-    bool flagsOk = (!given(soft) || soft->type == T_LOGICAL) && (!given(last) || last->type == T_LOGICAL);
+    bool flagsOk = (!isGiven(soft) || soft->type == T_LOGICAL) && (!isGiven(last) || last->type == T_LOGICAL);
     if (!keyOk || !flagsOk) {
         uint16_t r = argumentError("DBCMD", 1001, EF_DEFAULT);
         retLogical(false);
         return r;
     }
-    uint16_t r = rdd::seek(a, given(soft) ? uint16_t(soft->v.l != 0) : uint16_t(settingSoftSeek()), key,
-                           given(last) ? uint16_t(last->v.l != 0) : uint16_t(0));
+    uint16_t r = rdd::seek(a, isGiven(soft) ? uint16_t(soft->v.l != 0) : uint16_t(settingSoftSeek()), key,
+                           isGiven(last) ? uint16_t(last->v.l != 0) : uint16_t(0));
     if (r == ST_UNWIND) return r;
     uint16_t found = 0;
     rdd::found(a, &found);
@@ -108,7 +98,7 @@ XB_NATIVE(fnORDCONDSET, "ORDCONDSET") {
         return st;
     }
     OrderCondition c{};
-    for (uint32_t i = 0; i < ORDER_CONDITION_ARGS; ++i) c.args[i] = argument(i + 1);
+    for (uint32_t i = 0; i < ORDER_CONDITION_ARGS; ++i) c.args[i] = argumentItem(i + 1);
     uint16_t r = rdd::orderCondition(a, &c);
     if (r == ST_UNWIND) return r;
     retLogical(r == 0);
@@ -121,10 +111,10 @@ XB_NATIVE(fnORDCREATE, "ORDCREATE") {
     WorkArea* a = areaOrError(&st);
     if (!a) return st;
     char bag[512], tag[512], key[512];
-    Item* block = argument(4);
+    Item* block = argumentItem(4);
     Item* unique = paramItem(5, T_LOGICAL);
-    OrderCreateInfo ci{textArgument(1, bag, sizeof bag), textArgument(2, tag, sizeof tag),
-                       textArgument(3, key, sizeof key), block && (block->type & T_BLOCK) ? block : nullptr,
+    OrderCreateInfo ci{trimmedArgument(1, bag, sizeof bag), trimmedArgument(2, tag, sizeof tag),
+                       trimmedArgument(3, key, sizeof key), block && (block->type & T_BLOCK) ? block : nullptr,
                        uint16_t(unique && unique->v.l)};
     return noResult(rdd::orderCreate(a, &ci));
 }
@@ -135,7 +125,7 @@ XB_NATIVE(fnORDLISTADD, "ORDLISTADD") {
     WorkArea* a = areaOrError(&st);
     if (!a) return st;
     char bag[512];
-    OrderInfo oi{nullptr, textArgument(1, bag, sizeof bag), nullptr};
+    OrderInfo oi{nullptr, trimmedArgument(1, bag, sizeof bag), nullptr};
     return noResult(rdd::orderListAdd(a, &oi));
 }
 
@@ -164,8 +154,8 @@ XB_NATIVE(fnORDSETFOCUS, "ORDSETFOCUS") {
     }
     Item* out = tempAlloc();
     itemClear(out);
-    Item* which = argument(1);
-    OrderInfo oi{given(which) ? which : nullptr, nullptr, out};
+    Item* which = argumentItem(1);
+    OrderInfo oi{isGiven(which) ? which : nullptr, nullptr, out};
     uint16_t r = rdd::orderListFocus(a, &oi);
     if (isString(out)) retItem(out);
     else retText("");
@@ -207,8 +197,8 @@ XB_NATIVE(fnINDEXORD, "INDEXORD") {
 XB_NATIVE(fnORDSCOPE, "ORDSCOPE") {
     Item* which = paramItem(1, M_NUMERIC);
     bool bottom = which && itemInt(which) == 1;
-    Item* value = argument(2);
-    if (given(value))
+    Item* value = argumentItem(2);
+    if (isGiven(value))
         return infoCall(bottom ? DBOI_SCOPEBOTTOM : DBOI_SCOPETOP, 0, value, emptyNil);
     return infoCall(bottom ? DBOI_SCOPEBOTTOMCLEAR : DBOI_SCOPETOPCLEAR, 0, nullptr, emptyNil);
 }

@@ -2,10 +2,10 @@
 // DBGOTOP, DBGOBOTTOM, DBGOTO, DBAPPEND, DBDELETE, DBRECALL, __DBPACK,
 // __DBZAP, DBCOMMIT, DBCOMMITALL, DBRUNLOCK, DBUNLOCKALL, DBRLOCKLIST and
 // DBRLOCK. Each is a thin layer over one method.
-#include "image/function.h"
+#include "vm/function.h"
 #include "rdd/areas.h"
 #include "rdd/db_natives.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "runtime/errorsys.h"
 #include "vm/native.h"
 #include "vm/stack.h"

@@ -1,11 +1,11 @@
 // Blocks over the current area: DBEVAL, filters (DBSETFILTER,
 // DBCLEARFILTER, DBFILTER), relations (DBSETRELATION, DBCLEARRELATION,
 // DBRELATION, DBRSELECT) and the pending table hooks (DBSETHOOKS).
-#include "image/function.h"
+#include "vm/function.h"
 #include "rdd/areas.h"
 #include "rdd/db_natives.h"
 #include "rdd/hooks.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/native.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -16,12 +16,8 @@ namespace {
 
 Item* pending[TABLE_HOOKS];
 
-Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
 Item* blockArgument(uint32_t n) {
-    Item* p = argument(n);
+    Item* p = argumentItem(n);
     return p && (p->type & T_BLOCK) ? p : nullptr;
 }
 
@@ -106,7 +102,7 @@ XB_NATIVE(fnDBSETRELATION, "DBSETRELATION") {
     WorkArea* parent = areaOrError(&st);
     if (!parent) return st;
     Item nil{};
-    Item* target = argument(1);
+    Item* target = argumentItem(1);
     uint16_t number = 0;
     if (uint16_t r = areaOfValue(target ? target : &nil, &number)) return noResult(r);
     WorkArea* child = areaAt(number);
@@ -116,13 +112,7 @@ XB_NATIVE(fnDBSETRELATION, "DBSETRELATION") {
         return r;
     }
     if (child == parent) {
-        ErrorDescriptor d{};
-        d.severity = 2;
-        d.genCode = EG_ARG;
-        d.subCode = 1013;
-        d.subsystem = "DBCMD";
-        d.operation = "DBSETRELATION";
-        d.flags = EF_DEFAULT;
+        ErrorDescriptor d = errorDescriptor("DBCMD", EG_ARG, 1013, EF_DEFAULT, "DBSETRELATION");
         return noResult(raiseAndDecide(&d));
     }
     Item* key = blockArgument(2);

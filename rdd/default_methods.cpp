@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "rdd/areas.h"
 #include "rdd/generic.h"
 #include "vm/interp.h"
@@ -95,9 +95,7 @@ bool isUnsupportedSlot(const RddMethodTable* table, uint16_t slot) {
 }
 
 uint16_t unsupportedOperation(WorkArea* a) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = EG_UNSUPPORTED;
+    ErrorDescriptor d = errorDescriptor(nullptr, EG_UNSUPPORTED, 0, 0);
     uint16_t r = rdd::error(a, &d);
     return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
 }
@@ -125,15 +123,10 @@ uint16_t genericError(WorkArea* a, ErrorDescriptor* d) {
 }
 
 uint16_t raiseAreaError(WorkArea* a, const AreaErrorInfo& info) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = info.genCode;
-    d.subCode = info.subCode;
-    d.flags = info.flags;
+    ErrorDescriptor d = errorDescriptor(nullptr, info.genCode, info.subCode, info.flags, info.operation);
     d.osCode = info.osCode;
     d.tries = info.tries;
     d.fileName = info.fileName;
-    d.operation = info.operation;
     return rdd::error(a, &d);
 }
 
@@ -162,6 +155,19 @@ void fillDefaultMethods(RddMethodTable* t) {
     fillGenericScope(t);
     fillGenericLifecycle(t);
     fillGenericRelations(t);
+}
+
+void setLogical(Item* out, bool value) {
+    itemClear(out);
+    out->type = T_LOGICAL;
+    out->v.l = value;
+}
+
+void setInteger(Item* out, int32_t value) {
+    itemClear(out);
+    out->type = T_INTEGER;
+    out->width = 10;
+    out->v.l = value;
 }
 
 const RddMethodTable& defaultMethods() {

@@ -10,7 +10,7 @@
 
 #include "rdd/method_table.h"
 #include "rdd/workarea.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 
 namespace xb {
 
@@ -57,6 +57,11 @@ uint16_t evalInArea(WorkArea* a, const Item* block);
 // it too and is returned.
 using RecordAction = uint16_t (*)(WorkArea* a, void* context);
 uint16_t scopeLoop(WorkArea* a, const ScopeInfo* s, RecordAction action, void* context);
+
+// The answers of info operations: out becomes a logical, or an integer of
+// width 10.
+void setLogical(Item* out, bool value);
+void setInteger(Item* out, int32_t value);
 
 // ---- the generic operations, for parent calls and tests
 uint16_t genericSkip(WorkArea* a, int32_t count);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 
 namespace xb {
 

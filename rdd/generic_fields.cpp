@@ -2,12 +2,12 @@
 // them from a structure array, and the field queries.
 #include <cstring>
 
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "rdd/default_methods.h"
 #include "vm/vm.h"
 #include "rdd/generic.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/native.h"
 #include "vm/object.h"
 
@@ -16,13 +16,6 @@ namespace xb {
 namespace {
 
 constexpr uint32_t FIELD_NAME_MAX = 10;
-
-void setInteger(Item* out, int32_t v) {
-    itemClear(out);
-    out->type = T_INTEGER;
-    out->width = 10;
-    out->v.l = v;
-}
 
 uint16_t clampWord(const Item* it) {
     int32_t v = itemInt(it);

@@ -3,14 +3,14 @@
 // information codes.
 #include <cstring>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "rdd/areas.h"
 #include "rdd/binding.h"
 #include "rdd/default_methods.h"
 #include "rdd/generic.h"
 #include "rdd/registry.h"
-#include "runtime/memory.h"
-#include "runtime/settings.h"
+#include "base/memory.h"
+#include "vm/settings.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 
@@ -45,18 +45,6 @@ void dropRelationsInto(WorkArea* a) {
         }
     }
     a->parentCount = 0;
-}
-
-void setLogical(Item* out, bool b) {
-    itemClear(out);
-    out->type = T_LOGICAL;
-    out->v.l = b;
-}
-void setInteger(Item* out, int32_t v) {
-    itemClear(out);
-    out->type = T_INTEGER;
-    out->width = 10;
-    out->v.l = v;
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // a static-area temporary owned by the area or the relation record.
 #include "rdd/default_methods.h"
 #include "rdd/generic.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 

@@ -3,12 +3,12 @@
 // compiling an expression text into a block.
 #include <cstring>
 
-#include "rdd/compile_hook.h"
+#include "macro/run.h"
 #include "rdd/default_methods.h"
 #include "rdd/generic.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/fields.h"
-#include "vm/hooks.h"
+#include "base/hooks.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/normalize.h"
@@ -16,10 +16,7 @@
 
 namespace xb {
 
-
 namespace {
-
-BlockCompiler compilerEntry;
 
 bool isBlock(const Item* it) { return it && (it->type & T_BLOCK); }
 bool isTrue(const Item* it) { return it && it->type == T_LOGICAL && it->v.l; }
@@ -67,12 +64,14 @@ uint16_t genericCompile(WorkArea* a, const char* text) {
     std::memcpy(buffer + 3, text, n);
     buffer[3 + n] = '}';
     buffer[4 + n] = 0;
-    BlockCompiler compiler = compilerEntry;
-    if (!compiler || !a->result) return 2;
-    Item* block = tempAlloc();
-    bool ok = compiler(buffer, uint32_t(n + 4), block);
-    if (ok && (block->type & T_BLOCK)) *a->result = *block;
-    tempRelease(block);
+    if (!a->result) return 2;
+    // Compiling "{||text}" and running it leaves one Item: the block, or
+    // the failure's status.
+    pushString(buffer, uint32_t(n + 4));
+    uint16_t r = macroRun(false);
+    bool ok = r == 0 && (vm.top->type & T_BLOCK);
+    if (ok) *a->result = *vm.top;
+    pop();
     return ok ? 0 : 2;
 }
 
@@ -110,9 +109,6 @@ uint16_t scopeLoop(WorkArea* a, const ScopeInfo* s, RecordAction action, void* c
     }
 }
 
-
-BlockCompiler blockCompiler() { return compilerEntry; }
-void setBlockCompiler(BlockCompiler compiler) { compilerEntry = compiler; }
 
 // Append in the destination, copy each field pair through the field values,
 // and carry the deletion mark over.

@@ -3,7 +3,7 @@
 // hideDeleted on, by their deletion mark.
 #include "rdd/default_methods.h"
 #include "rdd/generic.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 #include "vm/stack.h"
 
 namespace xb {

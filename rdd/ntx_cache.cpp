@@ -8,8 +8,8 @@
 
 #include <cstring>
 
-#include "rdd/ntx_format.h"
-#include "runtime/memory.h"
+#include "rdd/ntx/ntx_format.h"
+#include "base/memory.h"
 
 namespace xb {
 

@@ -5,11 +5,11 @@
 // result, and only FLOCK and RLOCK also raise the empty-area error.
 #include <cstring>
 
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "rdd/areas.h"
 #include "rdd/db_natives.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/interp.h"
 #include "vm/native.h"
 #include "vm/stack.h"
@@ -75,13 +75,7 @@ XB_OPCODE(FIELDNAME) {
     char name[RDD_NAME_BUFFER] = "";
     uint16_t r = 0;
     if (a && !isNumeric(vm.top)) {
-        ErrorDescriptor d{};
-        d.severity = 2;
-        d.genCode = EG_ARG;
-        d.subCode = 1009;
-        d.subsystem = "DBCMD";
-        d.flags = EF_DEFAULT;
-        d.operation = "FIELDNAME";
+        ErrorDescriptor d = errorDescriptor("DBCMD", EG_ARG, 1009, EF_DEFAULT, "FIELDNAME");
         r = raiseAndDecide(&d);
     } else if (a) {
         int32_t n = isNumeric(vm.top) ? (vm.top->type == T_DOUBLE ? doubleToInt(vm.top->v.d) : vm.top->v.l) : 0;

@@ -3,19 +3,13 @@
 
 #include "vm/function.h"
 #include "rdd/registry.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/native.h"
 #include "vm/stack.h"
 
 namespace xb {
 
 namespace {
-
-const Item* textArgument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    if (p) p = derefItem(p);
-    return p && isString(p) ? p : nullptr;
-}
 
 // A NUL-terminated copy of at most 255 bytes of a text (names are far shorter).
 void copyName(const Item* text, char* out, uint32_t size) {
@@ -28,7 +22,7 @@ void copyName(const Item* text, char* out, uint32_t size) {
 }  // namespace
 
 XB_NATIVE(fnRDDREGISTER, "RDDREGISTER") {
-    const Item* name = textArgument(1);
+    const Item* name = stringArgument(1);
     if (!name || strLength(name) == 0) fatalError(9001);
     if (strLength(name) > DRIVER_NAME_MAX) fatalError(9003);
     char raw[DRIVER_NAME_MAX + 1];
@@ -42,7 +36,7 @@ XB_NATIVE(fnRDDREGISTER, "RDDREGISTER") {
 
 XB_NATIVE(fnRDDSETDEFAULT, "RDDSETDEFAULT") {
     retCString(storedDefaultDriver());
-    const Item* name = textArgument(1);
+    const Item* name = stringArgument(1);
     if (!name) return 0;
     char raw[256];
     copyName(name, raw, sizeof raw);

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "rdd/default_methods.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 
 namespace xb {
 

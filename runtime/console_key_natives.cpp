@@ -14,7 +14,7 @@
 #include "lib/lib_args.h"
 #include "platform/platform.h"
 #include "runtime/files.h"
-#include "runtime/cursor.h"
+#include "base/cursor.h"
 
 namespace xb {
 

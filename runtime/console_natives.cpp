@@ -5,9 +5,9 @@
 // reports the one colour text there is.
 #include "vm/function.h"
 #include "runtime/display.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "runtime/output.h"
-#include "vm/hooks.h"
+#include "base/hooks.h"
 #include "vm/native.h"
 #include "vm/stack.h"
 
@@ -16,15 +16,10 @@ namespace xb {
 
 namespace {
 
-const Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
-
 void writePieces(void (*write)(const char*, uint32_t)) {
     for (uint32_t i = 1; i <= paramCount(); ++i) {
         if (i > 1) write(" ", 1);
-        DisplayText t = displayText(argument(i));
+        DisplayText t = displayText(argumentItem(i));
         write(t.text, t.length);
     }
 }

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "lib/dates.h"
-#include "lib/numfmt.h"
-#include "runtime/settings.h"
+#include "base/dates.h"
+#include "base/numfmt.h"
+#include "vm/settings.h"
 
 namespace xb {
 

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "vm/function.h"
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "lib/lib_args.h"
 #include "platform/platform.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/object.h"
 
 namespace xb {

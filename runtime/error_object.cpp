@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "vm/function.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "lib/classes.h"
 #include "runtime/errorsys.h"
 #include "vm/native.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "lib/classes.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
 

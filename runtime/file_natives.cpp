@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "vm/function.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/native.h"
 #include "vm/stack.h"
 
@@ -18,24 +18,19 @@ uint16_t fileError;  // what FERROR reports; reset by every file function
 
 void takeOsError() { fileError = fileErrorState().osError; }
 
-Item* param(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
-
 bool isNumber(const Item* it) { return it && (it->type & M_NUMERIC); }
 bool isText(const Item* it) { return it && (it->type & M_STRING); }
 
 // A handle argument; anything but a number is no handle at all (so that no
 // target ever writes to whatever descriptor 0 happens to be).
 os::Handle handleParam(uint32_t n) {
-    Item* p = param(n);
+    Item* p = argumentItem(n);
     return isNumber(p) ? os::Handle(itemInt(p)) : os::INVALID;
 }
 
 // A NUL-terminated copy of a text argument (memFree it), or null.
 char* textParam(uint32_t n) {
-    Item* p = param(n);
+    Item* p = argumentItem(n);
     return isText(p) ? itemTextCopy(p) : nullptr;
 }
 
@@ -44,8 +39,8 @@ char* textParam(uint32_t n) {
 // bytes, zero beyond what was read. Returns false when the arguments do not fit.
 bool readIntoVariable(bool wide, int32_t* result) {
     if (paramCount() != 3) return false;
-    Item* var = param(2);
-    Item* count = param(3);
+    Item* var = argumentItem(2);
+    Item* count = argumentItem(3);
     if (!isText(var) || !isNumber(count)) return false;
     int32_t n = itemInt(count);
     if (n < 0 || uint32_t(n) > strLength(var)) return false;
@@ -76,7 +71,7 @@ XB_NATIVE(fnFOPEN, "FOPEN") {
 
 XB_NATIVE(fnFCREATE, "FCREATE") {
     fileError = 0;
-    Item* p = param(1);
+    Item* p = argumentItem(1);
     if (!isText(p)) fatalError(660);
     char* name = itemTextCopy(p);
     os::Handle h = fsCreate(name, uint16_t(paramInt(2)));
@@ -88,7 +83,7 @@ XB_NATIVE(fnFCREATE, "FCREATE") {
 
 XB_NATIVE(fnFCLOSE, "FCLOSE") {
     fileError = 0;
-    Item* h = param(1);
+    Item* h = argumentItem(1);
     if (!isNumber(h)) {
         retLogical(false);
         return 0;
@@ -102,13 +97,13 @@ XB_NATIVE(fnFCLOSE, "FCLOSE") {
 
 XB_NATIVE(fnFWRITE, "FWRITE") {
     fileError = 0;
-    Item* data = param(2);
+    Item* data = argumentItem(2);
     if (!isText(data)) {
         retInt(0);
         return 0;
     }
     uint32_t length = strLength(data);
-    Item* count = param(3);
+    Item* count = argumentItem(3);
     uint16_t n = uint16_t(isNumber(count) ? uint32_t(itemInt(count)) : length);
     // Never past the end of the text. A text whose count comes out as 0 in
     // 16 bits (65,536 bytes, say) writes nothing: only an empty text asks
@@ -126,7 +121,7 @@ XB_NATIVE(fnFWRITE, "FWRITE") {
 
 XB_NATIVE(fnFCOMMIT, "FCOMMIT") {
     fileError = 0;
-    Item* h = param(1);
+    Item* h = argumentItem(1);
     if (isNumber(h)) fsCommit(os::Handle(itemInt(h)));
     return 0;
 }
@@ -149,7 +144,7 @@ XB_NATIVE(fnFREADLONG, "FREADLONG") {
 
 XB_NATIVE(fnFREADSTR, "FREADSTR") {
     fileError = 0;
-    Item* count = param(2);
+    Item* count = argumentItem(2);
     if (paramCount() != 2 || !isNumber(count)) {
         retString("", 0);
         return 0;
@@ -168,7 +163,7 @@ XB_NATIVE(fnFREADSTR, "FREADSTR") {
 
 XB_NATIVE(fnFSEEK, "FSEEK") {
     fileError = 0;
-    Item* offset = param(2);
+    Item* offset = argumentItem(2);
     if (!isNumber(offset)) {
         retInt(0);
         return 0;

@@ -3,11 +3,11 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "image/function.h"
-#include "runtime/error.h"
+#include "vm/function.h"
+#include "vm/error.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
-#include "runtime/settings.h"
+#include "base/memory.h"
+#include "vm/settings.h"
 #include "vm/native.h"
 
 namespace xb {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "lib/casemap.h"
+#include "base/casemap.h"
 
 namespace xb {
 
@@ -11,8 +11,10 @@ namespace {
 FileErrorState state;
 const FileSyscalls platformCalls = {os::readFile,   os::writeFile,  os::setEndOfFile,
                                     os::lockFile,   os::unlockFile, os::readFileAt};
-FileSyscalls calls = platformCalls;
 uint16_t shortWriteReason;
+
+// The call in force: the hooks record's entry, or the platform's own.
+#define FILE_CALL(name) (runtimeHooks.fileCalls.name ? runtimeHooks.fileCalls.name : platformCalls.name)
 char currentDirBuffer[260];
 
 void clearErrors() { state = FileErrorState{}; }
@@ -21,7 +23,18 @@ void noteOsError() { state.osError = uint16_t(os::lastError()); }
 }  // namespace
 
 FileErrorState& fileErrorState() { return state; }
-FileSyscalls& fileSyscalls() { return calls; }
+// Entries left null mean the platform's call; they are filled in here so
+// that a caller who saves an entry to wrap it always gets a callable one.
+FileSyscalls& fileSyscalls() {
+    FileSyscalls& c = runtimeHooks.fileCalls;
+    if (!c.readFile) c.readFile = platformCalls.readFile;
+    if (!c.writeFile) c.writeFile = platformCalls.writeFile;
+    if (!c.setEndOfFile) c.setEndOfFile = platformCalls.setEndOfFile;
+    if (!c.lockFile) c.lockFile = platformCalls.lockFile;
+    if (!c.unlockFile) c.unlockFile = platformCalls.unlockFile;
+    if (!c.readFileAt) c.readFileAt = platformCalls.readFileAt;
+    return c;
+}
 const FileSyscalls& defaultFileSyscalls() { return platformCalls; }
 
 os::Handle fsCreate(const char* name, uint16_t attributes) {
@@ -59,7 +72,7 @@ bool fsClose(os::Handle h) {
 uint16_t fsRead(os::Handle h, void* buffer, uint16_t count) {
     clearErrors();
     uint32_t done = 0;
-    if (!calls.readFile(h, buffer, count, &done)) {
+    if (!FILE_CALL(readFile)(h, buffer, count, &done)) {
         noteOsError();
         return 65535;
     }
@@ -69,7 +82,7 @@ uint16_t fsRead(os::Handle h, void* buffer, uint16_t count) {
 int32_t fsReadAt(os::Handle h, uint64_t offset, void* buffer, uint32_t count) {
     clearErrors();
     uint32_t done = 0;
-    if (count > 0x7FFFFFFFu || !calls.readFileAt(h, offset, buffer, count, &done)) {
+    if (count > 0x7FFFFFFFu || !FILE_CALL(readFileAt)(h, offset, buffer, count, &done)) {
         noteOsError();
         return -1;
     }
@@ -79,13 +92,13 @@ int32_t fsReadAt(os::Handle h, uint64_t offset, void* buffer, uint32_t count) {
 uint16_t fsWrite(os::Handle h, const void* buffer, uint16_t count) {
     clearErrors();
     if (count == 0) {
-        if (calls.setEndOfFile(h)) return 0;
+        if (FILE_CALL(setEndOfFile)(h)) return 0;
         noteOsError();
         return 65535;
     }
     uint32_t done = 0;
     shortWriteReason = 0;
-    if (!calls.writeFile(h, buffer, count, &done)) {
+    if (!FILE_CALL(writeFile)(h, buffer, count, &done)) {
         if (os::lastError() == 112) {
             shortWriteReason = 112;
             return uint16_t(done);
@@ -99,7 +112,7 @@ uint16_t fsWrite(os::Handle h, const void* buffer, uint16_t count) {
 int32_t fsReadLong(os::Handle h, void* buffer, uint32_t count) {
     clearErrors();
     uint32_t done = 0;
-    if (!calls.readFile(h, buffer, count, &done)) {
+    if (!FILE_CALL(readFile)(h, buffer, count, &done)) {
         noteOsError();
         return -1;
     }
@@ -109,13 +122,13 @@ int32_t fsReadLong(os::Handle h, void* buffer, uint32_t count) {
 int32_t fsWriteLong(os::Handle h, const void* buffer, uint32_t count) {
     clearErrors();
     if (count == 0) {
-        if (calls.setEndOfFile(h)) return 0;
+        if (FILE_CALL(setEndOfFile)(h)) return 0;
         noteOsError();
         return -1;
     }
     uint32_t done = 0;
     shortWriteReason = 0;
-    if (!calls.writeFile(h, buffer, count, &done)) {
+    if (!FILE_CALL(writeFile)(h, buffer, count, &done)) {
         if (os::lastError() == 112) {
             shortWriteReason = 112;
             return int32_t(done);
@@ -147,7 +160,7 @@ bool fsRename(const char* from, const char* to) {
 
 bool fsLock(os::Handle h, uint32_t offset, uint32_t length, bool unlock) {
     clearErrors();
-    bool ok = unlock ? calls.unlockFile(h, offset, length) : calls.lockFile(h, offset, length);
+    bool ok = unlock ? FILE_CALL(unlockFile)(h, offset, length) : FILE_CALL(lockFile)(h, offset, length);
     if (!ok) noteOsError();  // the lock-failure errors carry it
     return ok;
 }

@@ -6,22 +6,14 @@
 #pragma once
 #include <cstdint>
 
+#include "base/hooks.h"
 #include "platform/platform.h"
 
 namespace xb {
 
-// The system calls the layer makes for reading, writing, cutting and
-// locking, as one swappable table: tests replace an entry to make a write or
-// a lock fail (or come up short) at a chosen moment and restore the table
-// afterwards. The default entries are the platform's own calls.
-struct FileSyscalls {
-    bool (*readFile)(os::Handle h, void* buf, uint32_t n, uint32_t* done);
-    bool (*writeFile)(os::Handle h, const void* buf, uint32_t n, uint32_t* done);
-    bool (*setEndOfFile)(os::Handle h);
-    bool (*lockFile)(os::Handle h, uint32_t offset, uint32_t length);
-    bool (*unlockFile)(os::Handle h, uint32_t offset, uint32_t length);
-    bool (*readFileAt)(os::Handle h, uint64_t offset, void* buf, uint32_t n, uint32_t* done);
-};
+// The system calls the layer makes (FileSyscalls, base/hooks.h): the table
+// in force, a field of the runtime's hooks record that tests change and the
+// fixture puts back; and the platform's own calls.
 FileSyscalls& fileSyscalls();
 const FileSyscalls& defaultFileSyscalls();
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "vm/function.h"
-#include "image/symbols.h"
-#include "lib/casemap.h"
+#include "vm/symbols.h"
+#include "base/casemap.h"
 #include "lib/lib_args.h"
 #include "vm/memvars.h"
 #include "vm/symbol.h"

@@ -5,12 +5,13 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "lib/casemap.h"
-#include "lib/dates.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "base/casemap.h"
+#include "base/dates.h"
+#include "base/hooks.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "runtime/output.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 #include "vm/native.h"
 #include "vm/vm.h"
 
@@ -28,7 +29,7 @@ constexpr Setting pair(char a, char b) { return Setting{SK_PAIR, 0, 0, {a, b}, 0
 bool dateFormatHook(const char* format);
 void epochHook();
 
-// The values before start-up are the documented defaults, so that code run
+// The values before start-up are the defaults a program starts with, so that code run
 // without the start-up chain (tests, tools) reads them too; the hooks of the
 // date format and the epoch are in place from the start for the same reason.
 SettingsBlock block = {
@@ -69,8 +70,6 @@ void epochHook() {
 
 void doNothingIdle() {}
 void noOutput(int, bool) {}
-void noNotification(uint16_t, uint16_t, bool) {}
-void (*separateLogicalNotify)(uint16_t, uint16_t, bool) = noNotification;
 
 void storeText(uint8_t specifier, const char* value, uint32_t n) {
     Setting& s = block.entries[specifier];
@@ -116,7 +115,7 @@ void applyText(uint8_t specifier, const char* value, uint32_t n, bool additive) 
 
 void setSeparateLogical(bool on) {
     block.separateLogical = uint8_t(on);
-    separateLogicalNotify(65534, 65535, on);
+    if (runtimeHooks.separateLogicalNotify) runtimeHooks.separateLogicalNotify(65534, 65535, on);
 }
 
 // ---- the hooked specifiers

@@ -1,7 +1,7 @@
 // The settings block: the 46 values the language reads and writes by
 // specifier number (SET), their kinds, defaults and hooks, and the start-up
 // and shutdown steps that fill and empty it. The rest of the runtime reads
-// settings through runtime/settings.h only.
+// settings through vm/settings.h only.
 #pragma once
 #include <cstdint>
 

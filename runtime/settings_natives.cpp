@@ -6,19 +6,10 @@
 
 namespace xb {
 
-namespace {
-
-const Item* argument(uint32_t n) {
-    Item* p = paramItem(n, M_ANY);
-    return p ? derefItem(p) : nullptr;
-}
-
-}  // namespace
-
 XB_NATIVE(fnSET, "SET") {
-    const Item* specifier = argument(1);
+    const Item* specifier = argumentItem(1);
     if (!specifier || !isNumeric(specifier)) return 0;
-    return applySetting(itemInt(specifier), argument(2), argument(3));
+    return applySetting(itemInt(specifier), argumentItem(2), argumentItem(3));
 }
 
 }  // namespace xb

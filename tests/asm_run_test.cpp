@@ -1,7 +1,7 @@
 // Assembled modules run on the interpreter: the Functions, the module table
 // and the bound X operands are what the call sequence expects.
 #include "vm/function.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "tests/support/asm_fixture.h"
 #include "vm/interp.h"
 #include "vm/native.h"

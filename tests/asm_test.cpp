@@ -1,9 +1,9 @@
 // The pcode assembler and disassembler: byte encodings of every operand mode,
 // labels, codeblocks, the validation of untrusted text, round trips, and
 // robustness against garbage.
-// Project headers first: image/symbols.h declares a NAME_MAX that the C
+// Project headers first: vm/symbols.h declares a NAME_MAX that the C
 // library's macro of that name would break.
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "tests/support/asm_fixture.h"
 #include "tools/asm/disassembler.h"
 #include "vm/opcodes.h"
@@ -58,6 +58,30 @@ AsmError errorOf(const std::string& text) {
 Bytes procBytes(const AsmModule& m, const char* name) {
     const AsmProc* p = findProc(m, name);
     return p ? Bytes(m.code + p->offset, m.code + p->offset + p->length) : Bytes{};
+}
+
+// The instructions of a procedure, each with its operand bytes.
+std::vector<Bytes> instructions(const Bytes& code) {
+    std::vector<Bytes> out;
+    for (size_t at = 0; at < code.size();) {
+        int n = operandLength(&code[at], code.data() + code.size());
+        if (n < 0) break;
+        size_t length = opcodeInfo(code[at]).mode == OM_BLOCK ? 3 : 1 + size_t(n);
+        out.emplace_back(code.begin() + at, code.begin() + at + length);
+        at += length;
+    }
+    return out;
+}
+
+// A module source of the image as checked in, or "" when unreadable.
+std::string shippedModule(const char* name) {
+    std::string text;
+    FILE* f = std::fopen((std::string(XB_SOURCE_DIR "/modules/") + name + ".xbasm").c_str(), "rb");
+    if (!f) return text;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    std::fclose(f);
+    return text;
 }
 
 // The distances of every jump-mode instruction, in order.
@@ -150,84 +174,28 @@ TEST(AsmLabels, ForwardAndBackward) {
               (Bytes{0x1B, 2, 0, 0x7B, 0x76, 0x19, 1, 0, 0x00, 0x61}));
 }
 
-// The application's MAIN as listed for the image: the label-placed jumps
-// must come out at the stored distances of the listing (131 and 0).
-TEST(AsmLabels, MainProcedureMatchesTheListing) {
-    ScopedModule s(R"(
-symbol MAIN proc
-symbol FOPEN
-symbol FDCB
-symbol FWRITE
-symbol FCOMMIT
-symbol FCLOSE
-proc MAIN
-    LINE 0
-    FRAME 0 2
-    LINE 11
-    PUSHSYMNIL FOPEN
-    PUSHSTR "Com1:"
-    FUNC 1
-    POPLOCAL 1
-    LINE 13
-    PUSHLOCAL 1
-    PUSHINT -1
-    NOTEQUAL
-    JUMPFALSE done
-    LINE 18
-    PUSHSYMNIL FDCB
-    PUSHLOCAL 1
-    PUSHDOUBLE 10 0 115200
-    PUSHWORD 8
-    ZERO
-    ZERO
-    FUNC 5
-    POPLOCAL 2
-    LINE 21
-    PUSHSYMNIL FWRITE
-    PUSHLOCAL 1
-    PUSHSTR "Texto de prueba"
-    PUSHSTR "\r"
-    PLUS
-    PUSHSTR "\n"
-    PLUS
-    DO 2
-    LINE 24
-    PUSHSYMNIL FCOMMIT
-    PUSHLOCAL 1
-    DO 1
-    LINE 27
-    PUSHSYMNIL FDCB
-    PUSHLOCAL 1
-    PUSHLOCAL 2
-    ARRAYGETC 1
-    PUSHLOCAL 2
-    ARRAYGETC 2
-    PUSHLOCAL 2
-    ARRAYGETC 3
-    PUSHLOCAL 2
-    ARRAYGETC 4
-    DO 5
-    LINE 30
-    PUSHSYMNIL FCLOSE
-    PUSHLOCAL 1
-    DO 1
-done:
-    LINE 33
-    PUSHNIL
-    POPRET
-    JUMP exit
-exit:
-    ENDPROC
-end
-)");
+// The application's MAIN as shipped (modules/app_main.xbasm): the
+// label-placed jumps come out at their distances (the IF's 131 bytes, the
+// RETURN's 0), and the port is opened for reading and writing (FOPEN with
+// two arguments, the second PUSHWORD 2).
+TEST(AsmLabels, MainProcedureOfTheShippedModule) {
+    std::string text = shippedModule("app_main");
+    ASSERT_FALSE(text.empty());
+    ScopedModule s(text.c_str());
     Bytes code = procBytes(s.m, "MAIN");
     EXPECT_EQ(jumpDistances(code), (std::vector<int>{131, 0}));
     EXPECT_EQ(Bytes(code.begin(), code.begin() + 11), (Bytes{0x2A, 0, 0, 0x28, 0, 2, 0x2A, 11, 0, 0x13, 2}));
+    std::vector<Bytes> steps = instructions(code);
+    auto open = std::find(steps.begin(), steps.end(), Bytes{0x3B, 2, 0});  // PUSHWORD 2
+    ASSERT_NE(open, steps.end());
+    ASSERT_NE(open + 1, steps.end());
+    EXPECT_EQ(open[1], (Bytes{0x29, 2, 0}));  // FUNC 2
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), Bytes{0x29, 1, 0}), 0);  // no FUNC 1 left
 }
 
 // DEFERROR: a RETURN jumps to the final ENDPROC (past the JUMP 0), the loop
 // jumps back to its IDLE.
-TEST(AsmLabels, DefaultErrorHandlerMatchesTheListing) {
+TEST(AsmLabels, DefaultErrorHandlerJumpsLandOnTheirLabels) {
     ScopedModule s(R"(
 symbol ERRORSYS
 symbol ERRORBLOCK
@@ -394,6 +362,11 @@ end
 )");
     EXPECT_EQ(jumpDistances(procBytes(s.m, "DEFERROR")),
               (std::vector<int>{8, 368, 13, 9, 18, 303, 9, 18, 254, 43, 87, -102, 0}));
+    // the shipped module's DEFERROR is this procedure
+    std::string shipped = shippedModule("std_errorsys");
+    ASSERT_FALSE(shipped.empty());
+    ScopedModule m(shipped.c_str());
+    EXPECT_EQ(procBytes(m.m, "DEFERROR"), procBytes(s.m, "DEFERROR"));
 }
 
 TEST(AsmBlocks, LengthsOfFlatAndNestedBlocks) {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "vm/function.h"
-#include "lib/dates.h"
-#include "runtime/memory.h"
+#include "base/dates.h"
+#include "base/memory.h"
 #include "vm/normalize.h"
 
 using namespace xb;

@@ -1,4 +1,4 @@
-#include "lib/casemap.h"
+#include "base/casemap.h"
 
 #include <gtest/gtest.h>
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "rdd/areas.h"
-#include "rdd/dbf_driver.h"
-#include "rdd/ntx_check.h"
-#include "rdd/ntx_driver.h"
+#include "rdd/dbf/dbf_driver.h"
+#include "rdd/ntx/ntx_check.h"
+#include "rdd/ntx/ntx_driver.h"
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
 #include "runtime/files.h"

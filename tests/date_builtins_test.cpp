@@ -2,7 +2,7 @@
 // format and the epoch, and the date Items that native code makes and reads.
 #include "tests/support/builtin_fixture.h"
 
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "vm/date_item.h"
 
 using namespace xb;

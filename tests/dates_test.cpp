@@ -1,4 +1,4 @@
-#include "lib/dates.h"
+#include "base/dates.h"
 
 #include <gtest/gtest.h>
 

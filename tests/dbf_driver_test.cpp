@@ -5,8 +5,8 @@
 // on exclusive tables, the errors with their subsystem, and corrupt tables
 // refused at open without leaving an area behind. Its files are named
 // dbfd_* in the working directory and removed afterwards.
-#include "rdd/dbf_driver.h"
-#include "rdd/dbf_sort.h"
+#include "rdd/dbf/dbf_driver.h"
+#include "rdd/dbf/dbf_sort.h"
 #include "tests/support/native_call.h"
 #include "tests/support/vm_fixture.h"
 
@@ -18,8 +18,8 @@
 #include <tuple>
 #include <vector>
 
-#include "image/function.h"
-#include "lib/dates.h"
+#include "vm/function.h"
+#include "base/dates.h"
 #include "rdd/areas.h"
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
@@ -587,10 +587,8 @@ TEST_F(DbfDriver, SortCopiesInKeyOrderWithinASmallBudget) {
     info.transfer.pairs = pairs;
     info.keyCount = 2;
     info.keys = keys;
-    uint32_t budget = dbfSortBudget;
-    dbfSortBudget = 16 * 1024;
+    dbfSortBudget = 16 * 1024;  // the fixture puts the default back
     EXPECT_EQ(rdd::sort(from, &info), 0);
-    dbfSortBudget = budget;
     EXPECT_TRUE(errors.empty());
     uint32_t n = 0;
     rdd::recCount(to, &n);

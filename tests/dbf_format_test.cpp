@@ -3,7 +3,7 @@
 // encodings of numbers, dates, logicals, texts and memo block numbers.
 // Then the memo file's block arithmetic on real files, and the fault seam
 // of the file layer under a memo append.
-#include "rdd/dbf_format.h"
+#include "rdd/dbf/dbf_format.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "lib/dates.h"
-#include "rdd/dbf_locks.h"
-#include "rdd/dbt.h"
+#include "base/dates.h"
+#include "rdd/dbf/dbf_locks.h"
+#include "rdd/dbf/dbt.h"
 #include "runtime/files.h"
 
 using namespace xb;

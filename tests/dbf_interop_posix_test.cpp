@@ -14,7 +14,7 @@
 #include <fstream>
 #include <string>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 
 using namespace xb;
 using test::Area;

@@ -4,7 +4,7 @@
 // of one process conflict as two processes would), appends from two
 // handles, corrupt files, and failures injected through the file layer's
 // system-call table.
-#include "rdd/dbf_table.h"
+#include "rdd/dbf/dbf_table.h"
 #include "tests/support/dbf_fixture.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "lib/dates.h"
-#include "rdd/dbf_locks.h"
-#include "rdd/dbt.h"
+#include "base/dates.h"
+#include "rdd/dbf/dbf_locks.h"
+#include "rdd/dbf/dbt.h"
 #include "vm/stack.h"
 #include "runtime/files.h"
 #include "vm/object.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "runtime/files.h"
 #include "runtime/settings_block.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "image/crash_report.h"
-#include "image/function.h"
+#include "vm/function.h"
 #include "vm/guard.h"
 #include "vm/opcodes.h"
 #include "vm/procname.h"
@@ -438,7 +438,7 @@ TEST_F(Guards, DeepNestingIsMarkedWithoutRecursionAndTheThresholdFollowsTheHeap)
 }
 
 // The one decoder of handler status words and the one raise helper.
-TEST_F(Guards, StatusWordsDecodeIntoDescriptorsAndRaiseSpecDecides) {
+TEST_F(Guards, StatusWordsDecodeIntoDescriptorsAndErrorReportDecides) {
     struct Word {
         uint16_t word;
         const char* operation;
@@ -457,13 +457,13 @@ TEST_F(Guards, StatusWordsDecodeIntoDescriptorsAndRaiseSpecDecides) {
         EXPECT_EQ(statusOperandCount(w.word), w.operands) << w.word;
     }
 
-    const RaiseSpec open{"DBFNTX", EG_OPEN, 1001, EF_RETRY | EF_DEFAULT, nullptr, "datos.dbf", 2};
+    const ErrorReport open{"DBFNTX", EG_OPEN, 1001, EF_RETRY | EF_DEFAULT, nullptr, "datos.dbf", 2};
     answerLogical(true);
-    EXPECT_EQ(raiseSpec(open), 1);  // retry
+    EXPECT_EQ(raiseReport(open), 1);  // retry
     answerLogical(false);
-    EXPECT_EQ(raiseSpec(open), 0);  // default
+    EXPECT_EQ(raiseReport(open), 0);  // default
     answerUnwind();
-    EXPECT_EQ(raiseSpec(open), ST_UNWIND);
+    EXPECT_EQ(raiseReport(open), ST_UNWIND);
     ASSERT_EQ(errors.size(), 3u);
     EXPECT_EQ(errors[0].subsystem, "DBFNTX");
     EXPECT_EQ(errors[0].d.genCode, EG_OPEN);
@@ -474,13 +474,13 @@ TEST_F(Guards, StatusWordsDecodeIntoDescriptorsAndRaiseSpecDecides) {
     // with substitution the answer is left in the return Item
     answerInt(5);
     Item operand = intItem(9);
-    EXPECT_EQ(raiseSpec({"BASE", EG_ARG, 1099, EF_SUBSTITUTE, "X"}, &operand, 1), 0);
+    EXPECT_EQ(raiseReport({"BASE", EG_ARG, 1099, EF_SUBSTITUTE, "X"}, &operand, 1), 0);
     EXPECT_EQ(returnItem()->v.l, 5);
     EXPECT_EQ(errors.back().operands.size(), 1u);
     EXPECT_EQ(errors.back().operation, "X");
     // an answer the flags do not allow stops the run
     answerLogical(true);
-    EXPECT_EXIT(raiseSpec({"BASE", EG_ARG, 1099, EF_DEFAULT}), ::testing::ExitedWithCode(1), "Fallo en la recuperaci");
+    EXPECT_EXIT(raiseReport({"BASE", EG_ARG, 1099, EF_DEFAULT}), ::testing::ExitedWithCode(1), "Fallo en la recuperaci");
 }
 
 // ---- through xbrun: what a checking assembler lets pass ----

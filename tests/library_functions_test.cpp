@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "runtime/files.h"
 #include "runtime/settings_block.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "vm/native.h"
 
 using namespace xb;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 
 using namespace xb;
 

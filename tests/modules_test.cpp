@@ -1,7 +1,8 @@
-// The compiled modules of the image: their tables and pcode against the
-// listing of every procedure (stated jump distances, extended opcodes by
-// name), and the checked-in byte arrays against their assembler sources.
-#include "image/symbols.h"
+// The compiled modules of the image: their tables and pcode against an
+// independent transcription of every procedure (stated jump distances,
+// extended opcodes by name), and the checked-in byte arrays against their
+// assembler sources.
+#include "vm/symbols.h"
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "tests/support/asm_fixture.h"
@@ -29,7 +30,8 @@ struct ListedModule {
     std::vector<ListedProc> procs;
 };
 
-// The listing, transcribed: MAIN opens "Com1:" in mode 2 (read and write).
+// Every module, procedure by procedure: MAIN opens "Com1:" in mode 2 (read
+// and write).
 const std::vector<ListedModule>& listing() {
     static const std::vector<ListedModule> modules = {
         {"symbol MAIN proc\nsymbol FOPEN\nsymbol FDCB\nsymbol FWRITE\nsymbol FCOMMIT\nsymbol FCLOSE\n",

@@ -4,7 +4,7 @@
 // writing order, unique and descending orders) and the whole path from
 // unsorted pairs to a tree that then takes inserts and deletions.
 #include "rdd/ext_sort.h"
-#include "rdd/ntx_build.h"
+#include "rdd/ntx/ntx_build.h"
 #include "tests/support/ntx_fixture.h"
 
 #include <gtest/gtest.h>

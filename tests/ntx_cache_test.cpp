@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "rdd/ntx_lock.h"
-#include "rdd/ntx_tree.h"
+#include "rdd/ntx/ntx_lock.h"
+#include "rdd/ntx/ntx_tree.h"
 #include "tests/support/ntx_fixture.h"
 
 #ifndef _WIN32

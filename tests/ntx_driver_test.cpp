@@ -5,7 +5,7 @@
 // pack and zap rebuilding; the 16th order refused; and a long random run
 // checked after every step against an in-memory model and the structural
 // and table checks of every order. Files are named ntxd_* and removed.
-#include "rdd/ntx_driver.h"
+#include "rdd/ntx/ntx_driver.h"
 #include "tests/support/child_process.h"
 #include "tests/support/native_call.h"
 #include "tests/support/program_run.h"
@@ -23,9 +23,9 @@
 #include <tuple>
 #include <vector>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "rdd/areas.h"
-#include "rdd/dbf_driver.h"
+#include "rdd/dbf/dbf_driver.h"
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
 #include "runtime/filenames.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "rdd/areas.h"
-#include "rdd/ntx_driver.h"
+#include "rdd/ntx/ntx_driver.h"
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
 #include "runtime/files.h"

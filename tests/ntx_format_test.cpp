@@ -2,7 +2,7 @@
 // for byte, key texts of every value type (the numeric transform keeps
 // numeric order under the collation), the page check against hostile
 // offset tables, and the descending comparison.
-#include "rdd/ntx_format.h"
+#include "rdd/ntx/ntx_format.h"
 #include "tests/support/ntx_fixture.h"
 #include "tests/support/vm_fixture.h"
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 
 using namespace xb;
 

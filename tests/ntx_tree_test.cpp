@@ -3,9 +3,9 @@
 // ordered model after every step, page reuse through the free list, the
 // change counter between two handles, and hostile files that must end in
 // an error, never a crash or a hang.
-#include "rdd/ntx_tree.h"
+#include "rdd/ntx/ntx_tree.h"
+#include "rdd/ntx/ntx_lock.h"
 #include "rdd/ntx_cache.h"
-#include "rdd/ntx_lock.h"
 #include "tests/support/ntx_fixture.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // An order against its table: ordinary, unique and partial orders built
 // from a table accepted as they are, and each kind of mismatch named when
 // the table or the order is changed behind the other's back.
-#include "rdd/ntx_unique.h"
-#include "rdd/ntx_verify.h"
+#include "rdd/ntx/ntx_unique.h"
+#include "rdd/ntx/ntx_verify.h"
 #include "tests/support/ntx_fixture.h"
 
 #include <gtest/gtest.h>

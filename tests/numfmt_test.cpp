@@ -1,4 +1,4 @@
-#include "lib/numfmt.h"
+#include "base/numfmt.h"
 
 #include <gtest/gtest.h>
 

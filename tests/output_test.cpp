@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "vm/function.h"
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "platform/platform.h"
 #include "runtime/display.h"
 #include "runtime/files.h"

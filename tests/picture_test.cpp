@@ -1,4 +1,4 @@
-#include "lib/picture.h"
+#include "base/picture.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "rdd/areas.h"
 #include "runtime/output.h"
 #include "runtime/settings_block.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 
 using namespace xb;
 using test::Arg;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "runtime/output.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 
 using namespace xb;
 using test::Arg;
@@ -52,9 +52,9 @@ protected:
 }  // namespace
 
 TEST_F(SettingsTest, OnlyTheLowByteOfTheSpecifierCounts) {
-    for (int spec : {0, 47, 300, 256 + 47}) {
-        Item r = invoke("SET", {spec, true});
-        EXPECT_EQ(r.type, T_NIL) << spec;
+    for (int which : {0, 47, 300, 256 + 47}) {
+        Item r = invoke("SET", {which, true});
+        EXPECT_EQ(r.type, T_NIL) << which;
     }
     EXPECT_FALSE(settingExactCompare());
     Item r = invoke("SET", {257, true});  // acts as 1
@@ -141,7 +141,7 @@ TEST_F(SettingsTest, TheDateFormatHookKeepsTenUpperCaseCharacters) {
 }
 
 TEST_F(SettingsTest, LogicalSettingsTakeLogicalsAndTextsStartingWithOn) {
-    const uint8_t spec = SET_SOFTSEEK;
+    const uint8_t which = SET_SOFTSEEK;
     struct Case {
         Arg value;
         bool expected;
@@ -149,12 +149,12 @@ TEST_F(SettingsTest, LogicalSettingsTakeLogicalsAndTextsStartingWithOn) {
     const Case cases[] = {{true, true},  {"off", false}, {"on", true},   {"O", false},
                           {"oN", true},  {"", false},    {"ONWARD", true}, {"OFF", false}};
     for (const Case& c : cases) {
-        invoke("SET", {spec, c.value});
+        invoke("SET", {which, c.value});
         EXPECT_EQ(settingSoftSeek(), c.expected) << c.value.s;
     }
-    invoke("SET", {spec, true});
+    invoke("SET", {which, true});
     // a number changes nothing; the previous value is still reported
-    Item r = invoke("SET", {spec, 0});
+    Item r = invoke("SET", {which, 0});
     EXPECT_EQ(r.type, T_LOGICAL);
     EXPECT_EQ(r.v.l, 1);
     EXPECT_TRUE(settingSoftSeek());
@@ -177,7 +177,7 @@ TEST_F(SettingsTest, HookedSpecifiersAnswerThroughTheirHandlers) {
     EXPECT_EQ(invoke("SET", {12}).v.l, 0);
     EXPECT_EQ(textOf(invoke("SET", {SET_COLOUR, "R/B"})), kColourText);
     EXPECT_EQ(textOf(invoke("SETCOLOR", {"R/B"})), "W/N,N/W,N/N,N/N,N/W");
-    for (int spec : {13, 14, 16, 38, 39, 44}) EXPECT_EQ(invoke("SET", {spec, true}).type, T_NIL) << spec;
+    for (int which : {13, 14, 16, 38, 39, 44}) EXPECT_EQ(invoke("SET", {which, true}).type, T_NIL) << which;
     // the console start event set these
     EXPECT_EQ(textOf(invoke("SET", {20})), "SCREEN");
     EXPECT_EQ(invoke("SET", {17}).v.l, 1);

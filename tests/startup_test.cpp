@@ -4,7 +4,7 @@
 // processEntry in a child process (death tests), with test modules as the image.
 #include "image/startup.h"
 #include "image/crash_report.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "tests/support/vm_fixture.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 
 #include "vm/function.h"
 #include "platform/platform.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "runtime/output.h"
 #include "vm/native.h"
 

@@ -3,7 +3,7 @@
 // number settings it takes from the runtime, and its argument error.
 #include "tests/support/builtin_fixture.h"
 
-#include "lib/dates.h"
+#include "base/dates.h"
 
 using namespace xb;
 using namespace xb::test;

@@ -3,7 +3,7 @@
 // statics of two modules, temporary values, and the collector's memvar roots.
 #include "tests/support/vm_fixture.h"
 
-#include "runtime/settings.h"
+#include "vm/settings.h"
 #include "runtime/settings_block.h"
 
 #include <gtest/gtest.h>

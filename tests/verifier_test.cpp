@@ -1,9 +1,9 @@
 // The pcode verifier: what it refuses (with the line), what it must accept
 // because the interpreter runs it safely, the compiled modules, xbrun's exit
 // code 2, and robustness against mutated and random input.
-// Project headers first: image/symbols.h declares a NAME_MAX that the C
+// Project headers first: vm/symbols.h declares a NAME_MAX that the C
 // library's macro of that name would break.
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "tests/support/asm_fixture.h"

@@ -1,7 +1,7 @@
 // The serial-port test program: the application module first in the image,
 // then the six standard modules.
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "platform/platform.h"

@@ -11,7 +11,9 @@
 # UBSan), fuzz64 (the fuzz targets, clang and libFuzzer on x86_64), win32
 # (Windows i386, tested under Wine).
 #
-# For each Linux preset: configure, build everything, run the unit tests with
+# First the layer check (tools/check-layers.sh: no folder includes one above
+# it, see docs/architecture.md), counted as one test. Then for each Linux
+# preset: configure, build everything, run the unit tests with
 # ctest. For fuzz64: tools/fuzz-run.sh, a short run of each fuzz target
 # (XB_FUZZ_SECONDS each, default 30; 0 skips them); a finding fails the run
 # and its input's path is printed. When clang with libFuzzer cannot be
@@ -43,7 +45,7 @@ ROOT=$(pwd)
 source tools/host-setup.sh
 source tools/wine-env.sh
 
-usage() { sed -n '2,37p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,39p' "$0" | sed 's/^# \{0,1\}//'; }
 
 ALL_PRESETS="native64 native64-sanitize native native-sanitize fuzz64 win32"
 # native-sanitize is left out of the default set for CI time: under qemu-user
@@ -270,6 +272,14 @@ for p in "${presets[@]}"; do
 done
 [ "${XB_FUZZ_SECONDS:-30}" = 0 ] && need_fuzz=0
 echo "==> presets: ${presets[*]}"
+
+echo "==> layers (tools/check-layers.sh)"
+if bash tools/check-layers.sh; then
+  tests_passed=$((tests_passed + 1))
+else
+  tests_failed=$((tests_failed + 1))
+  step_failed "layers: includes against the order of docs/architecture.md"
+fi
 
 if [ "$need_linux" = 1 ] && ! xb_ensure_linux_packages; then
   step_failed "packages for the Linux builds: $XB_SETUP_FAILURE"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "compiler/compiler.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "pp/preprocess.h"
 #include "tools/asm/assembler.h"
 #include "tools/asm/disassembler.h"

@@ -17,15 +17,15 @@
 #include <cstring>
 #include <string>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/modules.h"
 #include "platform/platform.h"
 #include "rdd/areas.h"
-#include "rdd/dbf_driver.h"
-#include "rdd/ntx_driver.h"
-#include "rdd/ntx_tree.h"
+#include "rdd/dbf/dbf_driver.h"
+#include "rdd/ntx/ntx_driver.h"
+#include "rdd/ntx/ntx_tree.h"
 #include "rdd/workarea.h"
 #include "runtime/files.h"
 #include "runtime/output.h"

@@ -31,7 +31,7 @@
 
 #include "compiler/compiler.h"
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/app_main.h"
 #include "modules/modules.h"
 #include "platform/platform.h"

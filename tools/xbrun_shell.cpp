@@ -28,16 +28,16 @@
 #include <string>
 #include <vector>
 
-#include "image/function.h"
+#include "vm/function.h"
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "macro/compiler.h"
 #include "macro/run.h"
 #include "modules/modules.h"
 #include "platform/platform.h"
 #include "runtime/display.h"
 #include "runtime/errorsys.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "runtime/output.h"
 #include "tools/asm/assembler.h"
 #include "tools/shell_echo.h"

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "vm/function.h"
-#include "image/symbols.h"
-#include "runtime/error.h"
+#include "vm/symbols.h"
+#include "vm/error.h"
 #include "vm/guard.h"
-#include "vm/hooks.h"
+#include "base/hooks.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -211,7 +211,7 @@ uint16_t raiseCallError(uint16_t genCode, uint16_t subCode, const char* operatio
         vm.callResult = ST_UNWIND;
         return ST_UNWIND;
     }
-    return raiseSpec({"BASE", genCode, subCode, EF_SUBSTITUTE, operation}, operands, count) == ST_UNWIND ? ST_UNWIND
+    return raiseReport({"BASE", genCode, subCode, EF_SUBSTITUTE, operation}, operands, count) == ST_UNWIND ? ST_UNWIND
                                                                                                  : 0;
 }
 

@@ -1,7 +1,7 @@
 #include "vm/date_item.h"
 
-#include "lib/dates.h"
-#include "runtime/settings.h"
+#include "base/dates.h"
+#include "vm/settings.h"
 
 namespace xb {
 

@@ -14,9 +14,9 @@
 // first instruction runs alone and the rest follow one by one.
 #include <cstring>
 
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/engine.h"
-#include "vm/hooks.h"
+#include "base/hooks.h"
 #include "vm/interp.h"
 #include "vm/operators.h"
 #include "vm/stack.h"

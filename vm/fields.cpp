@@ -1,7 +1,8 @@
 #include "vm/fields.h"
 
+#include "base/hooks.h"
 #include "vm/symref.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/memvars.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -28,14 +29,12 @@ uint16_t noSelectArea(uint16_t area) {
 
 const FieldAccess noDatabase = {noCurrentArea, noAreaExists, noFieldPosition, noGetValue,
                                 noGetVarLen,   noPutValue,   noSelectArea};
-const FieldAccess* access = &noDatabase;
-
 }  // namespace
 
-const FieldAccess* fieldAccess() { return access; }
+const FieldAccess* fieldAccess() { return runtimeHooks.fieldAccess ? runtimeHooks.fieldAccess : &noDatabase; }
 
 void setFieldAccess(const FieldAccess* a) {
-    access = a ? a : &noDatabase;
+    runtimeHooks.fieldAccess = a;
     currentNumber = 1;
 }
 
@@ -47,18 +46,18 @@ FieldDescriptor* findField(const GlobalSymbol* symbol, uint16_t area) {
 
 uint16_t waitForField(const GlobalSymbol* symbol, int32_t area, FieldDescriptor** found) {
     for (uint16_t tries = 1;; ++tries) {
-        uint16_t a = area == AREA_CURRENT ? access->currentArea() : uint16_t(area);
+        uint16_t a = area == AREA_CURRENT ? fieldAccess()->currentArea() : uint16_t(area);
         if ((*found = findField(symbol, a))) return 0;
         if (raiseMissingVariable(symbol, tries) == ST_UNWIND) return ST_UNWIND;
     }
 }
 
 uint16_t pushField(const FieldDescriptor* d) {
-    if (!access->areaExists(d->area)) fatalError(1101);
-    uint32_t pos = access->fieldPosition(d->area, d);
+    if (!fieldAccess()->areaExists(d->area)) fatalError(1101);
+    uint32_t pos = fieldAccess()->fieldPosition(d->area, d);
     uint32_t memoLength = 0;
     if (d->type == T_MEMO)
-        if (uint16_t r = access->getVarLen(d->area, pos, &memoLength)) return r;
+        if (uint16_t r = fieldAccess()->getVarLen(d->area, pos, &memoLength)) return r;
     Item* t = pushSlot();
     itemClear(t);
     switch (d->type) {
@@ -84,7 +83,7 @@ uint16_t pushField(const FieldDescriptor* d) {
         t->type = d->type;
         break;
     }
-    if (uint16_t r = access->getValue(d->area, pos, t)) {
+    if (uint16_t r = fieldAccess()->getValue(d->area, pos, t)) {
         --vm.top;
         return r;
     }
@@ -92,9 +91,9 @@ uint16_t pushField(const FieldDescriptor* d) {
 }
 
 uint16_t popField(const FieldDescriptor* d) {
-    if (!access->areaExists(d->area)) fatalError(1101);
-    uint32_t pos = access->fieldPosition(d->area, d);
-    if (uint16_t r = access->putValue(d->area, pos, vm.top)) return r;
+    if (!fieldAccess()->areaExists(d->area)) fatalError(1101);
+    uint32_t pos = fieldAccess()->fieldPosition(d->area, d);
+    if (uint16_t r = fieldAccess()->putValue(d->area, pos, vm.top)) return r;
     --vm.top;
     return 0;
 }

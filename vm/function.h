@@ -1,7 +1,7 @@
 // What a symbol's function designates: a native routine, or a pcode procedure
 // (its bytes and its module's table) run by the interpreter. Native functions
 // declare themselves with XB_NATIVE; the image registers them by name at
-// start-up (image/natives.cpp, image/symbols.cpp).
+// start-up (vm/natives.cpp, vm/symbols.cpp).
 #pragma once
 #include <cstdint>
 

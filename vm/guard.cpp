@@ -1,6 +1,6 @@
 #include "vm/guard.h"
 
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "vm/stack.h"
 
 namespace xb {

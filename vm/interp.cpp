@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vm/error.h"
 #include "platform/environment.h"
-#include "runtime/error.h"
 #include "vm/engine.h"
 #include "vm/stack.h"
 

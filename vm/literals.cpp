@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/object.h"
 
 namespace xb {

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "vm/symref.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"
@@ -95,22 +95,28 @@ void releasePrivates() {
     vm.frameFlags = uint16_t(vm.frameFlags & ~FF_PRIVATES);
 }
 
-uint16_t raiseMissingVariable(const GlobalSymbol* symbol, uint16_t tries) {
+namespace {
+
+uint16_t raiseMissingName(const GlobalSymbol* symbol, uint16_t genCode, uint16_t subCode, uint16_t tries) {
     // while TYPE examines an expression the error ends the evaluation instead
     if (vm.frameFlags & FF_QUIET) {
         vm.callResult = ST_UNWIND;
         return ST_UNWIND;
     }
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = EG_NOVAR;
-    d.subCode = 1003;
-    d.flags = EF_RETRY;
+    ErrorDescriptor d = errorDescriptor("BASE", genCode, subCode, EF_RETRY, symbolName(symbol));
     d.tries = tries;
-    d.subsystem = "BASE";
-    d.operation = symbolName(symbol);
     // no default is offered: an answer other than retry has stopped the run
     return raiseAndDecide(&d) == ST_UNWIND ? ST_UNWIND : 0;
+}
+
+}  // namespace
+
+uint16_t raiseMissingVariable(const GlobalSymbol* symbol, uint16_t tries) {
+    return raiseMissingName(symbol, EG_NOVAR, 1003, tries);
+}
+
+uint16_t raiseMissingAlias(const GlobalSymbol* symbol, uint16_t tries) {
+    return raiseMissingName(symbol, EG_NOALIAS, 1002, tries);
 }
 
 uint16_t waitForMemvar(GlobalSymbol* symbol) {

@@ -60,8 +60,13 @@ void releasePrivates();
 
 // Raises the missing-variable error (name, 14, 1003, retry) once; tries is
 // the attempt number. 0 when the error block asked to retry, ST_UNWIND when
-// it unwound (a refusal ends the program). Fields share it.
+// it unwound (a refusal ends the program). Fields share it. While TYPE
+// examines an expression (FF_QUIET) nothing is raised: the evaluation ends
+// (ST_UNWIND, with the call result set).
 uint16_t raiseMissingVariable(const GlobalSymbol* symbol, uint16_t tries);
+// The same for a name used as an alias that has no work area (name, 15,
+// 1002, retry): the alias opcodes and the selection of an area by name.
+uint16_t raiseMissingAlias(const GlobalSymbol* symbol, uint16_t tries);
 
 // The opcode services; each returns a handler status word (0 or ST_UNWIND).
 // A missing variable raises (name, 14, 1003, retry) until it exists, the

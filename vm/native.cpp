@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
+#include "vm/error.h"
+#include "vm/stack.h"
 #include "vm/vm.h"
 
 namespace xb {
@@ -23,6 +24,26 @@ Item* paramItem(uint32_t n, uint16_t mask) {
         return p;
     }
     return nullptr;
+}
+
+Item* argumentItem(uint32_t n) {
+    Item* p = paramItem(n, M_ANY);
+    return p ? derefItem(p) : nullptr;
+}
+
+const Item* stringArgument(uint32_t n) {
+    const Item* p = argumentItem(n);
+    return p && isString(p) ? p : nullptr;
+}
+
+const char* argumentText(uint32_t n, char* buffer, uint32_t size) {
+    buffer[0] = 0;
+    const Item* it = stringArgument(n);
+    if (!it || size == 0) return buffer;
+    uint32_t len = strLength(it) < size - 1 ? strLength(it) : size - 1;
+    std::memcpy(buffer, strData(it), len);
+    buffer[len] = 0;
+    return buffer;
 }
 
 int32_t itemInt(const Item* it) {

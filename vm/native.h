@@ -15,6 +15,16 @@ uint16_t paramCount();
 // gives the return Item. Null when absent or of another type.
 Item* paramItem(uint32_t n, uint16_t mask);
 int32_t paramInt(uint32_t n);
+// Parameter n of any type, a parameter passed by reference followed to the
+// Item it names; null when absent.
+Item* argumentItem(uint32_t n);
+// A parameter that is there and not NIL (null counts as absent).
+inline bool isGiven(const Item* it) { return it && it->type != T_NIL; }
+// Parameter n (followed like argumentItem) when it is a string, else null.
+const Item* stringArgument(uint32_t n);
+// Parameter n as a NUL-terminated text in buffer, cut to size - 1 bytes; ""
+// when absent or not a string. Returns buffer.
+const char* argumentText(uint32_t n, char* buffer, uint32_t size);
 int32_t itemInt(const Item* it);
 inline int32_t itemLong(const Item* it) { return itemInt(it); }
 void* itemData(const Item* it);  // heap types only; anything else is fatal error 660

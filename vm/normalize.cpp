@@ -1,6 +1,6 @@
 #include "vm/normalize.h"
 
-#include "runtime/settings.h"
+#include "vm/settings.h"
 
 namespace xb {
 

@@ -2,7 +2,7 @@
 // under the fixedFormat setting, the decimals) it is shown with. STR, VAL,
 // TRANSFORM and the display conversion shape their numbers this way.
 #pragma once
-#include "lib/numfmt.h"
+#include "base/numfmt.h"
 #include "vm/item.h"
 
 namespace xb {

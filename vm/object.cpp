@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "runtime/memory.h"
-#include "vm/hooks.h"
+#include "base/memory.h"
+#include "base/hooks.h"
 #include "vm/literals.h"
 #include "vm/object_pool.h"
 #include "vm/stack.h"

@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "platform/platform.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 
 // Under AddressSanitizer a free cell is poisoned, so that a use of an object
 // after the collector freed it is reported as it would be with malloc.

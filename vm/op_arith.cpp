@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "runtime/memory.h"
-#include "runtime/settings.h"
+#include "base/memory.h"
+#include "vm/settings.h"
 #include "vm/object.h"
 #include "vm/operators.h"
 #include "vm/stack.h"

@@ -1,6 +1,6 @@
 // Array opcodes: element access and assignment, creation by shape and by
 // elements, and AADD.
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/stack.h"

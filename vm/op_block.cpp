@@ -2,7 +2,7 @@
 // the outer-local opcodes a running block uses to reach those locals.
 #include <cstring>
 
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/guard.h"
 #include "vm/interp.h"
 #include "vm/object.h"

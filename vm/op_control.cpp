@@ -1,8 +1,8 @@
 // Control opcodes: lines, ends, returns, jumps, call set-up and idle.
 #include "vm/symref.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
-#include "vm/hooks.h"
+#include "vm/error.h"
+#include "base/memory.h"
+#include "base/hooks.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
 #include "vm/symref.h"

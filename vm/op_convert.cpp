@@ -1,5 +1,5 @@
 // STR and VAL: numbers to text and back, shaped by the number formatter.
-#include "lib/numfmt.h"
+#include "base/numfmt.h"
 #include "vm/builtins.h"
 #include "vm/normalize.h"
 #include "vm/object.h"

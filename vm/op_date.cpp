@@ -3,9 +3,9 @@
 // date format; the local date and time come from the platform layer.
 #include <cstring>
 
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "platform/platform.h"
-#include "runtime/settings.h"
+#include "vm/settings.h"
 #include "vm/builtins.h"
 #include "vm/object.h"
 #include "vm/stack.h"

@@ -1,7 +1,7 @@
 // Field opcodes (plain, aliased and the field-or-memvar PUSHVARIABLE), the
 // alias opcode and the start and end of an aliased expression.
-#include "image/symbols.h"
-#include "runtime/error.h"
+#include "vm/symbols.h"
+#include "vm/error.h"
 #include "vm/fields.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"
@@ -53,21 +53,8 @@ uint16_t pushVariable(GlobalSymbol* s) {
 
 // An alias without a work area raises (name, 15, 1002, retry) until it has one.
 uint16_t pushAlias(GlobalSymbol* s) {
-    for (uint16_t tries = 1; !s->aliasArea; ++tries) {
-        if (vm.frameFlags & FF_QUIET) {  // TYPE: the error ends the evaluation
-            vm.callResult = ST_UNWIND;
-            return ST_UNWIND;
-        }
-        ErrorDescriptor d{};
-        d.severity = 2;
-        d.genCode = EG_NOALIAS;
-        d.subCode = 1002;
-        d.flags = EF_RETRY;
-        d.tries = tries;
-        d.subsystem = "BASE";
-        d.operation = symbolName(s);
-        if (raiseAndDecide(&d) == ST_UNWIND) return ST_UNWIND;
-    }
+    for (uint16_t tries = 1; !s->aliasArea; ++tries)
+        if (raiseMissingAlias(s, tries) == ST_UNWIND) return ST_UNWIND;
     Item* t = pushSlot();
     itemClear(t);
     t->type = T_ALIAS;

@@ -1,8 +1,8 @@
 // Numeric built-ins: INT, ROUND, EXP, LOG, SQRT, MIN, MAX and WORD.
 #include <cmath>
 
-#include "lib/numfmt.h"
-#include "runtime/settings.h"
+#include "base/numfmt.h"
+#include "vm/settings.h"
 #include "vm/builtins.h"
 #include "vm/stack.h"
 

@@ -1,5 +1,5 @@
 // ROW, COL and SETPOS over the stored cursor position.
-#include "runtime/cursor.h"
+#include "base/cursor.h"
 #include "vm/builtins.h"
 #include "vm/stack.h"
 

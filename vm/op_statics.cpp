@@ -1,7 +1,7 @@
 // Module statics and the temporary values kept in the static area.
 #include "vm/symref.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/guard.h"
 #include "vm/interp.h"
 #include "vm/statics.h"

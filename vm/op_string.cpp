@@ -8,8 +8,8 @@
 // the next collection, so they can be copied afterwards.
 #include <cstring>
 
-#include "lib/casemap.h"
-#include "runtime/memory.h"
+#include "base/casemap.h"
+#include "base/memory.h"
 #include "vm/builtins.h"
 #include "vm/object.h"
 #include "vm/stack.h"

@@ -2,10 +2,10 @@
 // through a picture text (or through none when the picture is NIL).
 #include <cstring>
 
-#include "lib/dates.h"
-#include "lib/picture.h"
-#include "runtime/memory.h"
-#include "runtime/settings.h"
+#include "base/dates.h"
+#include "base/picture.h"
+#include "base/memory.h"
+#include "vm/settings.h"
 #include "vm/builtins.h"
 #include "vm/normalize.h"
 #include "vm/object.h"

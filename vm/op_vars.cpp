@@ -1,6 +1,6 @@
 // Memory-variable opcodes, the declarations PRIVATE, PUBLIC and PARAMETERS,
 // and the local-reference and self opcodes.
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "vm/guard.h"
 #include "vm/symref.h"
 #include "vm/interp.h"

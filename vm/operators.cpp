@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "lib/casemap.h"
-#include "runtime/error.h"
-#include "runtime/settings.h"
+#include "base/casemap.h"
+#include "vm/error.h"
+#include "vm/settings.h"
 #include "vm/vm.h"
 
 namespace xb {

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "vm/symref.h"
-#include "runtime/error.h"
-#include "vm/hooks.h"
+#include "vm/error.h"
+#include "base/hooks.h"
 #include "vm/vm.h"
 
 namespace xb {

@@ -2,10 +2,10 @@
 // search for a recovery point during an unwinding.
 #include <cstring>
 
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/interp.h"
-#include "vm/hooks.h"
+#include "base/hooks.h"
 #include "vm/stack.h"
 
 namespace xb {

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
+#include "vm/error.h"
+#include "base/memory.h"
+#include "vm/settings.h"
+#include "base/hooks.h"
 #include "platform/environment.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
-#include "runtime/settings.h"
-#include "vm/hooks.h"
 #include "vm/object.h"
 
 namespace xb {

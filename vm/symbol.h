@@ -1,7 +1,7 @@
 // The symbol records every layer uses: the 64-byte ModuleSymbol entry of a
 // module table (and of the name pool), and the process-wide GlobalSymbol
 // record a name resolves to. Creating and registering them is the image's
-// job (image/symbols.h); how pcode and module tables name a GlobalSymbol in
+// job (vm/symbols.h); how pcode and module tables name a GlobalSymbol in
 // four bytes is decided in vm/symref.h.
 #pragma once
 #include <cstddef>
@@ -30,7 +30,7 @@ constexpr int SYMBOL_NAME_MAX = 58;
 //                   registration: the entry's GlobalSymbol as symbolRef()
 //                   encodes it (vm/symref.h).
 // Read and write bytes 60..63 only through entryGlobal/setEntryGlobal
-// (vm/symref.h) and imageFunction/setImageFunction (image/symbols.h).
+// (vm/symref.h) and imageFunction/setImageFunction (vm/symbols.h).
 struct ModuleSymbol {
     char name[59];
     uint8_t scope;

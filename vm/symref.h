@@ -7,7 +7,7 @@
 //   i386:   the value is the record's address.
 //   x86_64: the value is the record's number: 1 + its position in the record
 //           pool, which hands out records in blocks of SYMBOL_BLOCK that never
-//           move (image/symbols.cpp). The pool's block table is the only way
+//           move (vm/symbols.cpp). The pool's block table is the only way
 //           back from the number; 0 and numbers beyond the pool name nothing.
 #pragma once
 #include <cstdint>
@@ -21,7 +21,7 @@ constexpr uint32_t SYMBOL_BLOCK_SHIFT = 7;
 constexpr uint32_t SYMBOL_BLOCK = 1u << SYMBOL_BLOCK_SHIFT;  // records per pool block
 
 // The record pool as symbolFromRef reads it; owned and filled by the symbol
-// registry (image/symbols.cpp), which allocates the blocks and this table on
+// registry (vm/symbols.cpp), which allocates the blocks and this table on
 // the tracked heap and frees them at shutdown.
 struct SymbolRecordPool {
     GlobalSymbol** blocks;  // each SYMBOL_BLOCK records

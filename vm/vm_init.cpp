@@ -1,7 +1,7 @@
 #include "vm/vm_init.h"
 
-#include "image/symbols.h"
-#include "runtime/memory.h"
+#include "vm/symbols.h"
+#include "base/memory.h"
 #include "vm/engine.h"
 #include "vm/interp.h"
 #include "vm/object.h"

@@ -11,11 +11,11 @@
 #include <string>
 
 #include "bench/bench_clock.h"
-#include "lib/dates.h"
+#include "base/dates.h"
 #include "platform/platform.h"
-#include "rdd/dbf_table.h"
+#include "rdd/dbf/dbf_table.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
+#include "base/memory.h"
 #include "vm/object.h"
 #include "vm/stack.h"
 #include "vm/vm_init.h"

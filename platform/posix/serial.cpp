@@ -1,4 +1,5 @@
-// Serial ports on POSIX: the COMn device table and GetCommState/SetCommState
+// Serial ports on POSIX: the device of each COMn (a redirection from
+// platform/com_name.cpp, else /dev/ttySn-1) and GetCommState/SetCommState
 // over tcgetattr/tcsetattr.
 #include <cerrno>
 #include <cstdio>
@@ -16,8 +17,6 @@ using namespace posix;
 
 namespace {
 
-char mappedPaths[COM_PORTS][PATH_BUFFER];
-
 // What must read back after a change for it to count as applied.
 constexpr tcflag_t LINE_BITS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
 
@@ -29,20 +28,9 @@ bool failLine(int err) {
 
 }  // namespace
 
-void mapComDevice(int number, const char* path) {
-    if (number < 1 || number > COM_PORTS) return;
-    char* slot = mappedPaths[number - 1];
-    if (!path) {
-        slot[0] = 0;
-        return;
-    }
-    strncpy(slot, path, PATH_BUFFER - 1);
-    slot[PATH_BUFFER - 1] = 0;
-}
-
 const char* posix::comDevicePath(int number) {
     static char standard[32];
-    if (mappedPaths[number - 1][0]) return mappedPaths[number - 1];
+    if (const char* mapped = mappedComDevice(number)) return mapped;
     snprintf(standard, sizeof standard, "/dev/ttyS%d", number - 1);
     return standard;
 }

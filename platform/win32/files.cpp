@@ -3,7 +3,6 @@
 
 #include "platform/com_name.h"
 #include "platform/platform.h"
-#include "platform/win32/internal.h"
 
 namespace xb::os {
 
@@ -12,7 +11,7 @@ static HANDLE native(Handle h) { return reinterpret_cast<HANDLE>(h); }
 Handle createFile(const char* name, uint32_t access, uint32_t share, uint32_t disposition,
                   uint32_t attributes) {
     if (int com = comDeviceNumber(name))
-        if (const char* mapped = win32::mappedComDevice(com)) name = mapped;
+        if (const char* mapped = mappedComDevice(com)) name = mapped;
     DWORD desired = ((access & ACCESS_READ) ? GENERIC_READ : 0) |
                     ((access & ACCESS_WRITE) ? GENERIC_WRITE : 0);
     DWORD sharing = ((share & SHARE_READ) ? FILE_SHARE_READ : 0) |

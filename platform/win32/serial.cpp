@@ -1,35 +1,13 @@
-// Serial ports on Win32: the line settings through the device control block,
-// and the table of redirected COMn names.
+// Serial ports on Win32: the line settings through the device control block
+// (the table of redirected COMn names is platform/com_name.cpp).
 #include <windows.h>
 
 #include <cstring>
 
 #include "platform/com_name.h"
 #include "platform/platform.h"
-#include "platform/win32/internal.h"
 
 namespace xb::os {
-
-namespace {
-
-char mappedPaths[COM_PORTS][MAX_PATH];
-
-}  // namespace
-
-void mapComDevice(int number, const char* path) {
-    if (number < 1 || number > COM_PORTS) return;
-    char* slot = mappedPaths[number - 1];
-    if (!path) {
-        slot[0] = 0;
-        return;
-    }
-    strncpy(slot, path, MAX_PATH - 1);
-    slot[MAX_PATH - 1] = 0;
-}
-
-const char* win32::mappedComDevice(int number) {
-    return mappedPaths[number - 1][0] ? mappedPaths[number - 1] : nullptr;
-}
 
 bool getCommState(Handle h, CommState* state) {
     DCB dcb{};

@@ -8,7 +8,7 @@
 //       end)");
 //   const xb::Function* f = m.proc("MAIN");
 #pragma once
-// before gtest: image/symbols.h declares a NAME_MAX that <limits.h> would break
+// before gtest: vm/symbols.h declares a NAME_MAX that <limits.h> would break
 #include "tools/asm/assembler.h"
 
 #include <gtest/gtest.h>

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "rdd/dbf_table.h"
+#include "rdd/dbf/dbf_table.h"
 #include "runtime/files.h"
 #include "vm/object.h"
 

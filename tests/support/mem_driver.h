@@ -20,7 +20,7 @@
 #include "rdd/registry.h"
 #include "rdd/workarea.h"
 #include "runtime/output.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "vm/native.h"
 #include "vm/object.h"
 

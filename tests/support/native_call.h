@@ -14,7 +14,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "vm/interp.h"
 #include "vm/stack.h"
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "rdd/ntx_build.h"
-#include "rdd/ntx_check.h"
-#include "rdd/ntx_tree.h"
+#include "rdd/ntx/ntx_build.h"
+#include "rdd/ntx/ntx_check.h"
+#include "rdd/ntx/ntx_tree.h"
 #include "runtime/files.h"
 
 namespace xb::test {

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/modules.h"
 #include "runtime/display.h"
 #include "runtime/output.h"

@@ -24,12 +24,13 @@
 #include <string>
 #include <vector>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "platform/platform.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "vm/fields.h"
-#include "vm/hooks.h"
+#include "base/hooks.h"
+#include "vm/seams.h"
 #include "vm/interp.h"
 #include "vm/memvars.h"
 #include "vm/native.h"
@@ -76,11 +77,12 @@ protected:
 
     std::vector<RaisedError> errors;
 
-    // Every hook a test or a subsystem installs is put back afterwards.
-    RuntimeHooks savedHooks = runtimeHooks;
+    // Every seam a test or a subsystem changes (hooks, file calls, field
+    // table, tunables, opcode handlers) is put back afterwards.
+    Seams savedSeams = currentSeams();
 
     void SetUp() override {
-        savedHooks = runtimeHooks;
+        savedSeams = currentSeams();
         raised = &errors;
         itemClear(&answer);
         answerUnwinds = false;
@@ -88,7 +90,7 @@ protected:
 
     void TearDown() override {
         down();
-        runtimeHooks = savedHooks;
+        restoreSeams(savedSeams);
     }
 
     // Assembles the modules (the first is the main module) and starts the VM.

@@ -22,7 +22,7 @@
 #include <cstdint>
 
 #include "vm/function.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 
 namespace xb::pcasm {
 

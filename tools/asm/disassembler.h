@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "tools/asm/assembler.h"
 
 namespace xb::pcasm {

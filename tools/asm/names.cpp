@@ -1,6 +1,6 @@
 #include "tools/asm/names.h"
 
-#include "lib/casemap.h"
+#include "base/casemap.h"
 
 namespace xb::pcasm {
 

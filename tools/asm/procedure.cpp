@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "tools/asm/assembler.h"
 #include "tools/asm/text_forms.h"
 #include "vm/opcodes.h"

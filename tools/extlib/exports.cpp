@@ -21,11 +21,12 @@
 
 #include "image/extcall.h"
 #include "image/item_import.h"
+#include "image/recovery.h"
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "macro/run.h"
 #include "modules/modules.h"
-#include "runtime/error.h"
+#include "vm/error.h"
 #include "runtime/errorsys.h"
 #include "vm/function.h"
 #include "vm/interp.h"
@@ -84,18 +85,7 @@ XB_NATIVE(fnLibCollect, "__LIBCOLLECT") {
 // Back to the registers an export began with, after a jump out of
 // whatever the procedure was doing.
 void recover(const VmState& saved) {
-    Item* top = pending ? callBase : saved.top;  // drop a call being prepared or run
-    vm = saved;
-    vm.top = top;
-    resetSequences();
-    MemvarTable* t = memvarTable();
-    while (t && t->privateDepth) {
-        vm.frame = vm.stack + t->privates[t->privateDepth - 1].frame;
-        releasePrivates();
-    }
-    vm.frame = saved.frame;
-    vm.frameFlags = saved.frameFlags;
-    macroRunsAbandoned();
+    recoverRegisters(saved, pending ? callBase : saved.top);  // drop a call being prepared or run
     leaveErrorHandler();
     vm.callResult = 0;
     pending = false;

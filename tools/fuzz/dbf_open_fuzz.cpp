@@ -19,11 +19,11 @@
 #include <cstring>
 #include <string>
 
-#include "rdd/dbf_table.h"
-#include "rdd/dbt.h"
+#include "rdd/dbf/dbf_table.h"
+#include "rdd/dbf/dbt.h"
 #include "runtime/files.h"
-#include "runtime/memory.h"
-#include "vm/hooks.h"
+#include "base/memory.h"
+#include "base/hooks.h"
 #include "vm/object.h"
 
 namespace xb {

@@ -16,13 +16,14 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "image/function.h"
-#include "image/symbols.h"
+#include "image/recovery.h"
+#include "vm/function.h"
+#include "vm/symbols.h"
 #include "macro/compiler.h"
 #include "macro/run.h"
 #include "platform/platform.h"
-#include "runtime/error.h"
-#include "runtime/memory.h"
+#include "vm/error.h"
+#include "base/memory.h"
 #include "tools/asm/assembler.h"
 #include "vm/fields.h"
 #include "vm/interp.h"
@@ -137,19 +138,7 @@ static int runOne(const uint8_t* data, size_t size) {
         callProc(1);
     } else {
         // a fatal error ended this input: back to the registers of its start
-        Item* top = saved.top;
-        vm = saved;
-        vm.top = top;
-        resetSequences();
-        // undo the privates of the frames the jump abandoned, newest first
-        MemvarTable* t = memvarTable();
-        while (t && t->privateDepth) {
-            vm.frame = vm.stack + t->privates[t->privateDepth - 1].frame;
-            releasePrivates();
-        }
-        vm.frame = saved.frame;
-        vm.frameFlags = saved.frameFlags;
-        macroRunsAbandoned();
+        recoverRegisters(saved, saved.top);
     }
     running = false;
     vm.callResult = 0;

@@ -1,7 +1,7 @@
 #include "tools/xbc/program_image.h"
 
 #include "image/startup.h"
-#include "image/symbols.h"
+#include "vm/symbols.h"
 #include "modules/modules.h"
 #include "platform/platform.h"
 

@@ -1,0 +1,75 @@
+// Building an order from sorted (key, record) pairs: the bottom-up page
+// writer, and the entry format and comparison the external sort uses to
+// produce its input.
+//
+// Use: ntxBuildBegin empties the tree (the file is cut after its header),
+// ntxBuildAdd takes the pairs in final order (ascending by the order's
+// comparison, then by record number), ntxBuildFinish writes the pages
+// still under construction and sets the root. The header is then dirty:
+// the caller writes it (ntxWriteHeader) and keeps the tree attached.
+// ntxBuildEnd frees the builder's pages (after Finish or a failure).
+//
+// Page writer: one page under construction per level. A pair goes into the
+// current leaf; a pair arriving at a full leaf goes up as a separator with
+// the full leaf (written at the end of the file) as its child, and so on up
+// the levels; the very last pair never starts a leaf alone after a full
+// one: the full leaf's own last key goes up instead and the last pair
+// starts the new leaf. At most NTX_BUILD_LEVELS levels. A page left without
+// keys at the end is not written: its child takes its place. In a unique
+// order only the first pair of each key (by the order's comparison) enters.
+#pragma once
+#include <cstdint>
+
+#include "rdd/ext_sort.h"
+#include "rdd/ntx/ntx_tree.h"
+
+namespace xb {
+
+struct NtxBuilder {
+    NtxTree* tree;
+    uint8_t* pages;    // NTX_BUILD_LEVELS pages
+    uint16_t levels;   // levels started (the leaf is level 0)
+    bool unique;
+    bool pending;      // a pair held back (it may be the last)
+    uint32_t pendingRecord;
+    char pendingKey[NTX_MAX_KEY_SIZE];
+    bool haveKey;      // lastKey holds the last key accepted (unique orders)
+    char lastKey[NTX_MAX_KEY_SIZE];
+    uint32_t pairs;    // pairs entered into the order
+    // Finished pages go to the end of the file in batches: they lie one
+    // after the other from batchStart (nothing links to them until the
+    // final header write, so their order on disk does not matter).
+    uint8_t* batch;    // NTX_BUILD_BATCH pages
+    uint32_t batchPages;
+    uint32_t batchStart;
+};
+constexpr uint32_t NTX_BUILD_BATCH = 32;
+
+uint16_t ntxBuildBegin(NtxBuilder* b, NtxTree* t);
+uint16_t ntxBuildAdd(NtxBuilder* b, const char* key, uint32_t record);
+uint16_t ntxBuildFinish(NtxBuilder* b);
+void ntxBuildEnd(NtxBuilder* b);
+
+// The whole build: pairs from the caller are sorted by the external sort
+// (budget bytes of memory, temporary files tempBase + "_s0"/"_s1") and
+// written by the page writer. source fills key (keySize bytes) and
+// *record, or sets *done when there are no more; it returns 0 or a status
+// that stops the build. The result is 0, the source's status, an external
+// sort error (4110, 4412 to 4415) or an NtxStatus. The header is left
+// dirty, as after ntxBuildFinish. Without any pair the order is one empty
+// root page.
+using NtxPairSource = uint16_t (*)(char* key, uint32_t* record, bool* done, void* context);
+uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase);
+
+// Sort entries: the key (keySize bytes) followed by the record number (4
+// bytes, little-endian). ntxEntryCompare orders them by the key through the
+// collation (negated for a descending order), then by record number
+// ascending; its context is the NtxSortOrder.
+struct NtxSortOrder {
+    uint16_t keySize;
+    bool descending;
+};
+inline uint32_t ntxEntrySize(uint16_t keySize) { return keySize + 4u; }
+int ntxEntryCompare(const void* a, const void* b, void* order);
+
+}  // namespace xb
