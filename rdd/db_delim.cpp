@@ -288,7 +288,7 @@ uint16_t readAll(const std::string& name, std::string* data, bool* opened) {
             }
             return 0;
         }
-        uint16_t r = raiseSpec({"DBCMD", EG_OPEN, 1005, EF_RETRY | EF_DEFAULT, nullptr, name.c_str(), fsLastError()});
+        uint16_t r = raiseReport({"DBCMD", EG_OPEN, 1005, EF_RETRY | EF_DEFAULT, nullptr, name.c_str(), fsLastError()});
         if (r != 1) return r;
     }
 }
@@ -350,7 +350,7 @@ uint16_t exportText(WorkArea* a, TextJob* job, const std::string& name, const Sc
         job->handle = fsCreate(name.c_str(), 0);
         if (job->handle != os::INVALID) break;
         uint16_t r =
-            raiseSpec({"DBCMD", EG_CREATE, 1006, EF_RETRY | EF_DEFAULT, nullptr, name.c_str(), fsLastError()});
+            raiseReport({"DBCMD", EG_CREATE, 1006, EF_RETRY | EF_DEFAULT, nullptr, name.c_str(), fsLastError()});
         if (r != 1) return r;
     }
     ScopeInfo s = scope;

@@ -29,9 +29,9 @@ uint16_t openOrRaise(const std::string& name, bool create, os::Handle* h) {
     for (;;) {
         *h = create ? fsCreate(name.c_str(), 0) : fsOpen(name.c_str(), 0);
         if (*h != os::INVALID) return 0;
-        RaiseSpec spec{"BASE", uint16_t(create ? EG_CREATE : EG_OPEN), uint16_t(create ? 2013 : 2012),
+        ErrorReport spec{"BASE", uint16_t(create ? EG_CREATE : EG_OPEN), uint16_t(create ? 2013 : 2012),
                        EF_RETRY | EF_DEFAULT, "COPY FILE", name.c_str(), fsLastError()};
-        uint16_t r = raiseSpec(spec);
+        uint16_t r = raiseReport(spec);
         if (r != 1) return r;
     }
 }

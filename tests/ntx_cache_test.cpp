@@ -4,7 +4,7 @@
 // two handles and between two processes (a change made through one is seen
 // through the other after its next refresh, also when the change counter
 // alone would not tell).
-#include "rdd/ntx_cache.h"
+#include "rdd/ntx/ntx_cache.h"
 
 #include <gtest/gtest.h>
 

@@ -5,14 +5,14 @@
 // an error, never a crash or a hang.
 #include "rdd/ntx/ntx_tree.h"
 #include "rdd/ntx/ntx_lock.h"
-#include "rdd/ntx_cache.h"
+#include "rdd/ntx/ntx_cache.h"
 #include "tests/support/ntx_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "rdd/ntx_cache.h"
+#include "rdd/ntx/ntx_cache.h"
 #include <string>
 #include <vector>
 

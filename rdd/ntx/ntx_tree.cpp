@@ -8,7 +8,7 @@
 // reads it once; any write through storePage keeps both buffers current.
 #include "rdd/ntx/ntx_tree.h"
 
-#include "rdd/ntx_cache.h"
+#include "rdd/ntx/ntx_cache.h"
 
 #include "runtime/files.h"
 #include "base/memory.h"

@@ -4,7 +4,7 @@
 // doubly linked list (by index) keeps them in order of use, most recent at
 // the head. Page memory is one allocation per entry, made when the entry is
 // first filled and reused when it is evicted.
-#include "rdd/ntx_cache.h"
+#include "rdd/ntx/ntx_cache.h"
 
 #include <cstring>
 
