@@ -37,6 +37,9 @@ PROCEDURE Main()
    ENDDO
 
    COPY STRUCTURE TO cmdcsv3
+   // the source must not be open elsewhere in exclusive use: that open would
+   // fail as a sharing conflict (NETERR() set, nothing copied)
+   USE
    USE cmdcsv3 NEW EXCLUSIVE
    APPEND FROM cmdcsv FOR balance >= 0
    COUNT TO nCount
