@@ -23,18 +23,7 @@ void noteOsError() { state.osError = uint16_t(os::lastError()); }
 }  // namespace
 
 FileErrorState& fileErrorState() { return state; }
-// Entries left null mean the platform's call; they are filled in here so
-// that a caller who saves an entry to wrap it always gets a callable one.
-FileSyscalls& fileSyscalls() {
-    FileSyscalls& c = runtimeHooks.fileCalls;
-    if (!c.readFile) c.readFile = platformCalls.readFile;
-    if (!c.writeFile) c.writeFile = platformCalls.writeFile;
-    if (!c.setEndOfFile) c.setEndOfFile = platformCalls.setEndOfFile;
-    if (!c.lockFile) c.lockFile = platformCalls.lockFile;
-    if (!c.unlockFile) c.unlockFile = platformCalls.unlockFile;
-    if (!c.readFileAt) c.readFileAt = platformCalls.readFileAt;
-    return c;
-}
+FileSyscalls& fileSyscalls() { return runtimeHooks.fileCalls; }
 const FileSyscalls& defaultFileSyscalls() { return platformCalls; }
 
 os::Handle fsCreate(const char* name, uint16_t attributes) {
