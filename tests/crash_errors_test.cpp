@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -56,6 +57,14 @@ protected:
     std::vector<std::string> files;
 
     void SetUp() override {
+        // a folder of its own: ctest runs the cases in parallel processes
+        // that would otherwise share the tables' names
+        namespace fs = std::filesystem;
+        home = fs::current_path();
+        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        scratchDir = fs::temp_directory_path() / ("xbcrerr_" + std::to_string(stamp));
+        fs::create_directories(scratchDir);
+        fs::current_path(scratchDir);
         VmTest::SetUp();
         load("symbol MAIN proc\nproc MAIN\n    ENDPROC\nend\n");
         resetDriverRegistry();
@@ -76,7 +85,11 @@ protected:
         resetDriverRegistry();
         for (const std::string& f : files) fsDelete(f.c_str());
         VmTest::TearDown();
+        std::filesystem::current_path(home);
+        std::error_code ec;
+        std::filesystem::remove_all(scratchDir, ec);
     }
+    std::filesystem::path home, scratchDir;
     WorkArea* area() { return currentArea(); }
 
     // NAME C 10, NOTE M; shared or exclusive, with an order on NAME.
