@@ -44,8 +44,9 @@ endif()
 # The whole suite once more under the classic engine: every program the tests
 # run must give what they expect under both engines (the fast one is the
 # default; tests/engine_test.cpp and tests/engine_diff_posix_test.cpp compare
-# the two directly).
-if(NOT WIN32)
+# the two directly). Not in the sanitizer builds, for time: the engines'
+# differential tests run there, and the plain builds run this pass.
+if(NOT WIN32 AND NOT XB_SANITIZE)
   add_test(NAME ClassicEngine COMMAND xbtests "--gtest_filter=-Engine.*:EngineDiff.*")
   # Alone: the whole suite in one process shares table names with the
   # per-case tests that would otherwise run beside it.
