@@ -247,10 +247,10 @@ bool applyDefine(const State& st, Tokens* t, size_t* from, std::string* used) {
             repl = d.body;
         }
         if (!repl.empty()) repl[0].space = x.space;
+        *used = "#define " + x.text;  // before the edit below moves the token x refers to
         t->erase(t->begin() + long(i), t->begin() + long(after));
         t->insert(t->begin() + long(i), repl.begin(), repl.end());
         *from = i;
-        *used = "#define " + x.text;
         return true;
     }
     *from = t->size();
