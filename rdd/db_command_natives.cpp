@@ -71,6 +71,19 @@ uint16_t locateFrom(WorkArea* a, const Item* forBlock, const Item* whileBlock, i
     }
 }
 
+// The start the three table commands share: .F. as the result until they
+// succeed, the current area (35/2001 without one) and the file name as the
+// first argument (1001 when it is not a text). Non-zero: the status to end with.
+uint16_t commandStart(WorkArea** area, Item** file) {
+    retLogical(false);
+    uint16_t st = 0;
+    *area = areaOrError(&st);
+    if (!*area) return st;
+    *file = commandArg(1);
+    if (!*file || !isString(*file)) return argumentError("DBCMD", 1001, EF_DEFAULT);
+    return 0;
+}
+
 // The status of a layer operation as the native's own.
 uint16_t finish(uint16_t r, bool ok) {
     retLogical(ok && r == 0);
@@ -159,12 +172,9 @@ XB_NATIVE(fnDBCONTINUE, "__DBCONTINUE") {
 }
 
 XB_NATIVE(fnDBCOPY, "__DBCOPY") {
-    retLogical(false);
-    uint16_t st;
-    WorkArea* a = areaOrError(&st);
-    if (!a) return st;
-    Item* file = commandArg(1);
-    if (!file || !isString(file)) return argumentError("DBCMD", 1001, EF_DEFAULT);
+    WorkArea* a;
+    Item* file;
+    if (uint16_t st = commandStart(&a, &file)) return st;
     std::vector<uint16_t> chosen = chooseFields(a, commandArg(2));
     Item* structure = tempAlloc();
     uint16_t r = chosenStructure(a, chosen, structure);
@@ -185,12 +195,9 @@ XB_NATIVE(fnDBCOPY, "__DBCOPY") {
 }
 
 XB_NATIVE(fnDBAPP, "__DBAPP") {
-    retLogical(false);
-    uint16_t st;
-    WorkArea* a = areaOrError(&st);
-    if (!a) return st;
-    Item* file = commandArg(1);
-    if (!file || !isString(file)) return argumentError("DBCMD", 1001, EF_DEFAULT);
+    WorkArea* a;
+    Item* file;
+    if (uint16_t st = commandStart(&a, &file)) return st;
     WorkArea* source = nullptr;
     uint16_t r = openBeside(file, commandArg(8), true, &source);
     if (!r && source) {
@@ -207,12 +214,9 @@ XB_NATIVE(fnDBAPP, "__DBAPP") {
 }
 
 XB_NATIVE(fnDBCOPYSTRUCT, "__DBCOPYSTRUCT") {
-    retLogical(false);
-    uint16_t st;
-    WorkArea* a = areaOrError(&st);
-    if (!a) return st;
-    Item* file = commandArg(1);
-    if (!file || !isString(file)) return argumentError("DBCMD", 1001, EF_DEFAULT);
+    WorkArea* a;
+    Item* file;
+    if (uint16_t st = commandStart(&a, &file)) return st;
     Item* structure = tempAlloc();
     uint16_t r = chosenStructure(a, chooseFields(a, commandArg(2)), structure);
     if (!r) {
