@@ -92,6 +92,8 @@ void memFree(void* p) {
     os::heapFree(b);
 }
 
+uint32_t memBlockSize(const void* p) { return (static_cast<const BlockHeader*>(p) - 1)->size; }
+
 int32_t memInUse() { return bytesInUse; }
 
 void memAccount(int32_t delta) {

@@ -12,6 +12,8 @@ void* memAlloc(uint32_t size);
 void* memAllocZero(uint32_t size);
 void* memRealloc(void* p, uint32_t size);
 void memFree(void* p);
+// The size a block was last allocated or reallocated with.
+uint32_t memBlockSize(const void* p);
 int32_t memInUse();
 int32_t memPeak();
 // Counts bytes held outside the tracked blocks (the object pools' cells) as

@@ -92,7 +92,7 @@ TEST(RecordLayout, SizesAndOffsetsOfThisTarget) {
         {"GlobalSymbol.name", offsetof(GlobalSymbol, name), 8, 16},
         {"GlobalSymbol.hash", offsetof(GlobalSymbol, hash), 16, 32},
         {"Function", sizeof(Function), 12, 24},
-        {"ObjectHeader", sizeof(ObjectHeader), 12, 24},
+        {"ObjectHeader", sizeof(ObjectHeader), 4, 8},
         {"ObjectBody", sizeof(ObjectBody), 20, 24},
         {"ObjectBody.data", offsetof(ObjectBody, data), 16, 16},
         // the Item's double is 8-aligned in the Windows ABI, 4-aligned on Linux i386

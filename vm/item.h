@@ -106,14 +106,18 @@ inline void setItemClassHandle(Item* it, uint16_t h) {
 // Heap objects: a header followed by the body an Item points at.
 enum ObjectKind : uint8_t { K_STRING = 1, K_CONSTSTRING = 2, K_ARRAY = 3, K_BLOCK = 4 };
 
-// i386: 0 kind, 1 colour, 4 prev, 8 next (12 bytes).
-// x86_64: 0 kind, 1 colour, 8 prev, 16 next (24 bytes).
+// 0 kind, 1 mark, 2..3 size class; x86_64 pads to 8 bytes so that the body
+// keeps its pointer aligned (4 bytes on i386, 8 on x86_64). The collector
+// finds objects by sweeping the pools' chunks in address order (and a list
+// of its own for the few objects too large for a pool), so the header needs
+// no links.
 struct ObjectHeader {
     uint8_t kind;
-    uint8_t colour;
-    uint16_t pad;
-    ObjectHeader* prev;
-    ObjectHeader* next;
+    uint8_t mark;        // 0 unmarked, 1 marked by the running collection, 2 permanent
+    uint16_t sizeClass;  // the pool class of the object's cell; 0: a block of its own
+#if XB_TARGET_64
+    uint32_t pad;
+#endif
 };
 
 // i386: 0 flags, 4 length, 8 capacity, 12 classHandle, 16 data (20 bytes).
@@ -133,10 +137,10 @@ struct HeapObject {
 };
 static_assert(offsetof(ObjectBody, classHandle) == 12 && offsetof(ObjectBody, data) == 16, "object body layout");
 #if XB_TARGET_64
-static_assert(sizeof(ObjectHeader) == 24 && sizeof(ObjectBody) == 24 && sizeof(HeapObject) == 48,
+static_assert(sizeof(ObjectHeader) == 8 && sizeof(ObjectBody) == 24 && sizeof(HeapObject) == 32,
               "heap object layout on x86_64");
 #else
-static_assert(sizeof(ObjectHeader) == 12 && sizeof(ObjectBody) == 20 && sizeof(HeapObject) == 32,
+static_assert(sizeof(ObjectHeader) == 4 && sizeof(ObjectBody) == 20 && sizeof(HeapObject) == 24,
               "heap object layout on i386");
 #endif
 

@@ -13,33 +13,31 @@ namespace xb {
 
 namespace {
 
-ObjectHeader* liveList;
-ObjectHeader* condemned;
-uint8_t currentColour;
+// Objects too large for a pool cell sit in blocks of their own, behind a
+// link that chains them for the sweep.
+struct LargeLink {
+    LargeLink* next;
+    void* pad;  // keeps the object 8-aligned on i386
+};
+static_assert(sizeof(LargeLink) % 8 == 0, "large objects stay 8-aligned");
+
+LargeLink* largeList;
+uint32_t liveObjects;  // objects allocated by newObject and not yet freed
 bool forceRequested;
+bool collecting;
 int32_t collectionBase;
 
-void linkFront(ObjectHeader** list, ObjectHeader* h) {
-    h->prev = nullptr;
-    h->next = *list;
-    if (*list) (*list)->prev = h;
-    *list = h;
-}
+constexpr uint8_t MARK_NONE = 0;
+constexpr uint8_t MARK_LIVE = 1;
+// Permanent objects carry a mark no collection ever sets or clears, so
+// marking passes them by and the sweep keeps them.
+constexpr uint8_t MARK_PERMANENT = 2;
 
-void unlink(ObjectHeader** list, ObjectHeader* h) {
-    if (h->prev) h->prev->next = h->next;
-    else *list = h->next;
-    if (h->next) h->next->prev = h->prev;
-}
+inline LargeLink* linkOf(HeapObject* o) { return reinterpret_cast<LargeLink*>(o) - 1; }
 
-void freeObject(ObjectHeader* h) {
-    HeapObject* o = reinterpret_cast<HeapObject*>(h);
-    switch (h->kind) {
-    case K_STRING:
-        // the bytes live in the same allocation
-        break;
-    case K_CONSTSTRING:
-        break;
+// Frees what the object owns besides its cell or block.
+void freeContents(HeapObject* o) {
+    switch (o->h.kind) {
     case K_ARRAY:
         memFree(o->b.data);
         break;
@@ -49,11 +47,15 @@ void freeObject(ObjectHeader* h) {
         memFree(cb);
         break;
     }
+    default:  // a kind-1 string's bytes live in the same cell; kind 2 owns none
+        break;
     }
-    // the header's spare half-word holds the object's size class (0: a
-    // tracked block of its own)
-    if (h->pad) poolFree(o, h->pad);
-    else memFree(o);
+}
+
+// Frees a pooled object outside a sweep (permanent objects, teardown).
+void freePooled(HeapObject* o) {
+    freeContents(o);
+    poolFree(o, o->h.sizeClass);
 }
 
 }  // namespace
@@ -64,12 +66,21 @@ ObjectBody* newObject(ObjectKind kind, uint32_t extra) {
     collectGarbage(false);
     uint32_t size = uint32_t(sizeof(HeapObject)) + extra;
     uint16_t cls = extra <= POOL_MAX_CELL ? poolClassOf(size) : uint16_t(0);
-    auto* o = static_cast<HeapObject*>(cls ? poolAlloc(cls) : memAlloc(size));
+    HeapObject* o;
+    if (cls) [[likely]] {
+        o = static_cast<HeapObject*>(poolAlloc(cls));
+    } else {
+        auto* l = static_cast<LargeLink*>(memAlloc(uint32_t(sizeof(LargeLink)) + size));
+        l->next = largeList;
+        l->pad = nullptr;
+        largeList = l;
+        o = reinterpret_cast<HeapObject*>(l + 1);
+    }
     std::memset(o, 0, sizeof(HeapObject));
-    o->h.pad = cls;
+    o->h.sizeClass = cls;
     o->h.kind = kind;
-    o->h.colour = currentColour;
-    linkFront(&liveList, &o->h);
+    o->h.mark = MARK_NONE;
+    ++liveObjects;
     return &o->b;
 }
 
@@ -102,23 +113,31 @@ void makeConstString(Item* out, const char* bytes, uint32_t n) {
     out->v.o.ptr = b;
 }
 
-// Permanent objects carry a colour no collection ever uses, so marking
-// passes them by; they are on no list, so the sweep never sees them.
-constexpr uint8_t PERMANENT_COLOUR = 2;
-
 ObjectBody* newPermanentString(const char* bytes, uint32_t n) {
     uint16_t cls = poolClassOf(uint32_t(sizeof(HeapObject)));
     auto* o = static_cast<HeapObject*>(poolAlloc(cls));
     std::memset(o, 0, sizeof(HeapObject));
-    o->h.pad = cls;
+    o->h.sizeClass = cls;
     o->h.kind = K_CONSTSTRING;
-    o->h.colour = PERMANENT_COLOUR;
+    o->h.mark = MARK_PERMANENT;
     o->b.length = n;
     o->b.data = const_cast<char*>(bytes);
     return &o->b;
 }
 
-void freePermanentObject(ObjectBody* body) { freeObject(&objectOf(body)->h); }
+void freePermanentObject(ObjectBody* body) { freePooled(objectOf(body)); }
+
+namespace {
+
+// Element storage is committed as it is used: an array starts with room for
+// its elements (at least ARRAY_MIN_COMMIT) and its storage grows by half
+// again as elements are added, up to its capacity, which keeps the values
+// n + 64 and old + count + 64 that ASIZE's growth rules fix.
+constexpr uint32_t ARRAY_MIN_COMMIT = 4;
+
+inline uint32_t committedSlots(const ObjectBody* a) { return memBlockSize(a->data) / uint32_t(sizeof(Item)); }
+
+}  // namespace
 
 void makeArray(Item* out, uint32_t n) {
     if (n > (0xFFFFFFE0u / sizeof(Item)) - 128) memExhausted();
@@ -130,7 +149,7 @@ void makeArray(Item* out, uint32_t n) {
     out->v.o.ptr = b;
     b->capacity = n + 64;
     b->length = n;
-    b->data = memAllocZero(b->capacity * sizeof(Item));
+    b->data = memAllocZero((n > ARRAY_MIN_COMMIT ? n : ARRAY_MIN_COMMIT) * uint32_t(sizeof(Item)));
 }
 
 Codeblock* makeCodeblock(Item* out) {
@@ -147,8 +166,14 @@ void arrayGrowTo(ObjectBody* a, uint32_t count) {
     if (count > a->capacity) {
         uint64_t cap = uint64_t(count) + a->capacity + 64;
         if (cap * sizeof(Item) > 0xFFFFFFE0u - 64) memExhausted();
-        a->data = memRealloc(a->data, uint32_t(cap * sizeof(Item)));
         a->capacity = uint32_t(cap);
+    }
+    uint32_t committed = committedSlots(a);
+    if (count > committed) {
+        uint64_t want = uint64_t(committed) + committed / 2 + ARRAY_MIN_COMMIT;
+        if (want < count) want = count;
+        if (want > a->capacity) want = a->capacity;
+        a->data = memRealloc(a->data, uint32_t(want * sizeof(Item)));
     }
     if (count > a->length)
         std::memset(static_cast<Item*>(a->data) + a->length, 0, (count - a->length) * sizeof(Item));
@@ -182,10 +207,12 @@ constexpr int32_t MIN_COLLECTION_GROWTH = 4000000;
 int32_t collectionGrowth = MIN_COLLECTION_GROWTH;
 
 uint32_t objectBytes(const HeapObject* o) {
-    uint32_t n = sizeof(HeapObject);
+    uint32_t n = o->h.sizeClass ? poolCellSize(o->h.sizeClass) : uint32_t(sizeof(LargeLink) + sizeof(HeapObject));
     switch (o->h.kind) {
-    case K_STRING: n += o->b.length + 1; break;
-    case K_ARRAY: n += o->b.capacity * uint32_t(sizeof(Item)); break;
+    case K_STRING:
+        if (!o->h.sizeClass) n += o->b.length + 1;
+        break;
+    case K_ARRAY: n += memBlockSize(o->b.data); break;
     case K_BLOCK: n += uint32_t(sizeof(Codeblock)); break;
     default: break;
     }
@@ -220,10 +247,8 @@ void markOne(Item* it) {
         if (!(it->type & M_HEAP)) return;
         ObjectBody* b = bodyOf(it);
         HeapObject* o = objectOf(b);
-        if (o->h.colour != currentColour) return;  // already marked
-        o->h.colour = uint8_t(currentColour ^ 1);
-        unlink(&condemned, &o->h);
-        linkFront(&liveList, &o->h);
+        if (o->h.mark != MARK_NONE) return;  // marked already, or permanent
+        o->h.mark = MARK_LIVE;
         markedBytes += objectBytes(o);
         if (o->h.kind == K_ARRAY || o->h.kind == K_BLOCK) pushMark(b);
         return;
@@ -252,13 +277,54 @@ void markItem(Item* it) {
 
 void requestCollection() { forceRequested = true; }
 
+namespace {
+
+// The sweep's test for a pooled cell: a marked object survives (unmarked for
+// the next collection), a permanent one is kept, any other is freed.
+bool sweepCell(void* cell) {
+    auto* o = static_cast<HeapObject*>(cell);
+    if (o->h.mark == MARK_LIVE) {
+        o->h.mark = MARK_NONE;
+        return false;
+    }
+    if (o->h.mark == MARK_PERMANENT) return false;
+    freeContents(o);
+    --liveObjects;
+    return true;
+}
+
+// The teardown's test: every object goes.
+bool releaseCell(void* cell) {
+    auto* o = static_cast<HeapObject*>(cell);
+    freeContents(o);
+    if (o->h.mark != MARK_PERMANENT) --liveObjects;
+    return true;
+}
+
+void sweepLarge(bool all) {
+    LargeLink** at = &largeList;
+    while (LargeLink* l = *at) {
+        auto* o = reinterpret_cast<HeapObject*>(l + 1);
+        if (!all && o->h.mark == MARK_LIVE) {
+            o->h.mark = MARK_NONE;
+            at = &l->next;
+            continue;
+        }
+        *at = l->next;
+        freeContents(o);
+        --liveObjects;
+        memFree(l);
+    }
+}
+
+}  // namespace
+
 void collectGarbage(bool force) {
-    if (!liveList) return;
+    if (!liveObjects || collecting) return;
     if (force) forceRequested = true;
     if (!forceRequested && memInUse() - collectionBase < collectionGrowth) return;
     forceRequested = false;
-    condemned = liveList;
-    liveList = nullptr;
+    collecting = true;
     markedBytes = 0;
     if (gcMarkMemvarRoots) gcMarkMemvarRoots();
     if (vm.statics)
@@ -268,12 +334,9 @@ void collectGarbage(bool force) {
     memFree(markStack);
     markStack = nullptr;
     markCount = markCapacity = 0;
-    while (condemned) {
-        ObjectHeader* h = condemned;
-        condemned = h->next;
-        freeObject(h);
-    }
-    currentColour ^= 1;
+    poolSweep(sweepCell);
+    sweepLarge(false);
+    collecting = false;
     collectionBase = memInUse();
     uint32_t kept = markedBytes < 0x7FFFFFFFu ? markedBytes : 0x7FFFFFFFu;
     collectionGrowth = kept > uint32_t(MIN_COLLECTION_GROWTH) ? int32_t(kept) : MIN_COLLECTION_GROWTH;
@@ -285,17 +348,10 @@ void gcIdleTask() { collectGarbage(false); }
 
 void freeAllObjects() {
     dropLiterals();
-    while (liveList) {
-        ObjectHeader* h = liveList;
-        liveList = h->next;
-        freeObject(h);
-    }
+    poolSweep(releaseCell);
+    sweepLarge(true);
 }
 
-uint32_t liveObjectCount() {
-    uint32_t n = 0;
-    for (ObjectHeader* h = liveList; h; h = h->next) ++n;
-    return n;
-}
+uint32_t liveObjectCount() { return liveObjects; }
 
 }  // namespace xb
