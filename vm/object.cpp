@@ -6,6 +6,7 @@
 #include "base/hooks.h"
 #include "vm/literals.h"
 #include "vm/object_pool.h"
+#include "vm/short_strings.h"
 #include "vm/stack.h"
 #include "vm/vm.h"
 
@@ -85,6 +86,13 @@ ObjectBody* newObject(ObjectKind kind, uint32_t extra) {
 }
 
 void makeString(Item* out, const char* bytes, uint32_t n) {
+    if (ObjectBody* shared = sharedShortString(bytes, n)) {
+        itemClear(out);
+        out->type = T_STRING;
+        setStrLength(out, n);
+        out->v.o.ptr = shared;
+        return;
+    }
     char* buf = makeStringBuffer(out, n);
     if (n) std::memcpy(buf, bytes, n);
 }
@@ -130,8 +138,8 @@ void freePermanentObject(ObjectBody* body) { freePooled(objectOf(body)); }
 namespace {
 
 // Element storage is committed as it is used: an array starts with room for
-// its elements (at least ARRAY_MIN_COMMIT) and its storage grows by half
-// again as elements are added, up to its capacity, which keeps the values
+// its elements (at least ARRAY_MIN_COMMIT) and its storage grows by a
+// quarter as elements are added, up to its capacity, which keeps the values
 // n + 64 and old + count + 64 that ASIZE's growth rules fix.
 constexpr uint32_t ARRAY_MIN_COMMIT = 4;
 
@@ -170,7 +178,7 @@ void arrayGrowTo(ObjectBody* a, uint32_t count) {
     }
     uint32_t committed = committedSlots(a);
     if (count > committed) {
-        uint64_t want = uint64_t(committed) + committed / 2 + ARRAY_MIN_COMMIT;
+        uint64_t want = uint64_t(committed) + committed / 4 + ARRAY_MIN_COMMIT;
         if (want < count) want = count;
         if (want > a->capacity) want = a->capacity;
         a->data = memRealloc(a->data, uint32_t(want * sizeof(Item)));
@@ -230,7 +238,7 @@ void pushMark(ObjectBody* b) {
 
 // Marks the object an Item designates (through references); arrays and
 // codeblocks go on the mark stack to have their contents marked.
-void markOne(Item* it) {
+inline void markOne(Item* it) {
     for (;;) {
         if (it->type & M_REF) {
             if (it->type & T_ITEMREF) {
@@ -260,7 +268,15 @@ void drainMarks() {
         ObjectBody* b = markStack[--markCount];
         if (objectOf(b)->h.kind == K_ARRAY) {
             Item* e = static_cast<Item*>(b->data);
-            for (uint32_t i = 0; i < b->length; ++i) markOne(&e[i]);
+            const uint32_t n = b->length;
+            // the headers of the elements a few slots on are fetched while
+            // this one is marked: a long array of strings is a walk over
+            // objects that are rarely in the cache
+            constexpr uint32_t AHEAD = 8;
+            for (uint32_t i = 0; i < n; ++i) {
+                if (i + AHEAD < n && (e[i + AHEAD].type & M_HEAP)) __builtin_prefetch(bodyOf(&e[i + AHEAD]), 1);
+                markOne(&e[i]);
+            }
         } else {
             auto* cb = static_cast<Codeblock*>(b->data);
             if (cb && (cb->detachedLocals.type & T_ARRAY)) markOne(&cb->detachedLocals);
@@ -348,6 +364,7 @@ void gcIdleTask() { collectGarbage(false); }
 
 void freeAllObjects() {
     dropLiterals();
+    shortStringsDrop();
     poolSweep(releaseCell);
     sweepLarge(true);
 }

@@ -7,6 +7,7 @@
 #include "vm/object.h"
 #include "vm/literals.h"
 #include "vm/object_pool.h"
+#include "vm/short_strings.h"
 #include "vm/stack.h"
 
 namespace xb {
@@ -17,6 +18,7 @@ namespace {
 // abandoned by then).
 void releaseVmAreas() {
     dropLiterals();
+    shortStringsDrop();
     stackFree();
     releasePools();
 }
@@ -25,6 +27,7 @@ void releaseVmAreas() {
 
 void vmStart() {
     stackInit();
+    shortStringsInit();
     initDispatch();
     selectEngineFromEnvironment();
     registerSequenceHandler(stackSequenceHandler);
