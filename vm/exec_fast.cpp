@@ -63,29 +63,34 @@ inline uint32_t decimalsOf(const Item* it) { return it->type == T_DOUBLE ? it->d
 // whose result stays an Integer, or Integers and Doubles. False otherwise.
 template <bool minus>
 inline bool plainSum(const Item* a, const Item* b, Item* out) {
-    if (a->type == T_INTEGER && b->type == T_INTEGER) {
+    const uint16_t ta = a->type, tb = b->type;
+    if (ta == T_INTEGER && tb == T_INTEGER) {
         int32_t s;
         if (minus) {
             if (__builtin_sub_overflow(a->v.l, b->v.l, &s) || s == INT32_MIN) return false;
         } else {
             if (__builtin_add_overflow(a->v.l, b->v.l, &s) || s == INT32_MAX) return false;
         }
-        *out = *a;
+        if (out != a) *out = *a;
         out->v.l = s;
         return true;
     }
-    if (isIntOrDouble(a->type) && isIntOrDouble(b->type)) {
-        uint32_t da = decimalsOf(a), db = decimalsOf(b);
-        double x = numberOf(a), y = numberOf(b);
-        setDouble(out, minus ? x - y : x + y, 0, capDecimals(da > db ? da : db));
-        return true;
-    }
-    return false;
+    if (!isIntOrDouble(ta) || !isIntOrDouble(tb)) return false;
+    const uint32_t da = decimalsOf(a), db = decimalsOf(b);
+    const double x = numberOf(a), y = numberOf(b);
+    setDouble(out, minus ? x - y : x + y, 0, capDecimals(da > db ? da : db));
+    return true;
+}
+
+inline bool isRelation(uint8_t op) {
+    return op == OP_LESSEQUAL || op == OP_LESS || op == OP_GREATER || op == OP_GREATEREQUAL || op == OP_EQUAL ||
+           op == OP_EXACTEQUAL || op == OP_NOTEQUAL;
 }
 
 // a R b for the relation opcode op on its plain path (Integers, or Integers
 // and Doubles); false when the handler must decide.
 inline bool plainRelation(uint8_t op, const Item* a, const Item* b, bool* result) {
+    if (!isRelation(op)) return false;
     if (a->type == T_INTEGER && b->type == T_INTEGER) {
         int32_t x = a->v.l, y = b->v.l;
         switch (op) {
@@ -113,38 +118,92 @@ inline bool plainRelation(uint8_t op, const Item* a, const Item* b, bool* result
     }
 }
 
-inline bool isRelation(uint8_t op) {
-    return op == OP_LESSEQUAL || op == OP_LESS || op == OP_GREATER || op == OP_GREATEREQUAL || op == OP_EQUAL ||
-           op == OP_EXACTEQUAL || op == OP_NOTEQUAL;
-}
+// The second operand of a fused sequence (a constant or a local pushed
+// after the first local), read without pushing it.
+struct Operand {
+    uint16_t type;      // T_INTEGER or T_DOUBLE
+    uint16_t decimals;  // of a Double
+    int32_t i;
+    double d;
+};
 
-// The constant or local a compare-and-branch sequence pushes second, read
-// without pushing it: the instruction's length in *size, or false when the
-// opcode at p is none of these (or the local is out of the plain path).
-inline bool secondOperand(const uint8_t* p, Item* frame, Item* top, Item* out, uint32_t* size) {
+// Reads the operand the instruction at p pushes: its length, or 0 when the
+// opcode is none of these or the value is off the plain path (a reference,
+// another type, a local at or above the slot the first push would fill).
+[[gnu::always_inline]] inline uint32_t readOperand(const uint8_t* p, const Item* frame, const Item* top, Operand* o) {
     switch (*p) {
-    case OP_PUSHINT: putInteger(out, readI16(p + 1)); *size = 3; return true;
-    case OP_PUSHWORD: putInteger(out, readU16(p + 1)); *size = 3; return true;
-    case OP_ZERO: putInteger(out, 0); *size = 1; return true;
-    case OP_ONE: putInteger(out, 1); *size = 1; return true;
+    case OP_PUSHINT: o->type = T_INTEGER; o->i = readI16(p + 1); return 3;
+    case OP_PUSHWORD: o->type = T_INTEGER; o->i = readU16(p + 1); return 3;
+    case OP_ZERO: o->type = T_INTEGER; o->i = 0; return 1;
+    case OP_ONE: o->type = T_INTEGER; o->i = 1; return 1;
     case OP_PUSHDOUBLE:
-        out->type = T_DOUBLE;
-        out->width = p[1];
-        out->decimals = p[2];
-        out->pad6 = 0;
-        std::memcpy(&out->v.d, p + 3, sizeof(double));
-        *size = 11;
-        return true;
+        o->type = T_DOUBLE;
+        o->decimals = p[2];
+        std::memcpy(&o->d, p + 3, sizeof(double));
+        return 11;
     case OP_PUSHLOCAL: {
         const Item* l = frame + 1 + readU16(p + 1);
-        // the local must lie below the Item the first push adds
-        if (l > top || (l->type & M_REF)) return false;
-        *out = *l;
-        *size = 3;
+        if (l > top) return 0;
+        if (l->type == T_INTEGER) {
+            o->type = T_INTEGER;
+            o->i = l->v.l;
+        } else if (l->type == T_DOUBLE) {
+            o->type = T_DOUBLE;
+            o->decimals = l->decimals;
+            o->d = l->v.d;
+        } else {
+            return 0;
+        }
+        return 3;
+    }
+    default: return 0;
+    }
+}
+
+inline double operandNumber(const Operand& o) { return o.type == T_DOUBLE ? o.d : double(o.i); }
+
+// a + b (minus: a - b) into *out (which may be a) on PLUS's (MINUS's) plain
+// path; false when the handler must decide.
+template <bool minus>
+[[gnu::always_inline]] inline bool operandSum(const Item* a, const Operand& b, Item* out) {
+    if (a->type == T_INTEGER && b.type == T_INTEGER) {
+        int32_t s;
+        if (minus) {
+            if (__builtin_sub_overflow(a->v.l, b.i, &s) || s == INT32_MIN) return false;
+        } else {
+            if (__builtin_add_overflow(a->v.l, b.i, &s) || s == INT32_MAX) return false;
+        }
+        if (out != a) *out = *a;
+        out->v.l = s;
         return true;
     }
-    default: return false;
+    if (!isIntOrDouble(a->type)) return false;
+    const uint32_t da = decimalsOf(a), db = b.type == T_DOUBLE ? b.decimals : 0;
+    const double x = numberOf(a), y = operandNumber(b);
+    setDouble(out, minus ? x - y : x + y, 0, capDecimals(da > db ? da : db));
+    return true;
+}
+
+template <typename T>
+[[gnu::always_inline]] inline int compareBy(uint8_t op, T x, T y) {
+    switch (op) {
+    case OP_EXACTEQUAL:
+    case OP_EQUAL: return x == y;
+    case OP_NOTEQUAL: return x != y;
+    case OP_LESS: return x < y;
+    case OP_LESSEQUAL: return x <= y;
+    case OP_GREATER: return x > y;
+    case OP_GREATEREQUAL: return x >= y;
+    default: return -1;
     }
+}
+
+// a R b for the relation opcode op on its plain path: 1 or 0, or -1 when op
+// is no relation or the handler must decide.
+[[gnu::always_inline]] inline int operandRelation(uint8_t op, const Item* a, const Operand& b) {
+    if (a->type == T_INTEGER && b.type == T_INTEGER) return compareBy<int32_t>(op, a->v.l, b.i);
+    if (!isIntOrDouble(a->type)) return -1;
+    return compareBy<double>(op, numberOf(a), operandNumber(b));
 }
 
 }  // namespace
@@ -192,7 +251,7 @@ uint16_t runFast() {
     if (!inlineAllowed) [[unlikely]] return runClassic();
 
     const uint8_t* pc = vm.pc;
-    const uint8_t* ins = pc;
+    const uint8_t* ins;
     Item* top = vm.top;
     Item* frame = vm.frame;
     Item* stackEnd = vm.stackEnd;
@@ -205,14 +264,12 @@ uint16_t runFast() {
 #define XB_NEXT()                                \
     do {                                         \
         if (top <= frame) [[unlikely]] goto lowTop; \
-        ins = pc;                                \
         goto* table[*pc++];                      \
     } while (0)
     // After an instruction that left top where it was or pushed, the check
     // made before it still holds.
 #define XB_NEXT_SAME()        \
     do {                      \
-        ins = pc;             \
         goto* table[*pc++];   \
     } while (0)
 #define XB_ROOM(n) \
@@ -223,11 +280,12 @@ uint16_t runFast() {
 lowTop:
     XB_SYNC();
     checkFrameItems();
-    ins = pc;
     goto* table[*pc++];
 
 slow: {
-    // pc is just past the opcode byte, as the handler expects
+    // pc is just past the opcode byte, as the handler expects (an inline
+    // body hands over before it moves pc)
+    ins = pc - 1;
     vm.pc = pc;
     vm.top = top;
     uint16_t r = opTable[*ins]();
@@ -314,65 +372,61 @@ op_pushdouble:
     XB_NEXT_SAME();
 
 op_pushlocal: {
+    // Fused forms, each of the local and what follows it:
+    //   INC|DEC POPLOCAL                          local := local +- 1
+    //   operand PLUS|MINUS POPLOCAL               local := local +- operand
+    //   operand relation JUMPFALSE|JUMPTRUE       IF / WHILE local R operand
+    // (operand: a small constant, a Double constant or a local). Each runs
+    // only when all of its instructions would take their plain paths.
     const Item* l = frame + 1 + readU16(pc);
     if (l > top || (l->type & M_REF)) [[unlikely]] goto slow;
-    XB_ROOM(1);
-    uint8_t next = pc[2];
-    if (next == OP_PUSHLOCAL) {
-        // local := local + local (or -): four instructions, no stack traffic
-        uint8_t op = pc[5];
-        if ((op == OP_PLUS || op == OP_MINUS) && pc[6] == OP_POPLOCAL && stackEnd - top >= 2) {
-            const Item* m = frame + 1 + readU16(pc + 3);
-            Item* d = frame + 1 + readU16(pc + 7);
-            if (m <= top && d <= top && !(m->type & M_REF) && !(d->type & M_REF)) {
-                Item r;
-                if (op == OP_PLUS ? plainSum<false>(l, m, &r) : plainSum<true>(l, m, &r)) {
-                    *d = r;
-                    pc += 9;
-                    XB_NEXT_SAME();
-                }
-            }
-        }
-    }
+    const uint8_t next = pc[2];
     if (next == OP_INC || next == OP_DEC) {
-        // local := local + 1 (or - 1)
         if (pc[3] == OP_POPLOCAL) {
             Item* d = frame + 1 + readU16(pc + 4);
             if (d <= top && !(d->type & M_REF)) {
-                if (l->type == T_INTEGER && l->v.l != (next == OP_INC ? INT32_MAX : INT32_MIN)) {
-                    int32_t v = l->v.l + (next == OP_INC ? 1 : -1);
-                    Item r = *l;
-                    r.v.l = v;
-                    *d = r;
+                const bool up = next == OP_INC;
+                if (l->type == T_INTEGER && l->v.l != (up ? INT32_MAX : INT32_MIN)) {
+                    const int32_t v = l->v.l + (up ? 1 : -1);
+                    if (d != l) *d = *l;
+                    d->v.l = v;
                     pc += 6;
                     XB_NEXT_SAME();
                 }
                 if (l->type == T_DOUBLE) {
-                    Item r = *l;
-                    r.v.d += next == OP_INC ? 1.0 : -1.0;
-                    *d = r;
+                    const double v = l->v.d + (up ? 1.0 : -1.0);
+                    if (d != l) *d = *l;
+                    d->v.d = v;
                     pc += 6;
                     XB_NEXT_SAME();
                 }
             }
         }
     } else {
-        // IF / WHILE local R operand: compare and branch without pushing
-        Item b;
-        uint32_t size;
-        if (stackEnd - top >= 2 && secondOperand(pc + 2, frame, top, &b, &size)) {
+        Operand b;
+        const uint32_t size = readOperand(pc + 2, frame, top, &b);
+        if (size) {
             const uint8_t* p = pc + 2 + size;
-            uint8_t rel = p[0];
-            uint8_t jump = p[1];
-            bool truth;
-            if (isRelation(rel) && (jump == OP_JUMPFALSE || jump == OP_JUMPTRUE) && plainRelation(rel, l, &b, &truth)) {
-                p += 2;
-                if (truth == (jump == OP_JUMPTRUE)) pc = p + 2 + readI16(p);
-                else pc = p + 2;
-                XB_NEXT_SAME();
+            const uint8_t op = p[0];
+            if (op == OP_PLUS || op == OP_MINUS) {
+                if (p[1] == OP_POPLOCAL) {
+                    Item* d = frame + 1 + readU16(p + 2);
+                    if (d <= top && !(d->type & M_REF) &&
+                        (op == OP_PLUS ? operandSum<false>(l, b, d) : operandSum<true>(l, b, d))) {
+                        pc = p + 4;
+                        XB_NEXT_SAME();
+                    }
+                }
+            } else if (p[1] == OP_JUMPFALSE || p[1] == OP_JUMPTRUE) {
+                const int truth = operandRelation(op, l, b);
+                if (truth >= 0) {
+                    pc = (truth != 0) == (p[1] == OP_JUMPTRUE) ? p + 4 + readI16(p + 2) : p + 4;
+                    XB_NEXT_SAME();
+                }
             }
         }
     }
+    XB_ROOM(1);
     *++top = *l;
     pc += 2;
     XB_NEXT_SAME();
@@ -436,7 +490,7 @@ op_dec:
 
 op_relation: {
     bool truth;
-    if (!plainRelation(*ins, top - 1, top, &truth)) goto slow;
+    if (!plainRelation(pc[-1], top - 1, top, &truth)) goto slow;
     --top;
     putLogical(top, truth);
     XB_NEXT();
