@@ -184,26 +184,37 @@ template <bool minus>
     return true;
 }
 
-template <typename T>
-[[gnu::always_inline]] inline int compareBy(uint8_t op, T x, T y) {
-    switch (op) {
-    case OP_EXACTEQUAL:
-    case OP_EQUAL: return x == y;
-    case OP_NOTEQUAL: return x != y;
-    case OP_LESS: return x < y;
-    case OP_LESSEQUAL: return x <= y;
-    case OP_GREATER: return x > y;
-    case OP_GREATEREQUAL: return x >= y;
-    default: return -1;
+// The outcomes a relation holds for: less, equal, greater, unordered (a NaN
+// on either side: only NOTEQUAL holds).
+constexpr uint8_t REL_LT = 1, REL_EQ = 2, REL_GT = 4, REL_UN = 8;
+
+struct RelationMasks {
+    uint8_t mask[256];
+    constexpr RelationMasks() : mask() {
+        mask[OP_EXACTEQUAL] = REL_EQ;
+        mask[OP_EQUAL] = REL_EQ;
+        mask[OP_NOTEQUAL] = REL_LT | REL_GT | REL_UN;
+        mask[OP_LESS] = REL_LT;
+        mask[OP_LESSEQUAL] = REL_LT | REL_EQ;
+        mask[OP_GREATER] = REL_GT;
+        mask[OP_GREATEREQUAL] = REL_GT | REL_EQ;
     }
+};
+constexpr RelationMasks relationMasks;
+
+template <typename T>
+[[gnu::always_inline]] inline uint8_t outcomeOf(T x, T y) {
+    return x < y ? REL_LT : x == y ? REL_EQ : x > y ? REL_GT : REL_UN;
 }
 
 // a R b for the relation opcode op on its plain path: 1 or 0, or -1 when op
 // is no relation or the handler must decide.
 [[gnu::always_inline]] inline int operandRelation(uint8_t op, const Item* a, const Operand& b) {
-    if (a->type == T_INTEGER && b.type == T_INTEGER) return compareBy<int32_t>(op, a->v.l, b.i);
+    const uint8_t mask = relationMasks.mask[op];
+    if (!mask) return -1;
+    if (a->type == T_INTEGER && b.type == T_INTEGER) return (outcomeOf<int32_t>(a->v.l, b.i) & mask) != 0;
     if (!isIntOrDouble(a->type)) return -1;
-    return compareBy<double>(op, numberOf(a), operandNumber(b));
+    return (outcomeOf<double>(numberOf(a), operandNumber(b)) & mask) != 0;
 }
 
 }  // namespace
@@ -271,6 +282,46 @@ uint16_t runFast() {
 #define XB_NEXT_SAME()        \
     do {                      \
         goto* table[*pc++];   \
+    } while (0)
+    // After a store to a local or a jump, the next statement's LINE (the
+    // pairs POPLOCAL LINE, JUMP LINE and JUMPFALSE LINE are among the most
+    // frequent in compiled code) is recorded here rather than dispatched.
+#define XB_TAKE_LINE()                              \
+    do {                                            \
+        if (*pc == OP_LINE) {                       \
+            vm.lineNumber = readU16(pc + 1);        \
+            pc += 3;                                \
+        }                                           \
+    } while (0)
+    // A loop's head, LINE IDLE, reached by a jump: the LINE is recorded and
+    // the IDLE counted here unless it is the one that runs the idle services.
+#define XB_LOOP_HEAD()                                  \
+    do {                                                \
+        XB_TAKE_LINE();                                 \
+        if (*pc == OP_IDLE && idleCountdown > 1) {      \
+            --idleCountdown;                            \
+            ++pc;                                       \
+        }                                               \
+    } while (0)
+    // After a store to a local: a JUMP that follows (POPLOCAL JUMP ends
+    // most loop bodies) is taken at once, else the next LINE is recorded.
+#define XB_AFTER_STORE()                                \
+    do {                                                \
+        if (*pc == OP_JUMP) {                           \
+            pc += 3 + readI16(pc + 1);                  \
+            XB_LOOP_HEAD();                             \
+        } else {                                        \
+            XB_TAKE_LINE();                             \
+        }                                               \
+    } while (0)
+    // The same after an instruction that took Items: the frame check comes
+    // first, so a fatal error reports the line of the instruction that
+    // went too far.
+#define XB_NEXT_LINE()                              \
+    do {                                            \
+        if (top <= frame) [[unlikely]] goto lowTop; \
+        XB_TAKE_LINE();                             \
+        goto* table[*pc++];                         \
     } while (0)
 #define XB_ROOM(n) \
     if (stackEnd - top < (n)) [[unlikely]] goto slow
@@ -391,6 +442,7 @@ op_pushlocal: {
                     if (d != l) *d = *l;
                     d->v.l = v;
                     pc += 6;
+                    XB_AFTER_STORE();
                     XB_NEXT_SAME();
                 }
                 if (l->type == T_DOUBLE) {
@@ -398,6 +450,7 @@ op_pushlocal: {
                     if (d != l) *d = *l;
                     d->v.d = v;
                     pc += 6;
+                    XB_AFTER_STORE();
                     XB_NEXT_SAME();
                 }
             }
@@ -414,6 +467,7 @@ op_pushlocal: {
                     if (d <= top && !(d->type & M_REF) &&
                         (op == OP_PLUS ? operandSum<false>(l, b, d) : operandSum<true>(l, b, d))) {
                         pc = p + 4;
+                        XB_AFTER_STORE();
                         XB_NEXT_SAME();
                     }
                 }
@@ -421,6 +475,7 @@ op_pushlocal: {
                 const int truth = operandRelation(op, l, b);
                 if (truth >= 0) {
                     pc = (truth != 0) == (p[1] == OP_JUMPTRUE) ? p + 4 + readI16(p + 2) : p + 4;
+                    XB_TAKE_LINE();
                     XB_NEXT_SAME();
                 }
             }
@@ -439,7 +494,9 @@ op_poplocal: {
     *l = *top;
     --top;
     pc += 2;
-    XB_NEXT();
+    if (top <= frame) [[unlikely]] goto lowTop;
+    XB_AFTER_STORE();
+    XB_NEXT_SAME();
 }
 
 op_pop:
@@ -448,19 +505,20 @@ op_pop:
 
 op_jump:
     pc += 2 + readI16(pc);
+    XB_LOOP_HEAD();
     XB_NEXT_SAME();
 
 op_jumpfalse:
     if (top->type != T_LOGICAL) [[unlikely]] goto slow;
     pc += top->v.l ? 2 : 2 + readI16(pc);
     --top;
-    XB_NEXT();
+    XB_NEXT_LINE();
 
 op_jumptrue:
     if (top->type != T_LOGICAL) [[unlikely]] goto slow;
     pc += top->v.l ? 2 + readI16(pc) : 2;
     --top;
-    XB_NEXT();
+    XB_NEXT_LINE();
 
 op_plus: {
     Item r;
@@ -511,6 +569,10 @@ op_end:
 #undef XB_NEXT
 #undef XB_NEXT_SAME
 #undef XB_ROOM
+#undef XB_TAKE_LINE
+#undef XB_NEXT_LINE
+#undef XB_LOOP_HEAD
+#undef XB_AFTER_STORE
 }
 
 }  // namespace xb
