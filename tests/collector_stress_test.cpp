@@ -6,7 +6,9 @@
 // their PUSHSTR. Meant for the sanitizer builds as much as the plain ones.
 #include "tests/support/vm_fixture.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "vm/literals.h"
 #include "vm/object_pool.h"
@@ -201,6 +203,138 @@ TEST_F(Collector, MacroCodeCopiesItsLiteralsEveryRun) {
     EXPECT_NE(bodyOf(&first), bodyOf(&second));
     EXPECT_EQ(std::string(strData(&second), strLength(&second)), "hi");
     EXPECT_EQ(literalCount(), before);
+    expectBack();
+}
+
+TEST_F(Collector, MarksAreClearedBySweepSoTheNextCollectionFreesWhatWasDropped) {
+    Item* r = root();
+    makeArray(r, 3);
+    makeString(arrayItems(r), "kept across collections", 23);
+    makeArray(arrayItems(r) + 1, 1);
+    *arrayItems(arrayItems(r) + 1) = *r;  // a cycle through the root
+    for (int i = 0; i < 4; ++i) {
+        collectGarbage(true);
+        ASSERT_EQ(liveObjectCount(), objects0 + 3) << i;
+        EXPECT_EQ(std::string(strData(arrayItems(r)), 23), "kept across collections");
+    }
+    // an object marked by every earlier collection goes once dropped
+    itemClear(arrayItems(r));
+    collectGarbage(true);
+    EXPECT_EQ(liveObjectCount(), objects0 + 2);
+    tempRelease(r);
+    expectBack();
+}
+
+TEST_F(Collector, SweptCellsAreHandedOutAgainFromTheLowAddressUp) {
+    Item* r = root();
+    const uint32_t n = 3000;
+    makeArray(r, n);
+    for (uint32_t i = 0; i < n; ++i) makeString(arrayItems(r) + i, "same size!", 10);
+    std::vector<const void*> before;
+    for (uint32_t i = 0; i < n; i += 2) before.push_back(bodyOf(arrayItems(r) + i));
+    // drop every other string: the sweep frees them in between the kept ones
+    for (uint32_t i = 0; i < n; i += 2) itemClear(arrayItems(r) + i);
+    collectGarbage(true);
+    const uint32_t cells = poolCellsOut();
+    std::sort(before.begin(), before.end());
+    // new strings of the same class take the freed cells, lowest first
+    for (uint32_t k = 0; k < 50; ++k) {
+        makeString(arrayItems(r) + 2 * k, "other text", 10);
+        EXPECT_EQ(bodyOf(arrayItems(r) + 2 * k), before[k]) << k;
+    }
+    EXPECT_EQ(poolCellsOut(), cells + 50);
+    tempRelease(r);
+    expectBack();
+}
+
+TEST_F(Collector, LargeStringsBeyondThePoolsAreSweptFromTheirOwnList) {
+    Item* r = root();
+    makeArray(r, 0);
+    const std::string big(5000, 'z');
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 40; ++i) {
+            pushString(big.data(), uint32_t(big.size()) - uint32_t(i));
+            if (i % 3 == 0) {  // a third is kept
+                arrayResize(r, 1);
+                arrayItems(r)[arrayLength(r) - 1] = *vm.top;
+            }
+            pop();
+        }
+        collectGarbage(true);
+        EXPECT_EQ(liveObjectCount(), objects0 + 1 + 14u * uint32_t(round + 1)) << round;
+    }
+    for (uint32_t i = 0; i < arrayLength(r); ++i) {
+        const Item* e = arrayItems(r) + i;
+        ASSERT_EQ(strLength(e), 5000u - (i % 14) * 3u) << i;
+        EXPECT_EQ(strData(e)[strLength(e) - 1], 'z');
+    }
+    tempRelease(r);
+    expectBack();
+}
+
+TEST_F(Collector, ArrayStorageIsCommittedAsUsedWhileTheCapacityFollowsItsRule) {
+    Item* r = root();
+    makeArray(r, 0);
+    EXPECT_EQ(bodyOf(r)->capacity, 64u);
+    const int32_t empty = memInUse();
+    // an empty array costs far less than its 64 slots
+    Item* other = root();
+    makeArray(other, 0);
+    EXPECT_LT(memInUse() - empty, int32_t(64 * sizeof(Item)));
+    tempRelease(other);
+    // the capacity grows by count + old + 64 exactly as before
+    uint32_t expected = 64;
+    for (uint32_t n = 1; n <= 5000; ++n) {
+        arrayResize(r, 1);
+        if (n > expected) expected = n + expected + 64;
+        ASSERT_EQ(bodyOf(r)->capacity, expected) << n;
+        itemClear(arrayItems(r) + n - 1);
+        arrayItems(r)[n - 1].type = T_INTEGER;
+        arrayItems(r)[n - 1].v.l = int32_t(n);
+    }
+    for (uint32_t n = 0; n < 5000; n += 97) ASSERT_EQ(arrayItems(r)[n].v.l, int32_t(n + 1));
+    // shrinking keeps the elements below the new length, growing again reads NILs
+    arrayResize(r, -4000);
+    arrayResize(r, 10);
+    EXPECT_EQ(arrayLength(r), 1010u);
+    EXPECT_EQ(arrayItems(r)[999].v.l, 1000);
+    for (uint32_t n = 1000; n < 1010; ++n) EXPECT_EQ(arrayItems(r)[n].type, T_NIL) << n;
+    tempRelease(r);
+    expectBack();
+}
+
+TEST_F(Collector, StringsOfNoOrOneByteAreSharedAndCostNothing) {
+    Item* r = root();
+    makeArray(r, 600);
+    collectGarbage(true);
+    const int32_t bytes = memInUse();
+    const uint32_t objects = liveObjectCount();
+    for (uint32_t i = 0; i < 600; ++i) {
+        const char c = char(i % 256);
+        makeString(arrayItems(r) + i, &c, i % 3 == 0 ? 0 : 1);
+    }
+    EXPECT_EQ(memInUse(), bytes);
+    EXPECT_EQ(liveObjectCount(), objects);
+    for (uint32_t i = 0; i < 600; ++i) {
+        const Item* e = arrayItems(r) + i;
+        ASSERT_EQ(e->type, T_STRING);
+        if (i % 3 == 0) {
+            ASSERT_EQ(strLength(e), 0u);
+            EXPECT_EQ(strData(e)[0], 0);
+        } else {
+            ASSERT_EQ(strLength(e), 1u);
+            EXPECT_EQ(strData(e)[0], char(i % 256)) << i;
+            EXPECT_EQ(strData(e)[1], 0);
+        }
+    }
+    // the same byte is the same object; collections keep the shared ones
+    EXPECT_EQ(bodyOf(arrayItems(r) + 1), bodyOf(arrayItems(r) + 257));
+    for (int k = 0; k < 3; ++k) collectGarbage(true);
+    EXPECT_EQ(strData(arrayItems(r) + 1)[0], char(1));
+    // a two-byte string is an object of its own again
+    makeString(arrayItems(r), "ab", 2);
+    EXPECT_EQ(liveObjectCount(), objects + 1);
+    tempRelease(r);
     expectBack();
 }
 

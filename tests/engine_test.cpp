@@ -473,6 +473,89 @@ end
     EXPECT_EQ(seen[1], "{I1/10,{I1/10,},}");
 }
 
+// A store followed by JUMP runs on into the loop's head without a dispatch
+// (its LINE recorded, its IDLE counted): the error the head's condition
+// raises on the next turn carries the head's line.
+TEST_F(Engine, AnErrorAtALoopsHeadReachedFromAStoreCarriesTheHeadsLine) {
+    answerLogical(false);
+    Outcome o = same(R"(
+symbol MAIN proc
+proc MAIN
+    FRAME 0 2
+    ZERO
+    POPLOCAL 1
+    ZERO
+    POPLOCAL 2
+top:
+    LINE 3
+    IDLE
+    PUSHLOCAL 2
+    PUSHINT 3
+    LESS
+    JUMPFALSE done
+    LINE 4
+    PUSHLOCAL 2
+    INC
+    POPLOCAL 2
+    LINE 5
+    PUSHLOCAL 2
+    PUSHINT 2
+    EQUAL
+    JUMPFALSE next
+    LINE 6
+    PUSHSTR "x"
+    POPLOCAL 2
+    JUMP top
+next:
+    LINE 7
+    PUSHLOCAL 1
+    ONE
+    PLUS
+    POPLOCAL 1
+    JUMP top
+done:
+    PUSHLOCAL 1
+    PUSHLOCAL 2
+    ARRAYGEN 2
+    POPRET
+    ENDPROC
+end
+)");
+    EXPECT_EQ(o.values[0], "{I1/10,Sx,}");
+    ASSERT_EQ(o.errors.size(), 1u);
+    EXPECT_EQ(o.errors[0], "1073 <");
+    EXPECT_EQ(o.lines, std::vector<uint16_t>{3});
+    EXPECT_TRUE(o.stackBack);
+}
+
+// local := local +- operand with each kind of operand, at the Integer
+// limits and with Doubles of different decimals, fused or not.
+TEST_F(Engine, LocalPlusOrMinusAnyOperandMatchesTheClassicLoop) {
+    const char* const operands[] = {"ONE", "ZERO", "PUSHINT -7", "PUSHWORD 65535", "PUSHDOUBLE 6 3 1.125",
+                                    "PUSHLOCAL 2", "PUSHLOCAL 3", "PUSHLOCAL 4"};
+    const char* const starts[] = {"PUSHDOUBLE 10 0 2147483646", "PUSHDOUBLE 11 0 -2147483647", "PUSHINT 5",
+                                  "PUSHDOUBLE 5 2 2.25", "PUSHSTR \"s\""};
+    for (const char* start : starts) {
+        for (const char* operand : operands) {
+            for (const char* op : {"PLUS", "MINUS"}) {
+                std::string text = std::string("symbol MAIN proc\nproc MAIN\n    FRAME 0 4\n    ") + start +
+                                   "\n    POPLOCAL 1\n    PUSHDOUBLE 4 1 0.5\n    POPLOCAL 2\n    PUSHINT 1\n"
+                                   "    POPLOCAL 3\n    TRUE\n    POPLOCAL 4\n";
+                for (int k = 0; k < 3; ++k)
+                    text += std::string("    LINE ") + std::to_string(10 + k) + "\n    PUSHLOCAL 1\n    " +
+                            operand + "\n    " + op + "\n    POPLOCAL 1\n";
+                text += "    PUSHLOCAL 1\n    POPRET\n    ENDPROC\nend\n";
+                answerInt(3);
+                same(text);
+                if (HasFailure()) {
+                    ADD_FAILURE() << start << " " << op << " " << operand;
+                    return;
+                }
+            }
+        }
+    }
+}
+
 // ---- IDLE, and handlers installed over inline opcodes
 
 int idleCalls;
