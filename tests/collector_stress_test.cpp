@@ -338,4 +338,34 @@ TEST_F(Collector, StringsOfNoOrOneByteAreSharedAndCostNothing) {
     expectBack();
 }
 
+TEST_F(Collector, StringsOfEveryLengthKeepTheirBytesWhereverTheyAreStored) {
+    // up to seven bytes sit inside the object, longer ones after it, the
+    // longest in blocks of their own
+    Item* r = root();
+    const uint32_t n = 300;
+    makeArray(r, n);
+    auto textOf = [](uint32_t len) {
+        std::string t(len, ' ');
+        for (uint32_t k = 0; k < len; ++k) t[k] = char('A' + (len * 7 + k) % 26);
+        return t;
+    };
+    for (uint32_t len = 0; len < n; ++len) {
+        const std::string t = textOf(len);
+        const int32_t before = memInUse();
+        makeString(arrayItems(r) + len, t.data(), len);
+        if (len >= 2 && len <= 7) EXPECT_EQ(memInUse() - before, int32_t(poolCellSize(poolClassOf(sizeof(HeapObject))))) << len;
+    }
+    for (int round = 0; round < 2; ++round) {
+        collectGarbage(true);
+        for (uint32_t len = 0; len < n; ++len) {
+            const Item* e = arrayItems(r) + len;
+            ASSERT_EQ(strLength(e), len);
+            EXPECT_EQ(std::string(strData(e), len), textOf(len)) << len;
+            EXPECT_EQ(strData(e)[len], 0) << len;
+        }
+    }
+    tempRelease(r);
+    expectBack();
+}
+
 }  // namespace

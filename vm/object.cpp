@@ -1,5 +1,6 @@
 #include "vm/object.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "base/memory.h"
@@ -97,10 +98,16 @@ void makeString(Item* out, const char* bytes, uint32_t n) {
     if (n) std::memcpy(buf, bytes, n);
 }
 
+// A String's body leaves its array fields (capacity, class handle) unused:
+// up to seven bytes and the NUL are kept there, inside the object itself.
+constexpr uint32_t INLINE_STRING_BYTES = offsetof(ObjectBody, data) - offsetof(ObjectBody, capacity);
+static_assert(INLINE_STRING_BYTES == 8, "eight bytes between the length and the data pointer");
+
 char* makeStringBuffer(Item* out, uint32_t n) {
     if (n > 0xFFFFFFE0u - sizeof(HeapObject) - 64) memExhausted();
-    ObjectBody* b = newObject(K_STRING, n + 1);
-    char* buf = reinterpret_cast<char*>(objectOf(b) + 1);
+    const bool inside = n < INLINE_STRING_BYTES;
+    ObjectBody* b = newObject(K_STRING, inside ? 0 : n + 1);
+    char* buf = inside ? reinterpret_cast<char*>(&b->capacity) : reinterpret_cast<char*>(objectOf(b) + 1);
     buf[n] = 0;
     b->length = n;
     b->data = buf;
