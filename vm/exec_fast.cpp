@@ -12,6 +12,15 @@
 // A fused sequence runs only when every one of its instructions would take
 // its plain path (no error, no fatal check, no allocation); otherwise its
 // first instruction runs alone and the rest follow one by one.
+//
+// Fusions come from opcode-pair counts over compiled code (tools/pairs):
+// a local with an operand and PLUS/MINUS POPLOCAL or a relation and a
+// conditional jump, a local's INC/DEC POPLOCAL; after a store to a local or
+// a jump the next LINE is recorded without a dispatch (POPLOCAL LINE, JUMP
+// LINE, JUMPFALSE LINE), a store's following JUMP is taken at once
+// (POPLOCAL JUMP), and a jump that lands on a loop's IDLE counts it down
+// (the IDLE that brings the countdown to its end still dispatches, so the
+// idle services run after the same number of IDLEs as before).
 #include <cstring>
 
 #include "base/memory.h"
