@@ -465,7 +465,7 @@ op_pushlocal: {
             }
         }
     } else {
-        Operand b;
+        Operand b{};
         const uint32_t size = readOperand(pc + 2, frame, top, &b);
         if (size) {
             const uint8_t* p = pc + 2 + size;
