@@ -353,7 +353,9 @@ TEST_F(Collector, StringsOfEveryLengthKeepTheirBytesWhereverTheyAreStored) {
         const std::string t = textOf(len);
         const int32_t before = memInUse();
         makeString(arrayItems(r) + len, t.data(), len);
-        if (len >= 2 && len <= 7) EXPECT_EQ(memInUse() - before, int32_t(poolCellSize(poolClassOf(sizeof(HeapObject))))) << len;
+        if (len >= 2 && len <= 7) {
+            EXPECT_EQ(memInUse() - before, int32_t(poolCellSize(poolClassOf(sizeof(HeapObject))))) << len;
+        }
     }
     for (int round = 0; round < 2; ++round) {
         collectGarbage(true);
