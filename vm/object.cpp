@@ -35,7 +35,6 @@ constexpr uint8_t MARK_LIVE = 1;
 // marking passes them by and the sweep keeps them.
 constexpr uint8_t MARK_PERMANENT = 2;
 
-
 // Frees what the object owns besides its cell or block.
 void freeContents(HeapObject* o) {
     switch (o->h.kind) {
