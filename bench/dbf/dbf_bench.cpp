@@ -29,7 +29,7 @@ uint16_t countError(void*, ErrorDescriptor* d) {
     if (errorsSeen++ < 5) std::fprintf(stderr, "xbdbfbench: error %u/%u\n", d->genCode, d->subCode);
     return 0;
 }
-const DbfEnv env = {countError, nullptr, dbfPlainOpen};
+const DbfEnv env = {countError, nullptr, dbfPlainOpen, nullptr, nullptr};
 
 using bench::residentPeakKb;
 using bench::cpuSeconds;
