@@ -55,8 +55,7 @@ uint64_t bigEndian64(const uint8_t* p) {
 
 // memcmp's sign over n bytes, eight at a time: after equal words the last
 // word may overlap bytes already found equal, which leaves the order as it
-// is.
-// (Inlined into the sort loops: it is most of their work.)
+// is. Inlined into the sort loops, where it is most of the work.
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
