@@ -43,6 +43,14 @@ using bench::since;
 uint32_t nameValue(uint32_t i, uint32_t count) { return uint32_t(uint64_t(i) * 7919 % count); }
 int32_t numValue(uint32_t i, uint32_t count) { return int32_t(uint64_t(i) * 104729 % count) - int32_t(count / 2); }
 
+// "k%09u" without the formatter, so that the seeks' time is the engine's
+// (SQLite is given the keys ready in a table).
+void nameKey(uint32_t n, char* out) {
+    out[0] = 'k';
+    for (int i = 9; i >= 1; --i, n /= 10) out[i] = char('0' + n % 10);
+    out[10] = 0;
+}
+
 struct Source {
     DbfTable* table;
     uint32_t field;
@@ -122,7 +130,7 @@ int main(int argc, char** argv) {
     start = std::chrono::steady_clock::now();
     for (uint32_t i = 0; i < 100000; ++i) {
         seed = seed * 1103515245u + 12345u;
-        std::snprintf(buf, sizeof buf, "k%09u", (seed >> 8) % count);
+        nameKey((seed >> 8) % count, buf);
         uint32_t rec = 0;
         bool hit = false;
         if (ntxSeek(&byName, buf, 10, false, false, &rec, &hit) != 0) return 1;
