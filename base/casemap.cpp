@@ -1,6 +1,8 @@
 // The national tables and the string operations over them.
 #include "base/casemap.h"
 
+#include <cstring>
+
 namespace xb {
 
 // Upper-case map (row = high nibble).
@@ -98,6 +100,12 @@ int collateCompare(const char* a, const char* b, size_t na, size_t nb) {
     // This is the inner loop of index maintenance: most keys share a long
     // prefix, which costs no table lookups.
     size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, pa + i, 8);
+        std::memcpy(&y, pb + i, 8);
+        if (x != y) break;
+    }
     while (i < n && pa[i] == pb[i]) ++i;
     for (; i < n; ++i) {
         const uint8_t wa = sortWeightTable[pa[i]];

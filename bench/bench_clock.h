@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 
 namespace xb::bench {
@@ -11,6 +12,10 @@ namespace xb::bench {
 inline double since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
+
+// CPU seconds the process has used so far (user and system): beside the
+// elapsed times it tells a slow run from one starved on a loaded machine.
+inline double cpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
 
 // The process's peak resident memory in KiB (Linux), or -1 where unknown.
 inline long residentPeakKb() {

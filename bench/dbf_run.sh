@@ -5,7 +5,8 @@
 # same rows in one transaction and scans them; python3-dbf appends and reads
 # the first 100,000 (about 50 us a row), its time scaled to the full count.
 # Prints the times, the ratios (above 1: this driver is faster) and the
-# driver's peak memory.
+# peak resident memory of the driver's process and of the largest sqlite3
+# process (each sqlite3 run is measured by /usr/bin/time where installed).
 #   bench/dbf_run.sh [count]     (XB_BUILD_DIR overrides build/native64)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -38,17 +39,22 @@ xa=$(echo "$out" | sed -n 's/^append //p')
 xs=$(echo "$out" | sed -n 's/^scan //p')
 
 now() { date +%s.%N; }
+# sq ARGS...: the sqlite3 shell; its peak resident memory (kB) is appended
+# to $work/rss when /usr/bin/time can tell it.
+sq() {
+    if [ -x /usr/bin/time ]; then /usr/bin/time -a -o "$work/rss" -f '%M' sqlite3 "$@"; else sqlite3 "$@"; fi
+}
 sa=0; ss=0
 if command -v sqlite3 >/dev/null; then
     t0=$(now)
-    sqlite3 "$work/s.db" "CREATE TABLE t(name TEXT, amount REAL, d TEXT, ok INTEGER, notes TEXT); BEGIN;
+    sq "$work/s.db" "CREATE TABLE t(name TEXT, amount REAL, d TEXT, ok INTEGER, notes TEXT); BEGIN;
       WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < $count)
       INSERT INTO t SELECT printf('name %07d', i), i * 1.25, date('2000-01-01', '+' || (i % 3650) || ' days'),
         i % 2, CASE WHEN i % 10 = 0 THEN 'memo of record ' || i ELSE NULL END FROM c; COMMIT;"
     t1=$(now)
     describe_sqlite "$work/s.db"
     t1=$(now)
-    sqlite3 "$work/s.db" "SELECT sum(length(name)), sum(amount), sum(length(d)), sum(ok), sum(length(notes)) FROM t;" >/dev/null
+    sq "$work/s.db" "SELECT sum(length(name)), sum(amount), sum(length(d)), sum(ok), sum(length(notes)) FROM t;" >/dev/null
     t2=$(now)
     sa=$(echo "$t1 - $t0" | bc -l); ss=$(echo "$t2 - $t1" | bc -l)
     echo "sqlite3: insert $sa s, scan $ss s"
@@ -84,8 +90,12 @@ else
     echo "python3-dbf not installed: no comparison"
 fi
 
-awk -v xa="$xa" -v xs="$xs" -v sa="$sa" -v ss="$ss" -v pa="$pa" -v ps="$ps" 'BEGIN {
+xr=$(echo "$out" | sed -n 's/^peak memory: .*resident \([0-9]*\) kB.*/\1/p')
+sr=0
+if [ -s "$work/rss" ]; then sr=$(sort -n "$work/rss" | tail -n 1); fi
+awk -v xr="$xr" -v sr="$sr" -v xa="$xa" -v xs="$xs" -v sa="$sa" -v ss="$ss" -v pa="$pa" -v ps="$ps" 'BEGIN {
     printf "driver: append %.3f s, scan %.3f s\n", xa, xs
     if (sa > 0) printf "sqlite3/driver time ratio: append %.2f, scan %.2f\n", sa / xa, ss / xs
     if (pa > 0) printf "python3-dbf/driver time ratio: append %.2f, read %.2f\n", pa / xa, ps / xs
+    if (sr > 0) printf "peak resident memory: driver %d kB, sqlite3 %d kB (largest of its runs), driver/sqlite3 %.2f\n", xr, sr, xr / sr
 }'

@@ -5,7 +5,9 @@
 # order. SQLite (the sqlite3 shell) gets the same rows and does CREATE INDEX
 # on each column, the same lookups (a join of 100,000 keys against the
 # indexed column) and an ordered scan through the index. Prints the times,
-# the ratios (above 1: this engine is faster) and the engine's peak memory.
+# the ratios (above 1: this engine is faster) and the peak resident memory
+# of the engine's process and of the largest sqlite3 process (each sqlite3
+# run is measured by /usr/bin/time where installed).
 #   bench/ntx_run.sh [count]     (XB_BUILD_DIR overrides build/native64)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -41,7 +43,12 @@ if ! command -v sqlite3 >/dev/null; then
     exit 0
 fi
 now() { date +%s.%N; }
-sqlite3 "$work/s.db" "CREATE TABLE t(name TEXT, num INTEGER); BEGIN;
+# sq ARGS...: the sqlite3 shell; its peak resident memory (kB) is appended
+# to $work/rss when /usr/bin/time can tell it.
+sq() {
+    if [ -x /usr/bin/time ]; then /usr/bin/time -a -o "$work/rss" -f '%M' sqlite3 "$@"; else sqlite3 "$@"; fi
+}
+sq "$work/s.db" "CREATE TABLE t(name TEXT, num INTEGER); BEGIN;
   WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < $count)
   INSERT INTO t SELECT printf('k%09d', (i * 7919) % $count), ((i * 104729) % $count) - $count / 2 FROM c; COMMIT;
   CREATE TABLE k(name TEXT); BEGIN;
@@ -49,13 +56,19 @@ sqlite3 "$work/s.db" "CREATE TABLE t(name TEXT, num INTEGER); BEGIN;
     SELECT i + 1, (s * 1103515245 + 12345) % 4294967296 FROM c WHERE i < 100000)
   INSERT INTO k SELECT printf('k%09d', ((s % 4294967296) / 256) % $count) FROM c; COMMIT;"
 describe_sqlite "$work/s.db"
-t0=$(now); sqlite3 "$work/s.db" "CREATE INDEX tn ON t(name);"
-t1=$(now); sqlite3 "$work/s.db" "CREATE INDEX tm ON t(num);"
-t2=$(now); sqlite3 "$work/s.db" "SELECT count(*) FROM k JOIN t INDEXED BY tn ON t.name = k.name;" >/dev/null
-t3=$(now); sqlite3 "$work/s.db" "SELECT count(*) FROM (SELECT name FROM t INDEXED BY tn ORDER BY name);" >/dev/null
+t0=$(now); sq "$work/s.db" "CREATE INDEX tn ON t(name);"
+t1=$(now); sq "$work/s.db" "CREATE INDEX tm ON t(num);"
+t2=$(now); sq "$work/s.db" "SELECT count(*) FROM k JOIN t INDEXED BY tn ON t.name = k.name;" >/dev/null
+t3=$(now); sq "$work/s.db" "SELECT count(*) FROM (SELECT name FROM t INDEXED BY tn ORDER BY name);" >/dev/null
 t4=$(now)
 sc=$(echo "$t1 - $t0" | bc -l); sn=$(echo "$t2 - $t1" | bc -l)
 ss=$(echo "$t3 - $t2" | bc -l); sk=$(echo "$t4 - $t3" | bc -l)
 printf 'sqlite3: create index name %.3f s, num %.3f s, 100000 lookups %.3f s, ordered scan %.3f s\n' "$sc" "$sn" "$ss" "$sk"
 printf 'ratios (sqlite / this engine): build C %.2f, build N %.2f, seeks %.2f, ordered walk %.2f\n' \
     "$(echo "$sc / $xc" | bc -l)" "$(echo "$sn / $xn" | bc -l)" "$(echo "$ss / $xs" | bc -l)" "$(echo "$sk / $xk" | bc -l)"
+xr=$(echo "$out" | sed -n 's/^peak memory: .*resident \([0-9]*\) kB.*/\1/p')
+if [ -s "$work/rss" ]; then
+    sr=$(sort -n "$work/rss" | tail -n 1)
+    printf 'peak resident memory: engine %d kB, sqlite3 %d kB (largest of its runs), engine/sqlite3 %.2f\n' \
+        "$xr" "$sr" "$(echo "$xr / $sr" | bc -l)"
+fi

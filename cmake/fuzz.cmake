@@ -41,7 +41,7 @@ target_link_options(xbfuzz_compile PRIVATE -fsanitize=fuzzer)
 # rather than the whole runtime.
 file(GLOB XB_FUZZ_PLATFORM CONFIGURE_DEPENDS platform/${XB_PLATFORM}/*.cpp platform/*.cpp)
 add_executable(xbfuzz_dbf tools/fuzz/dbf_open_fuzz.cpp
-  rdd/dbf/dbf_format.cpp rdd/dbf/dbt.cpp rdd/dbf/dbf_locks.cpp rdd/dbf/dbf_table.cpp
+  rdd/dbf/dbf_format.cpp rdd/dbf/dbt.cpp rdd/dbf/dbt_window.cpp rdd/dbf/dbf_locks.cpp rdd/dbf/dbf_table.cpp
   runtime/files.cpp base/memory.cpp base/dates.cpp base/numfmt.cpp base/casemap.cpp
   ${XB_FUZZ_PLATFORM})
 target_include_directories(xbfuzz_dbf PRIVATE ${CMAKE_SOURCE_DIR})

@@ -9,14 +9,18 @@
 // failure). The order is the caller's compare (negative, 0, positive);
 // records that compare equal come back in no particular order, so callers
 // that need a stable order put a tie-breaker (a record number) in the
-// records.
+// records. extSortBeginBytes orders records by their first keyBytes bytes
+// as unsigned bytes (memcmp) instead: the caller lays out a key whose bytes
+// sort as wanted (a collation key, a tie-breaker in big-endian order) and
+// the sort calls no function per comparison.
 //
 // Memory: the budget (at least four records) is one block from the tracked
 // heap, plus a few words per run. Temporary files: tempBase + "_s0" and
 // tempBase + "_s1", created only when the records do not fit in the budget
 // and deleted by extSortEnd.
 //
-// Results: 0, or an internal error number: 4110 (a record size of 0),
+// Results: 0, or an internal error number: 4110 (a record size of 0, or
+// key bytes of 0 or more than the record),
 // 4412 (a temporary file cannot be created), 4413 (writing it failed),
 // 4414 (reading it back failed), 4415 (calls out of order).
 #pragma once
@@ -41,6 +45,7 @@ struct ExtSort {
     uint32_t budget;
     ExtSortCompare compare;
     void* context;
+    uint32_t keyBytes;   // nonzero: compare by the first keyBytes bytes (memcmp), not by compare
     uint8_t phase;       // 0 adding, 1 streaming from memory, 2 streaming a merge, 3 done/failed
     uint8_t* memory;     // budget bytes
     uint32_t capacity;   // records that fit in memory
@@ -63,6 +68,8 @@ struct ExtSort {
 
 uint16_t extSortBegin(ExtSort* s, uint32_t recordSize, uint32_t budget, ExtSortCompare compare,
                       void* context, const char* tempBase);
+uint16_t extSortBeginBytes(ExtSort* s, uint32_t recordSize, uint32_t keyBytes, uint32_t budget,
+                           const char* tempBase);
 uint16_t extSortAdd(ExtSort* s, const void* record);
 uint16_t extSortFinish(ExtSort* s);
 // *record points at the next record (valid until the next call), or is null

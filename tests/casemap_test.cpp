@@ -150,4 +150,31 @@ TEST(CharTests, UpperLowerAlphaDigit) {
     EXPECT_FALSE(isDigitChar(0xB2));  // superscript two
 }
 
+
+// Against the definition (weights compared position by position) on texts
+// that share prefixes of every length up to past two words, differing in a
+// byte of equal or different weight, at lengths around the word size.
+TEST(Collate, MatchesThePlainWeightComparisonOverLongSharedPrefixes) {
+    const char diffs[][2] = {{'a', 'b'}, {'a', '\xE1'}, {'\xD1', 'N'}, {'z', 'Z'}, {'0', '9'}, {'x', 'x'}};
+    for (size_t prefix = 0; prefix < 20; ++prefix) {
+        for (const auto& d : diffs) {
+            for (size_t tail = 0; tail < 10; ++tail) {
+                std::string a(prefix, 'k'), b(prefix, 'k');
+                for (size_t i = 0; i < prefix; ++i) a[i] = b[i] = char('a' + (i * 7) % 26);
+                a += d[0];
+                b += d[1];
+                a += std::string(tail, tail % 2 ? 'm' : '\xE9');
+                b += std::string(tail, tail % 2 ? 'm' : 'e');
+                int want = 0;
+                for (size_t i = 0; i < a.size() && want == 0; ++i) {
+                    int wa = sortWeight(uint8_t(a[i])), wb = sortWeight(uint8_t(b[i]));
+                    want = wa < wb ? -1 : wa > wb;
+                }
+                ASSERT_EQ(cmp(a, b), want) << prefix << " " << tail;
+                ASSERT_EQ(cmp(b, a), -want) << prefix << " " << tail;
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -327,8 +327,8 @@ TEST_F(DbtFile, HostileBlockNumbersAndMissingEndMark) {
     EXPECT_EQ(read(block), "hi");
 }
 
-// The fault seam: the second write of an append fails; no block number is
-// handed out and the OS code stays readable after the unlock.
+// The fault seam: a write of an append fails; no block number is handed
+// out and the OS code stays readable after the unlock.
 int writesLeft;
 bool failingWrite(os::Handle h, const void* buf, uint32_t n, uint32_t* done) {
     if (writesLeft-- > 0) return defaultFileSyscalls().writeFile(h, buf, n, done);
@@ -339,7 +339,19 @@ bool failingWrite(os::Handle h, const void* buf, uint32_t n, uint32_t* done) {
 
 TEST_F(DbtFile, FailedWriteHandsOutNoBlock) {
     fileSyscalls().writeFile = failingWrite;
+    // A short memo's append is two writes (padding with the text and its
+    // marks, then block 0); a long one's is four (padding, text, marks,
+    // block 0). Each may fail.
+    std::string longMemo(3000, 'x');
     for (int okWrites : {0, 1, 2, 3}) {
+        writesLeft = okWrites;
+        uint32_t block = 12345;
+        EXPECT_EQ(dbtWrite(h, 0, longMemo.data(), uint32_t(longMemo.size()), true, &block), DbtStatus::WriteError)
+            << okWrites;
+        EXPECT_EQ(block, 12345u);
+        EXPECT_EQ(fsLastError(), 29);
+    }
+    for (int okWrites : {0, 1}) {
         writesLeft = okWrites;
         uint32_t block = 12345;
         EXPECT_EQ(dbtWrite(h, 0, "memo", 4, true, &block), DbtStatus::WriteError) << okWrites;

@@ -207,6 +207,33 @@ TEST_F(NtxItemKeyTest, ValuesOfEveryTypeAndTheirKeyShapes) {
     EXPECT_EQ(ntxKeyShape(str(std::string(300, 'a'))).keySize, 256);
 }
 
+// The slot check against a plain model (division per entry): every value
+// of one entry, with the other entries as a new page has them, for key
+// sizes whose item sizes divide the page differently.
+TEST(NtxPageCheckTest, EveryOffsetOfAnEntryIsJudgedAsByDivision) {
+    for (uint16_t keySize : {uint16_t(1), uint16_t(7), uint16_t(10), uint16_t(37), uint16_t(120), uint16_t(256)}) {
+        NtxGeometry g = ntxGeometry(keySize);
+        uint8_t page[NTX_PAGE_SIZE];
+        ntxInitPage(page, g);
+        for (uint16_t entry : {uint16_t(0), uint16_t(g.maxKeys / 2), g.maxKeys}) {
+            for (uint32_t v = 0; v < NTX_PAGE_SIZE + 40; v++) {
+                uint8_t bad[NTX_PAGE_SIZE];
+                std::memcpy(bad, page, sizeof bad);
+                ntxPut16(bad + 2 + 2 * entry, uint16_t(v));
+                // The model: inside the item area, on a slot boundary, and
+                // the slot no other entry names.
+                uint32_t base = 2u * g.maxKeys + 4;
+                bool fits = v >= base && v + g.itemSize <= NTX_PAGE_SIZE && (v - base) % g.itemSize == 0;
+                bool unused = true;
+                for (uint16_t i = 0; i <= g.maxKeys; i++)
+                    if (i != entry && ntxSlotOffset(page, i) == v) unused = false;
+                uint16_t want = fits && unused ? NTX_OK : NTX_ERR_PAGE;
+                ASSERT_EQ(ntxCheckPage(bad, g), want) << "key size " << keySize << ", entry " << entry << ", " << v;
+            }
+        }
+    }
+}
+
 TEST(NtxPageCheckTest, HostileCountsAndOffsetTablesAreRejected) {
     NtxGeometry g = ntxGeometry(10);
     uint8_t page[NTX_PAGE_SIZE];

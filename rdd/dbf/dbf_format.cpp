@@ -149,6 +149,10 @@ void dbfEncodeMemoBlock(uint32_t block, char* out) {
 }
 
 uint32_t dbfDecodeMemoBlock(const char* field) {
+    // Most records of a table with memos have none: ten blanks.
+    static const char kBlank[kDbfMemoFieldLength + 1] = "          ";
+    static_assert(sizeof kBlank == kDbfMemoFieldLength + 1, "a blank memo field is ten blanks");
+    if (std::memcmp(field, kBlank, kDbfMemoFieldLength) == 0) return 0;
     uint64_t v = 0;
     for (uint32_t i = 0; i < kDbfMemoFieldLength; ++i) {
         char c = field[i];

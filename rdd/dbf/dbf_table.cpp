@@ -262,6 +262,7 @@ void freeTable(DbfTable* t) {
     memFree(t->lockedRecords);
     memFree(t->readCache);
     memFree(t->writeCache);
+    dbtWindowFree(&t->memoWindow);
     t->readCache = t->writeCache = nullptr;
     t->cacheCapacity = t->readCount = t->writeCount = 0;
     t->fields = nullptr;
@@ -614,6 +615,10 @@ uint16_t dbfGoHotRaw(DbfTable* t) {
 
 namespace {
 
+// The memo read-ahead of an exclusive table; none when shared (another
+// process may change the memo file between two reads).
+DbtWindow* memoWindow(DbfTable* t) { return t->shared ? nullptr : &t->memoWindow; }
+
 uint16_t prepareChange(DbfTable* t, bool* phantom) {
     uint16_t status = dbfReadCurrent(t);
     if (status) return status;
@@ -653,7 +658,7 @@ uint16_t dbfGetValue(DbfTable* t, uint32_t i, Item* out) {
             if (status) return status;
             char* text = makeStringBuffer(out, n);
             out->type = T_MEMO;
-            if (n && dbtRead(t->memoFile, dbfDecodeMemoBlock(p), text, n) != DbtStatus::Ok) {
+            if (n && dbtWindowRead(t->memoFile, memoWindow(t), dbfDecodeMemoBlock(p), text, n) != DbtStatus::Ok) {
                 itemClear(out);
                 return raise(t, EG_READ, SUB_READ, 0, true, t->memoName);
             }
@@ -669,7 +674,7 @@ uint16_t dbfGetVarLen(DbfTable* t, uint32_t i, uint32_t* length) {
     uint16_t status = dbfReadCurrent(t);
     if (status) return status;
     uint32_t block = dbfDecodeMemoBlock(reinterpret_cast<const char*>(t->recordBuffer) + t->fieldOffsets[i]);
-    switch (dbtLength(t->memoFile, block, length)) {
+    switch (dbtWindowLength(t->memoFile, memoWindow(t), block, length)) {
         case DbtStatus::Ok: return 0;
         case DbtStatus::Corrupt: return corruptMemo(t);
         default: return raise(t, EG_READ, SUB_READ, 0, true, t->memoName);
@@ -701,6 +706,7 @@ uint16_t dbfPutValue(DbfTable* t, uint32_t i, const Item* value) {
             uint32_t current = dbfDecodeMemoBlock(p);
             // On a failed write the field keeps its old block: it never
             // points at a block that was not written.
+            dbtWindowDrop(&t->memoWindow);
             if (dbtWrite(t->memoFile, current, strData(value), n, t->shared, &block) != DbtStatus::Ok)
                 return raise(t, EG_WRITE, SUB_WRITE, 0, true, t->memoName);
         }
@@ -896,6 +902,7 @@ uint16_t dbfZap(DbfTable* t) {
     // The table is emptied on disk before its memo file: the other order
     // would leave, after a kill, records whose memos are gone.
     if (!dbfWriteHeader(t) || !writeEofAndCut(t)) return raise(t, EG_WRITE, SUB_WRITE, 0, true, t->tableName);
+    dbtWindowDrop(&t->memoWindow);
     if (t->memoFile != os::INVALID && dbtZap(t->memoFile) != DbtStatus::Ok)
         return raise(t, EG_WRITE, SUB_WRITE, 0, true, t->memoName);
     if (t->memoFile != os::INVALID) t->memoWritten = true;

@@ -20,6 +20,7 @@
 
 #include "platform/platform.h"
 #include "rdd/dbf/dbf_format.h"
+#include "rdd/dbf/dbt_window.h"
 #include "vm/error.h"
 #include "vm/item.h"
 
@@ -86,6 +87,9 @@ struct DbfTable {
     uint32_t readFirst, readCount, cacheCapacity;  // in records
     uint8_t* writeCache;
     uint32_t writeFirst, writeCount;
+    // Exclusive tables only: memos read ahead (dropped before every write
+    // of the memo file).
+    DbtWindow memoWindow;
     char tableName[kDbfNameMax + 1];  // full names, for the errors
     char memoName[kDbfNameMax + 1];
 };

@@ -35,6 +35,19 @@ bool writeText(os::Handle h, const char* data, uint32_t n, uint64_t start) {
     return writeAll(h, data, n) && writeAll(h, marks, count);
 }
 
+// The padding before an appended memo and the memo itself (writeText):
+// one write when they fit a small buffer, else one after the other.
+bool writeTail(os::Handle h, const uint8_t* filler, uint32_t pad, const char* data, uint32_t n, uint64_t start) {
+    uint8_t buffer[4 * kDbtBlockSize];
+    if (pad + n + 2 > sizeof buffer) return writeAll(h, filler, pad) && writeText(h, data, n, start);
+    uint32_t count = (start + n + 1) % kDbtBlockSize != 0 ? 2u : 1u;
+    std::memcpy(buffer, filler, pad);
+    std::memcpy(buffer + pad, data, n);
+    buffer[pad + n] = kDbtEndMark;
+    buffer[pad + n + 1] = kDbtEndMark;
+    return writeAll(h, buffer, pad + n + count);
+}
+
 // A memo rewritten in its own block: text and two end marks in one write
 // (n <= 510: they fit the block), so that a kill or a failed write leaves
 // the old text or the new one, never the new text running into the old.
@@ -132,9 +145,9 @@ DbtStatus dbtWrite(os::Handle h, uint32_t current, const char* data, uint32_t n,
             uint32_t nextFree = uint32_t((end + kDbtBlockSize - end % kDbtBlockSize) / kDbtBlockSize);
             for (int i = 0; i < 4; ++i) next[i] = uint8_t(nextFree >> (8 * i));
             // Order: the padding and the text first, block 0 (the link that
-            // hands the space out) last.
-            if (seekTo(h, size) && writeAll(h, filler, pad) && writeText(h, data, n, start) && seekTo(h, 0) &&
-                writeAll(h, next, 4)) {
+            // hands the space out) last. The size query left the file
+            // position at the end.
+            if (writeTail(h, filler, pad, data, n, start) && seekTo(h, 0) && writeAll(h, next, 4)) {
                 *block = uint32_t(start / kDbtBlockSize);
                 result = DbtStatus::Ok;
             }

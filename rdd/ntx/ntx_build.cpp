@@ -1,6 +1,7 @@
 // Bottom-up page writer and the sort-entry comparison; see ntx_build.h.
 #include "rdd/ntx/ntx_build.h"
 
+#include "base/casemap.h"
 #include "runtime/files.h"
 #include "base/memory.h"
 
@@ -159,14 +160,15 @@ void ntxBuildEnd(NtxBuilder* b) {
 }
 
 uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase) {
-    NtxSortOrder order{t->keySize, t->descending};
+    const uint16_t size = t->keySize;
     ExtSort sort;
-    uint16_t st = extSortBegin(&sort, ntxEntrySize(t->keySize), budget, ntxEntryCompare, &order, tempBase);
-    char entry[NTX_MAX_KEY_SIZE + 4];
+    uint16_t st = extSortBeginBytes(&sort, ntxEntrySize(size), ntxEntryKeyBytes(size), budget, tempBase);
+    char key[NTX_MAX_KEY_SIZE];
+    char entry[2 * NTX_MAX_KEY_SIZE + 4];
     for (bool done = false; st == 0;) {
         uint32_t record = 0;
-        if ((st = source(entry, &record, &done, context)) != 0 || done) break;
-        ntxPut32(reinterpret_cast<uint8_t*>(entry + t->keySize), record);
+        if ((st = source(key, &record, &done, context)) != 0 || done) break;
+        ntxEntryMake(entry, key, size, t->descending, record);
         st = extSortAdd(&sort, entry);
     }
     if (st == 0) st = extSortFinish(&sort);
@@ -177,7 +179,7 @@ uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t
         const void* next;
         if ((st = extSortNext(&sort, &next)) != 0 || !next) break;
         const char* e = static_cast<const char*>(next);
-        st = ntxBuildAdd(&b, e, ntxGet32(reinterpret_cast<const uint8_t*>(e + t->keySize)));
+        st = ntxBuildAdd(&b, ntxEntryKey(e, size), ntxEntryRecord(e, size));
     }
     if (st == 0) st = ntxBuildFinish(&b);
     ntxBuildEnd(&b);
@@ -185,15 +187,21 @@ uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t
     return st;
 }
 
-int ntxEntryCompare(const void* a, const void* b, void* order) {
-    const NtxSortOrder* o = static_cast<const NtxSortOrder*>(order);
-    const char* ka = static_cast<const char*>(a);
-    const char* kb = static_cast<const char*>(b);
-    int c = ntxCompare(ka, kb, o->keySize, o->descending);
-    if (c != 0) return c;
-    uint32_t ra = ntxGet32(reinterpret_cast<const uint8_t*>(ka + o->keySize));
-    uint32_t rb = ntxGet32(reinterpret_cast<const uint8_t*>(kb + o->keySize));
-    return ra < rb ? -1 : ra > rb ? 1 : 0;
+void ntxEntryMake(char* entry, const char* key, uint16_t keySize, bool descending, uint32_t record) {
+    auto* e = reinterpret_cast<uint8_t*>(entry);
+    const auto* k = reinterpret_cast<const uint8_t*>(key);
+    const uint8_t flip = descending ? 0xFF : 0x00;
+    for (uint16_t i = 0; i < keySize; i++) e[i] = uint8_t(sortWeight(k[i]) ^ flip);
+    e[keySize] = uint8_t(record >> 24);
+    e[keySize + 1] = uint8_t(record >> 16);
+    e[keySize + 2] = uint8_t(record >> 8);
+    e[keySize + 3] = uint8_t(record);
+    std::memcpy(e + keySize + 4, key, keySize);
+}
+
+uint32_t ntxEntryRecord(const char* entry, uint16_t keySize) {
+    const auto* e = reinterpret_cast<const uint8_t*>(entry) + keySize;
+    return uint32_t(e[0]) << 24 | uint32_t(e[1]) << 16 | uint32_t(e[2]) << 8 | uint32_t(e[3]);
 }
 
 }  // namespace xb

@@ -58,18 +58,24 @@ void ntxBuildEnd(NtxBuilder* b);
 // sort error (4110, 4412 to 4415) or an NtxStatus. The header is left
 // dirty, as after ntxBuildFinish. Without any pair the order is one empty
 // root page.
+//
+// The driver sorts in NTX_BUILD_SORT_BUDGET bytes: a million keys of ten
+// bytes make about 24 runs merged in one pass, where a few kilobytes would
+// need thousands of runs and several passes through the temporary files.
+constexpr uint32_t NTX_BUILD_SORT_BUDGET = 1024u * 1024u;
 using NtxPairSource = uint16_t (*)(char* key, uint32_t* record, bool* done, void* context);
 uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase);
 
-// Sort entries: the key (keySize bytes) followed by the record number (4
-// bytes, little-endian). ntxEntryCompare orders them by the key through the
-// collation (negated for a descending order), then by record number
-// ascending; its context is the NtxSortOrder.
-struct NtxSortOrder {
-    uint16_t keySize;
-    bool descending;
-};
-inline uint32_t ntxEntrySize(uint16_t keySize) { return keySize + 4u; }
-int ntxEntryCompare(const void* a, const void* b, void* order);
+// Sort entries: the key's collation weights (each byte through the sort
+// weight table, complemented in a descending order), the record number (4
+// bytes, big-endian), then the key itself. Their first ntxEntryKeyBytes
+// bytes compared as unsigned bytes give the order's comparison and then the
+// record numbers ascending, so the collation is applied once per key and
+// the sort compares bytes; the key is read back from ntxEntryKey.
+inline uint32_t ntxEntryKeyBytes(uint16_t keySize) { return keySize + 4u; }
+inline uint32_t ntxEntrySize(uint16_t keySize) { return 2u * keySize + 4u; }
+void ntxEntryMake(char* entry, const char* key, uint16_t keySize, bool descending, uint32_t record);
+inline const char* ntxEntryKey(const char* entry, uint16_t keySize) { return entry + keySize + 4; }
+uint32_t ntxEntryRecord(const char* entry, uint16_t keySize);
 
 }  // namespace xb

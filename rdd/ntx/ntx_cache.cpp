@@ -110,7 +110,7 @@ uint32_t ntxPageCacheDefault() { return defaultPages; }
 
 uint32_t ntxSetPageCacheDefault(uint32_t pages) {
     uint32_t old = defaultPages;
-    defaultPages = pages;
+    defaultPages = pages < NTX_CACHE_MAX_PAGES ? pages : NTX_CACHE_MAX_PAGES;
     return old;
 }
 

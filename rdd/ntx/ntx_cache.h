@@ -25,7 +25,10 @@ struct NtxPageCache;
 
 // The capacity given to caches created from now on (the default holds the
 // inner pages of an index of a million short keys); returns the previous
-// setting.
+// setting. Settings above NTX_CACHE_MAX_PAGES (64 MB of pages per index
+// file) are taken as that. A program sets it with NTXCACHE([nPages])
+// (ntx_cache_native.cpp).
+constexpr uint32_t NTX_CACHE_MAX_PAGES = 65536;
 uint32_t ntxPageCacheDefault();
 uint32_t ntxSetPageCacheDefault(uint32_t pages);
 

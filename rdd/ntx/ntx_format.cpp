@@ -92,11 +92,15 @@ uint16_t ntxCheckPage(const uint8_t* page, const NtxGeometry& g) {
     // One bit per item slot: each entry must name a distinct slot, so that
     // rotating the table can never make two positions share an item.
     uint8_t seen[(NTX_PAGE_SIZE / 9) / 8 + 2] = {};
+    // Every page read from the file passes here: the slot number is found
+    // by a multiplication (exact for distances below a page) instead of a
+    // division per slot.
+    const uint64_t inverse = (uint64_t(1) << 32) / g.itemSize + 1;
     for (uint16_t i = 0; i <= g.maxKeys; i++) {
         uint32_t off = ntxSlotOffset(page, i);
         if (off < base || off + g.itemSize > NTX_PAGE_SIZE) return NTX_ERR_PAGE;
-        if ((off - base) % g.itemSize != 0) return NTX_ERR_PAGE;
-        uint32_t k = (off - base) / g.itemSize;
+        uint32_t k = uint32_t((uint64_t(off - base) * inverse) >> 32);
+        if (k * g.itemSize != off - base) return NTX_ERR_PAGE;
         if (seen[k / 8] & (1u << (k % 8))) return NTX_ERR_PAGE;
         seen[k / 8] |= uint8_t(1u << (k % 8));
     }

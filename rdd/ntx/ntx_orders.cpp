@@ -27,7 +27,6 @@ RddMethodTable ntxParent;
 
 namespace {
 
-constexpr uint32_t kSortBudget = 16384;
 constexpr uint16_t SUB_OPEN_INDEX = 1003, SUB_CREATE_INDEX = 1006, SUB_WRITE = 1011, SUB_CORRUPT = 1012;
 // A key or for-condition text that does not compile: the macro syntax error's code.
 constexpr uint16_t SUB_KEY_SYNTAX = 1449;
@@ -292,8 +291,8 @@ uint16_t buildOrder(WorkArea* a, NtxOrder* o) {
     if (const Item* iv = condArg(6); iv && (iv->type & M_NUMERIC) && numberOf(iv) > 0)
         s.interval = uint32_t(numberOf(iv));
     rdd::recCount(a, &s.count);
-    uint16_t st = ntxBuildOrder(&o->tree, nextPair, &s, kSortBudget, o->fileName);
-    if (st == BUILD_STOPPED) st = ntxBuildOrder(&o->tree, noPairs, nullptr, kSortBudget, o->fileName);
+    uint16_t st = ntxBuildOrder(&o->tree, nextPair, &s, NTX_BUILD_SORT_BUDGET, o->fileName);
+    if (st == BUILD_STOPPED) st = ntxBuildOrder(&o->tree, noPairs, nullptr, NTX_BUILD_SORT_BUDGET, o->fileName);
     if (st == ST_UNWIND) return st;
     if (st >= 4110) fatalError(st);
     // The final header write unmarks the file: a build is whole on disk
