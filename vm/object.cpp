@@ -13,12 +13,33 @@ namespace xb {
 
 namespace {
 
-ObjectHeader* liveList;
-ObjectHeader* condemned;
-uint8_t currentColour;
-bool forceRequested;
-int32_t collectionBase;
+constexpr int32_t MIN_COLLECTION_GROWTH = 4000000;
 
+// The collector's whole state. freeAllObjects frees every object and puts
+// the record back to this state, as at start-up.
+struct CollectorState {
+    ObjectHeader* liveList = nullptr;   // every object, marked or not
+    ObjectHeader* condemned = nullptr;  // during a collection: not reached yet
+    uint8_t currentColour = 0;          // the colour of an object not marked in the running collection
+    bool forceRequested = false;
+    int32_t collectionBase = 0;         // memInUse() after the last collection
+
+    // Objects marked but not yet scanned. Marking never recurses: a nested
+    // structure of any depth costs this array, not native stack. It lives on
+    // the tracked heap only during a collection (growing it past what the
+    // heap can give is the memory manager's fatal error).
+    ObjectBody** markStack = nullptr;
+    uint32_t markCount = 0;
+    uint32_t markCapacity = 0;
+    // Bytes of the objects marked in the running collection.
+    uint32_t markedBytes = 0;
+
+    // New allocation that starts the next collection: 4,000,000 bytes for a
+    // small heap, as many bytes as the live heap for a large one, so that
+    // building a structure of n bytes marks O(n) bytes in all.
+    int32_t collectionGrowth = MIN_COLLECTION_GROWTH;
+};
+CollectorState collector;
 void linkFront(ObjectHeader** list, ObjectHeader* h) {
     h->prev = nullptr;
     h->next = *list;
@@ -68,8 +89,8 @@ ObjectBody* newObject(ObjectKind kind, uint32_t extra) {
     std::memset(o, 0, sizeof(HeapObject));
     o->h.pad = cls;
     o->h.kind = kind;
-    o->h.colour = currentColour;
-    linkFront(&liveList, &o->h);
+    o->h.colour = collector.currentColour;
+    linkFront(&collector.liveList, &o->h);
     return &o->b;
 }
 
@@ -165,22 +186,6 @@ void arrayResize(Item* array, int32_t delta) {
 
 namespace {
 
-// Objects marked but not yet scanned. Marking never recurses: a nested
-// structure of any depth costs this array, not native stack. It lives on the
-// tracked heap only during a collection (growing it past what the heap
-// can give is the memory manager's fatal error).
-ObjectBody** markStack;
-uint32_t markCount;
-uint32_t markCapacity;
-// Bytes of the objects marked in the running collection.
-uint32_t markedBytes;
-
-constexpr int32_t MIN_COLLECTION_GROWTH = 4000000;
-// New allocation that starts the next collection: 4,000,000 bytes for a
-// small heap, as many bytes as the live heap for a large one, so that
-// building a structure of n bytes marks O(n) bytes in all.
-int32_t collectionGrowth = MIN_COLLECTION_GROWTH;
-
 uint32_t objectBytes(const HeapObject* o) {
     uint32_t n = sizeof(HeapObject);
     switch (o->h.kind) {
@@ -193,12 +198,12 @@ uint32_t objectBytes(const HeapObject* o) {
 }
 
 void pushMark(ObjectBody* b) {
-    if (markCount == markCapacity) {
-        uint32_t cap = markCapacity ? markCapacity * 2 : 256;
-        markStack = static_cast<ObjectBody**>(memRealloc(markStack, cap * uint32_t(sizeof(ObjectBody*))));
-        markCapacity = cap;
+    if (collector.markCount == collector.markCapacity) {
+        uint32_t cap = collector.markCapacity ? collector.markCapacity * 2 : 256;
+        collector.markStack = static_cast<ObjectBody**>(memRealloc(collector.markStack, cap * uint32_t(sizeof(ObjectBody*))));
+        collector.markCapacity = cap;
     }
-    markStack[markCount++] = b;
+    collector.markStack[collector.markCount++] = b;
 }
 
 // Marks the object an Item designates (through references); arrays and
@@ -220,19 +225,19 @@ void markOne(Item* it) {
         if (!(it->type & M_HEAP)) return;
         ObjectBody* b = bodyOf(it);
         HeapObject* o = objectOf(b);
-        if (o->h.colour != currentColour) return;  // already marked
-        o->h.colour = uint8_t(currentColour ^ 1);
-        unlink(&condemned, &o->h);
-        linkFront(&liveList, &o->h);
-        markedBytes += objectBytes(o);
+        if (o->h.colour != collector.currentColour) return;  // already marked
+        o->h.colour = uint8_t(collector.currentColour ^ 1);
+        unlink(&collector.condemned, &o->h);
+        linkFront(&collector.liveList, &o->h);
+        collector.markedBytes += objectBytes(o);
         if (o->h.kind == K_ARRAY || o->h.kind == K_BLOCK) pushMark(b);
         return;
     }
 }
 
 void drainMarks() {
-    while (markCount) {
-        ObjectBody* b = markStack[--markCount];
+    while (collector.markCount) {
+        ObjectBody* b = collector.markStack[--collector.markCount];
         if (objectOf(b)->h.kind == K_ARRAY) {
             Item* e = static_cast<Item*>(b->data);
             for (uint32_t i = 0; i < b->length; ++i) markOne(&e[i]);
@@ -250,51 +255,53 @@ void markItem(Item* it) {
     drainMarks();
 }
 
-void requestCollection() { forceRequested = true; }
+void requestCollection() { collector.forceRequested = true; }
 
 void collectGarbage(bool force) {
-    if (!liveList) return;
-    if (force) forceRequested = true;
-    if (!forceRequested && memInUse() - collectionBase < collectionGrowth) return;
-    forceRequested = false;
-    condemned = liveList;
-    liveList = nullptr;
-    markedBytes = 0;
+    if (!collector.liveList) return;
+    if (force) collector.forceRequested = true;
+    if (!collector.forceRequested && memInUse() - collector.collectionBase < collector.collectionGrowth) return;
+    collector.forceRequested = false;
+    collector.condemned = collector.liveList;
+    collector.liveList = nullptr;
+    collector.markedBytes = 0;
     if (gcMarkMemvarRoots) gcMarkMemvarRoots();
     if (vm.statics)
         for (Item* it = vm.statics + STACK_SLOTS - 1; it >= vm.staticsLow; --it) markItem(it);
     if (vm.stack)
         for (Item* it = vm.stack; it <= vm.top; ++it) markItem(it);
-    memFree(markStack);
-    markStack = nullptr;
-    markCount = markCapacity = 0;
-    while (condemned) {
-        ObjectHeader* h = condemned;
-        condemned = h->next;
+    memFree(collector.markStack);
+    collector.markStack = nullptr;
+    collector.markCount = collector.markCapacity = 0;
+    while (collector.condemned) {
+        ObjectHeader* h = collector.condemned;
+        collector.condemned = h->next;
         freeObject(h);
     }
-    currentColour ^= 1;
-    collectionBase = memInUse();
-    uint32_t kept = markedBytes < 0x7FFFFFFFu ? markedBytes : 0x7FFFFFFFu;
-    collectionGrowth = kept > uint32_t(MIN_COLLECTION_GROWTH) ? int32_t(kept) : MIN_COLLECTION_GROWTH;
+    collector.currentColour ^= 1;
+    collector.collectionBase = memInUse();
+    uint32_t kept = collector.markedBytes < 0x7FFFFFFFu ? collector.markedBytes : 0x7FFFFFFFu;
+    collector.collectionGrowth = kept > uint32_t(MIN_COLLECTION_GROWTH) ? int32_t(kept) : MIN_COLLECTION_GROWTH;
 }
 
-uint32_t lastCollectionGrowth() { return uint32_t(collectionGrowth); }
+uint32_t lastCollectionGrowth() { return uint32_t(collector.collectionGrowth); }
 
 void gcIdleTask() { collectGarbage(false); }
 
 void freeAllObjects() {
     dropLiterals();
-    while (liveList) {
-        ObjectHeader* h = liveList;
-        liveList = h->next;
+    while (collector.liveList) {
+        ObjectHeader* h = collector.liveList;
+        collector.liveList = h->next;
         freeObject(h);
     }
+    memFree(collector.markStack);
+    collector = CollectorState{};
 }
 
 uint32_t liveObjectCount() {
     uint32_t n = 0;
-    for (ObjectHeader* h = liveList; h; h = h->next) ++n;
+    for (ObjectHeader* h = collector.liveList; h; h = h->next) ++n;
     return n;
 }
 
