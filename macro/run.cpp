@@ -57,8 +57,8 @@ uint16_t syntaxFailure() {
     itemClear(vm.top);
     vm.top->type = T_INTEGER;
     vm.top->width = 10;
-    vm.top->v.l = MACRO_SYNTAX_ERROR;
-    return MACRO_SYNTAX_ERROR;
+    vm.top->v.l = opStatus(MACRO_SYNTAX_ERROR);
+    return opStatus(MACRO_SYNTAX_ERROR);
 }
 
 // The String held by the memory variable named p[0..n), or null.
