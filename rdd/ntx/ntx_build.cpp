@@ -161,21 +161,21 @@ void ntxBuildEnd(NtxBuilder* b) {
 uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase) {
     NtxSortOrder order{t->keySize, t->descending};
     ExtSort sort;
-    uint16_t st = extSortBegin(&sort, ntxEntrySize(t->keySize), budget, ntxEntryCompare, &order, tempBase);
+    uint16_t st = extSortErrorNumber(extSortBegin(&sort, ntxEntrySize(t->keySize), budget, ntxEntryCompare, &order, tempBase));
     char entry[NTX_MAX_KEY_SIZE + 4];
     for (bool done = false; st == 0;) {
         uint32_t record = 0;
         if ((st = source(entry, &record, &done, context)) != 0 || done) break;
         ntxPut32(reinterpret_cast<uint8_t*>(entry + t->keySize), record);
-        st = extSortAdd(&sort, entry);
+        st = extSortErrorNumber(extSortAdd(&sort, entry));
     }
-    if (st == 0) st = extSortFinish(&sort);
+    if (st == 0) st = extSortErrorNumber(extSortFinish(&sort));
     NtxBuilder b;
     std::memset(&b, 0, sizeof b);
     if (st == 0) st = ntxBuildBegin(&b, t);
     while (st == 0) {
         const void* next;
-        if ((st = extSortNext(&sort, &next)) != 0 || !next) break;
+        if ((st = extSortErrorNumber(extSortNext(&sort, &next))) != 0 || !next) break;
         const char* e = static_cast<const char*>(next);
         st = ntxBuildAdd(&b, e, ntxGet32(reinterpret_cast<const uint8_t*>(e + t->keySize)));
     }
