@@ -6,8 +6,10 @@
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/literals.h"
+#include "vm/memvars.h"
 #include "vm/object_pool.h"
 #include "vm/stack.h"
+#include "vm/statics.h"
 
 namespace xb {
 
@@ -29,6 +31,15 @@ void vmStart() {
     selectEngineFromEnvironment();
     registerSequenceHandler(stackSequenceHandler);
     memReleaseItemAreas = releaseVmAreas;
+}
+
+void vmRelease() {
+    memvarsFree();
+    tempValuesFree();
+    freeSymbols();
+    freeIdleTasks();
+    freeAllObjects();
+    stackFree();
 }
 
 void vmBindSymbols() { evalSymbol = findOrCreateSymbol("EVAL"); }
