@@ -49,14 +49,16 @@ static_assert(sizeof(ErrorDescriptor) == 28 && offsetof(ErrorDescriptor, subsyst
 // machine (the table engine's fuzz target) builds its descriptors here too.
 constexpr ErrorDescriptor errorDescriptor(const char* subsystem, uint16_t genCode, uint16_t subCode, uint16_t flags,
                                           const char* operation = nullptr) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = genCode;
-    d.subCode = subCode;
-    d.flags = flags;
-    d.subsystem = subsystem;
-    d.operation = operation;
-    return d;
+    return ErrorDescriptor{.severity = 2,
+                           .genCode = genCode,
+                           .osCode = 0,
+                           .flags = flags,
+                           .tries = 0,
+                           .subCode = subCode,
+                           .subsystem = subsystem,
+                           .description = nullptr,
+                           .operation = operation,
+                           .fileName = nullptr};
 }
 
 // What a raising driver or native routine says about its error. Fields left
