@@ -6,9 +6,10 @@
 namespace xb::os {
 
 // The one reader of environment variables. The value of `name` goes into
-// buf (NUL-terminated, cut to size - 1 bytes); *length gets its full length,
-// so a caller can tell a cut value and ask again with a larger buffer. False
-// when it is not set (an empty or missing name is never set).
+// buf, NUL-terminated, when it fits (length < size); a value that does not
+// fit leaves buf empty. *length gets the value's full length either way, so
+// a caller can ask again with a larger buffer. False when it is not set (an
+// empty or missing name is never set).
 bool environmentVariable(const char* name, char* buf, uint32_t size, uint32_t* length);
 
 // The same for callers that want the whole value or nothing: false when it

@@ -1,6 +1,6 @@
 // The one reader of environment variables and its whole-value form: the
-// full length is reported even when the buffer cuts the value, and the
-// whole-value form refuses what does not fit rather than handing on a part.
+// full length is reported even when the value does not fit, no part of such
+// a value is handed on, and both backends agree.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -28,11 +28,11 @@ struct ReadCase {
     bool whole;           // environmentValue's answer
 };
 
-TEST(Environment, ReaderReportsFullLengthAndCutsToTheBuffer) {
+TEST(Environment, ReaderReportsFullLengthAndHandsOnOnlyWholeValues) {
     const ReadCase cases[] = {
         {"abc", 16, "abc", true},
         {"abc", 4, "abc", true},    // exactly fits with its terminator
-        {"abcd", 4, "abc", false},  // cut: the length says so
+        {"abcd", 4, "", false},  // does not fit: the length says so
         {"abcdef", 1, "", false},
         {"x y=z", 8, "x y=z", true},
     };

@@ -13,11 +13,8 @@ bool environmentVariable(const char* name, char* buf, uint32_t size, uint32_t* l
     if (!v) return false;
     size_t n = std::strlen(v);
     *length = uint32_t(n);
-    if (size) {
-        size_t k = n < size - 1 ? n : size - 1;
-        std::memcpy(buf, v, k);
-        buf[k] = 0;
-    }
+    if (n < size) std::memcpy(buf, v, n + 1);
+    else if (size) buf[0] = 0;  // as the Win32 call does: nothing of a value that does not fit
     return true;
 }
 
