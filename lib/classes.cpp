@@ -15,12 +15,18 @@ namespace xb {
 
 namespace {
 
-ClassRecord** registry;
-uint16_t registryCount;
-uint16_t registryCapacity;
-bool opcodesInstalled;
-bool started;
-
+// The registry of classes (handle n is entry n - 1) and whether the class
+// opcodes are installed. freeClasses frees the classes and resets the
+// record, all but `started`: that the class system ran in this process,
+// which the heap's end-of-run report still asks after the classes are gone.
+struct ClassRegistryState {
+    ClassRecord** registry = nullptr;
+    uint16_t registryCount = 0;
+    uint16_t registryCapacity = 0;
+    bool opcodesInstalled = false;
+    bool started = false;
+};
+ClassRegistryState classes;
 ClassRecord* newRecord(uint16_t capacity, GlobalSymbol* name, uintptr_t owner) {
     auto* c = static_cast<ClassRecord*>(memAllocZero(sizeof(ClassRecord)));
     c->name = name;
@@ -33,15 +39,15 @@ ClassRecord* newRecord(uint16_t capacity, GlobalSymbol* name, uintptr_t owner) {
 
 // Enters the record into the registry; 0 when the 16-bit handles ran out.
 uint16_t enter(ClassRecord* c) {
-    if (registryCount == 0xFFFF) return 0;
-    if (registryCount == registryCapacity) {
-        uint32_t cap = uint32_t(registryCapacity) + REGISTRY_GROWTH;
+    if (classes.registryCount == 0xFFFF) return 0;
+    if (classes.registryCount == classes.registryCapacity) {
+        uint32_t cap = uint32_t(classes.registryCapacity) + REGISTRY_GROWTH;
         if (cap > 0xFFFF) cap = 0xFFFF;
-        registry = static_cast<ClassRecord**>(memRealloc(registry, cap * sizeof(ClassRecord*)));
-        registryCapacity = uint16_t(cap);
+        classes.registry = static_cast<ClassRecord**>(memRealloc(classes.registry, cap * sizeof(ClassRecord*)));
+        classes.registryCapacity = uint16_t(cap);
     }
-    registry[registryCount++] = c;
-    return registryCount;
+    classes.registry[classes.registryCount++] = c;
+    return classes.registryCount;
 }
 
 void freeRecord(ClassRecord* c) {
@@ -84,11 +90,11 @@ MethodEntry* scanRun(const ClassRecord* c, uint32_t hit, const GlobalSymbol* mes
 }  // namespace
 
 uint16_t classCreate(uint16_t capacity, GlobalSymbol* name, uintptr_t owner) {
-    if (!opcodesInstalled) {
+    if (!classes.opcodesInstalled) {
         classOpcodesInstall();
-        opcodesInstalled = true;
+        classes.opcodesInstalled = true;
     }
-    started = true;
+    classes.started = true;
     ClassRecord* c = newRecord(capacity, name, owner);
     uint16_t h = enter(c);
     if (!h) {
@@ -105,11 +111,11 @@ uint16_t classCreate(uint16_t capacity, GlobalSymbol* name, uintptr_t owner) {
 uint16_t classCreateDerived(GlobalSymbol* name, uintptr_t owner, uint16_t parent) {
     ClassRecord* p = classRecord(parent);
     if (!p) return 0;
-    if (!opcodesInstalled) {
+    if (!classes.opcodesInstalled) {
         classOpcodesInstall();
-        opcodesInstalled = true;
+        classes.opcodesInstalled = true;
     }
-    started = true;
+    classes.started = true;
     uint16_t capacity = p->methodCount > MESSAGE_GROWTH ? p->methodCount : MESSAGE_GROWTH;
     ClassRecord* c = newRecord(capacity, name, owner);
     uint16_t h = enter(c);
@@ -131,11 +137,11 @@ uint16_t classCreateDerived(GlobalSymbol* name, uintptr_t owner, uint16_t parent
 }
 
 ClassRecord* classRecord(uint16_t handle) {
-    if (handle == 0 || handle > registryCount) return nullptr;
-    return registry[handle - 1];
+    if (handle == 0 || handle > classes.registryCount) return nullptr;
+    return classes.registry[handle - 1];
 }
 
-uint16_t classCount() { return registryCount; }
+uint16_t classCount() { return classes.registryCount; }
 
 const char* className(uint16_t handle) {
     ClassRecord* c = classRecord(handle);
@@ -161,25 +167,23 @@ bool classSetHook(uint16_t handle, uint32_t slot, GlobalSymbol* function) {
     return true;
 }
 
-bool classSystemStarted() { return started; }
+bool classSystemStarted() { return classes.started; }
 
 void freeClasses() {
     // newest first, so that the temporaries give the static area back in order
-    for (uint32_t i = registryCount; i-- > 0;) {
-        ClassRecord* c = registry[i];
+    for (uint32_t i = classes.registryCount; i-- > 0;) {
+        ClassRecord* c = classes.registry[i];
         if (vm.statics) {
             tempRelease(c->classVariables);
             tempRelease(c->instanceTemplate);
         }
         freeRecord(c);
     }
-    memFree(registry);
-    registry = nullptr;
-    registryCount = registryCapacity = 0;
-    if (opcodesInstalled) {
-        classOpcodesRemove();
-        opcodesInstalled = false;
-    }
+    memFree(classes.registry);
+    if (classes.opcodesInstalled) classOpcodesRemove();
+    bool ran = classes.started;
+    classes = ClassRegistryState{};
+    classes.started = ran;
 }
 
 MethodEntry* classFindMessage(const ClassRecord* c, const GlobalSymbol* message) {

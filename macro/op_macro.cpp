@@ -64,7 +64,7 @@ uint16_t pushNamedVariable(const char* name) {
 }
 
 uint16_t macroEvaluate() {
-    if (!(vm.top->type & M_STRING)) return MACRO_ARGUMENT_ERROR;
+    if (!(vm.top->type & M_STRING)) return opStatus(MACRO_ARGUMENT_ERROR);
     if (uint16_t r = substituteTop()) return r;
     if (nilText(vm.top)) {
         itemClear(vm.top);
@@ -123,7 +123,7 @@ XB_OPCODE(MACROEVAL) { return macroEvaluate(); }
 
 // Alias name (or area number written as digits) → the work-area number.
 XB_OPCODE(MACROALIAS) {
-    if (!(vm.top->type & M_STRING)) return MACRO_ARGUMENT_ERROR;
+    if (!(vm.top->type & M_STRING)) return opStatus(MACRO_ARGUMENT_ERROR);
     char name[SYMBOL_NAME_MAX + 1];
     uint32_t n = strLength(vm.top);
     const char* p = strData(vm.top);
@@ -135,11 +135,11 @@ XB_OPCODE(MACROALIAS) {
         for (uint32_t i = 0; i < n && p[i] >= '0' && p[i] <= '9' && area < 256; ++i) area = area * 10 + uint32_t(p[i] - '0');
         if (area >= 256) area = 0;
     } else {
-        if (n == 0 || n > uint32_t(SYMBOL_NAME_MAX)) return MACRO_ARGUMENT_ERROR;
+        if (n == 0 || n > uint32_t(SYMBOL_NAME_MAX)) return opStatus(MACRO_ARGUMENT_ERROR);
         upperText(name, p, n);
         name[n] = 0;
         GlobalSymbol* s = findSymbol(name);
-        if (!s || !s->aliasArea) return MACRO_ARGUMENT_ERROR;
+        if (!s || !s->aliasArea) return opStatus(MACRO_ARGUMENT_ERROR);
         area = s->aliasArea;
     }
     itemClear(vm.top);
@@ -150,12 +150,12 @@ XB_OPCODE(MACROALIAS) {
 }
 
 XB_OPCODE(MACROTEXT) {
-    if (!(vm.top->type & M_STRING)) return MACRO_ARGUMENT_ERROR;
+    if (!(vm.top->type & M_STRING)) return opStatus(MACRO_ARGUMENT_ERROR);
     return substituteTop();
 }
 
 XB_OPCODE(MACROASSIGN) {
-    if (!(vm.top->type & M_STRING)) return MACRO_ARGUMENT_ERROR;
+    if (!(vm.top->type & M_STRING)) return opStatus(MACRO_ARGUMENT_ERROR);
     if (uint16_t r = substituteTop()) return r;
     char name[SYMBOL_NAME_MAX + 1];
     if (!plainName(name)) return macroRun(true);
@@ -165,7 +165,7 @@ XB_OPCODE(MACROASSIGN) {
 }
 
 XB_OPCODE(MACROPOPFIELD) {
-    if (!(vm.top->type & M_STRING)) return MACRO_ARGUMENT_ERROR;
+    if (!(vm.top->type & M_STRING)) return opStatus(MACRO_ARGUMENT_ERROR);
     if (uint16_t r = substituteTop()) return r;
     char name[SYMBOL_NAME_MAX + 1];
     if (!plainName(name)) return macroRun(true);
@@ -177,23 +177,23 @@ XB_OPCODE(MACROPOPFIELD) {
 }
 
 XB_OPCODE(MACROPOPALIASFIELD) {
-    if (!(vm.top->type & M_STRING)) return MACRO_ARGUMENT_ERROR2;
-    if (!joinAliasField()) return MACRO_ARGUMENT_ERROR2;
+    if (!(vm.top->type & M_STRING)) return opStatus(MACRO_ARGUMENT_ERROR2);
+    if (!joinAliasField()) return opStatus(MACRO_ARGUMENT_ERROR2);
     return macroRun(true);
 }
 
 XB_OPCODE(MACROPUSHALIASFIELD) {
-    if (!(vm.top->type & M_STRING)) return MACRO_ARGUMENT_ERROR2;
-    if (!joinAliasField()) return MACRO_ARGUMENT_ERROR2;
+    if (!(vm.top->type & M_STRING)) return opStatus(MACRO_ARGUMENT_ERROR2);
+    if (!joinAliasField()) return opStatus(MACRO_ARGUMENT_ERROR2);
     return macroRun(false);
 }
 
 // Function name → its symbol.
 XB_OPCODE(MACROSYMBOL) {
-    if (!(vm.top->type & M_STRING)) return MACRO_ARGUMENT_ERROR_NOSUBST;
-    if (substituteTop()) return MACRO_SYNTAX_ERROR_NOSUBST;
+    if (!(vm.top->type & M_STRING)) return opStatus(MACRO_ARGUMENT_ERROR_NOSUBST);
+    if (substituteTop()) return opStatus(MACRO_SYNTAX_ERROR_NOSUBST);
     char name[SYMBOL_NAME_MAX + 1];
-    if (!plainName(name)) return MACRO_SYNTAX_ERROR_NOSUBST;
+    if (!plainName(name)) return opStatus(MACRO_SYNTAX_ERROR_NOSUBST);
     GlobalSymbol* s = findOrCreateSymbol(name);
     itemClear(vm.top);
     vm.top->type = T_SYMBOL;
@@ -204,7 +204,7 @@ XB_OPCODE(MACROSYMBOL) {
 // TYPE(text): the type letter of the text's value, evaluated with errors
 // trapped and undefined names as NIL; "UE" when it cannot be evaluated.
 XB_OPCODE(TYPE) {
-    if (!(vm.top->type & M_STRING)) return TYPE_ARGUMENT_ERROR;
+    if (!(vm.top->type & M_STRING)) return opStatus(TYPE_ARGUMENT_ERROR);
     Item* at = vm.top;
     bool savedNil = macroUndefinedIsNil;
     uint16_t savedFlags = vm.frameFlags;

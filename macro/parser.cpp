@@ -24,34 +24,39 @@ namespace {
 struct ArenaBlock {
     ArenaBlock* next;
 };
-alignas(8) char firstBlock[8192];
-char* arenaAt = firstBlock;
-char* arenaEnd = firstBlock + sizeof firstBlock;
-ArenaBlock* extraBlocks = nullptr;
+// The arena's state. Its pointers start inside its own first block, so the
+// record is reset in place (arenaReset), never by copying a fresh one.
+struct Arena {
+    alignas(8) char firstBlock[8192];
+    char* arenaAt = firstBlock;
+    char* arenaEnd = firstBlock + sizeof firstBlock;
+    ArenaBlock* extraBlocks = nullptr;
+};
+Arena arena;
 
 void* arenaAlloc(uint32_t n) {
     n = (n + 7) & ~7u;
-    if (uint32_t(arenaEnd - arenaAt) < n) {
+    if (uint32_t(arena.arenaEnd - arena.arenaAt) < n) {
         uint32_t size = n + 8 > 16384 ? n + 8 : 16384;
         auto* b = static_cast<ArenaBlock*>(memAlloc(size));
-        b->next = extraBlocks;
-        extraBlocks = b;
-        arenaAt = reinterpret_cast<char*>(b) + 8;
-        arenaEnd = reinterpret_cast<char*>(b) + size;
+        b->next = arena.extraBlocks;
+        arena.extraBlocks = b;
+        arena.arenaAt = reinterpret_cast<char*>(b) + 8;
+        arena.arenaEnd = reinterpret_cast<char*>(b) + size;
     }
-    void* p = arenaAt;
-    arenaAt += n;
+    void* p = arena.arenaAt;
+    arena.arenaAt += n;
     return p;
 }
 
 void arenaReset() {
-    while (extraBlocks) {
-        ArenaBlock* next = extraBlocks->next;
-        memFree(extraBlocks);
-        extraBlocks = next;
+    while (arena.extraBlocks) {
+        ArenaBlock* next = arena.extraBlocks->next;
+        memFree(arena.extraBlocks);
+        arena.extraBlocks = next;
     }
-    arenaAt = firstBlock;
-    arenaEnd = firstBlock + sizeof firstBlock;
+    arena.arenaAt = arena.firstBlock;
+    arena.arenaEnd = arena.firstBlock + sizeof arena.firstBlock;
 }
 
 Node* newNode(uint8_t type) {

@@ -23,27 +23,32 @@ constexpr uint16_t FF_NOT_FOR_MACRO = 0x0002 | FF_DEBUG;
 // The code of the runs in progress, innermost last: a static array, and a
 // heap array only while runs nest deeper than it (given back when the
 // outermost run ends, so nothing stays allocated between runs).
-uint8_t* inlineActive[64];
-uint8_t** activeCode = inlineActive;
-uint32_t activeCount = 0;
-uint32_t activeCapacity = 64;
+// Its pointer starts at its own inline array, so the record is reset in
+// place (macroRunsAbandoned), never by copying a fresh one.
+struct ActiveRuns {
+    uint8_t* inlineActive[64];
+    uint8_t** activeCode = inlineActive;
+    uint32_t activeCount = 0;
+    uint32_t activeCapacity = 64;
+};
+ActiveRuns runs;
 
 void enterRun(uint8_t* code) {
-    if (activeCount == activeCapacity) {
-        auto* grown = static_cast<uint8_t**>(memAlloc(activeCapacity * 2 * uint32_t(sizeof(uint8_t*))));
-        std::memcpy(grown, activeCode, activeCount * sizeof(uint8_t*));
-        if (activeCode != inlineActive) memFree(activeCode);
-        activeCode = grown;
-        activeCapacity *= 2;
+    if (runs.activeCount == runs.activeCapacity) {
+        auto* grown = static_cast<uint8_t**>(memAlloc(runs.activeCapacity * 2 * uint32_t(sizeof(uint8_t*))));
+        std::memcpy(grown, runs.activeCode, runs.activeCount * sizeof(uint8_t*));
+        if (runs.activeCode != runs.inlineActive) memFree(runs.activeCode);
+        runs.activeCode = grown;
+        runs.activeCapacity *= 2;
     }
-    activeCode[activeCount++] = code;
+    runs.activeCode[runs.activeCount++] = code;
 }
 
 void leaveRun() {
-    if (--activeCount == 0 && activeCode != inlineActive) {
-        memFree(activeCode);
-        activeCode = inlineActive;
-        activeCapacity = 64;
+    if (--runs.activeCount == 0 && runs.activeCode != runs.inlineActive) {
+        memFree(runs.activeCode);
+        runs.activeCode = runs.inlineActive;
+        runs.activeCapacity = 64;
     }
 }
 
@@ -57,8 +62,8 @@ uint16_t syntaxFailure() {
     itemClear(vm.top);
     vm.top->type = T_INTEGER;
     vm.top->width = 10;
-    vm.top->v.l = MACRO_SYNTAX_ERROR;
-    return MACRO_SYNTAX_ERROR;
+    vm.top->v.l = opStatus(MACRO_SYNTAX_ERROR);
+    return opStatus(MACRO_SYNTAX_ERROR);
 }
 
 // The String held by the memory variable named p[0..n), or null.
@@ -168,10 +173,10 @@ uint16_t macroRun(bool storeMode) {
 }
 
 void macroRunsAbandoned() {
-    while (activeCount) memFree(activeCode[--activeCount]);
-    if (activeCode != inlineActive) memFree(activeCode);
-    activeCode = inlineActive;
-    activeCapacity = 64;
+    while (runs.activeCount) memFree(runs.activeCode[--runs.activeCount]);
+    if (runs.activeCode != runs.inlineActive) memFree(runs.activeCode);
+    runs.activeCode = runs.inlineActive;
+    runs.activeCapacity = 64;
     macroUndefinedIsNil = false;
 }
 

@@ -11,13 +11,14 @@ namespace xb {
 
 // Status words of the macro opcodes (operation "&"), packed as every
 // handler's error word is (errorWord, vm/interp.h).
-constexpr uint16_t MACRO_SYNTAX_ERROR = errorWord(1449, 1, true);           // 7, one operand, can substitute
-constexpr uint16_t MACRO_SYNTAX_ERROR_NOSUBST = errorWord(1449, 1, false);  // the same without can-substitute
-constexpr uint16_t MACRO_ARGUMENT_ERROR = errorWord(1065, 1, true);         // 1, one operand, can substitute
-constexpr uint16_t MACRO_ARGUMENT_ERROR2 = errorWord(1065, 2, true);        // two operands
-constexpr uint16_t MACRO_ARGUMENT_ERROR_NOSUBST = errorWord(1065, 1, false);
-constexpr uint16_t TYPE_ARGUMENT_ERROR = errorWord(1121, 1, true);          // operation "TYPE"
-static_assert(MACRO_SYNTAX_ERROR == 0x89C1 && MACRO_ARGUMENT_ERROR2 == 0x9041 && TYPE_ARGUMENT_ERROR == 0x8879,
+constexpr OpErrorWord MACRO_SYNTAX_ERROR = errorWord(1449, 1, true);           // 7, one operand, can substitute
+constexpr OpErrorWord MACRO_SYNTAX_ERROR_NOSUBST = errorWord(1449, 1, false);  // the same without can-substitute
+constexpr OpErrorWord MACRO_ARGUMENT_ERROR = errorWord(1065, 1, true);         // 1, one operand, can substitute
+constexpr OpErrorWord MACRO_ARGUMENT_ERROR2 = errorWord(1065, 2, true);        // two operands
+constexpr OpErrorWord MACRO_ARGUMENT_ERROR_NOSUBST = errorWord(1065, 1, false);
+constexpr OpErrorWord TYPE_ARGUMENT_ERROR = errorWord(1121, 1, true);          // operation "TYPE"
+static_assert(opStatus(MACRO_SYNTAX_ERROR) == 0x89C1 && opStatus(MACRO_ARGUMENT_ERROR2) == 0x9041 &&
+                  opStatus(TYPE_ARGUMENT_ERROR) == 0x8879,
               "macro status words");
 
 // Compiles the String on top, runs it and leaves its one result in the

@@ -71,10 +71,6 @@ uint32_t processId();  // GetCurrentProcessId
 // every write end is closed and the pipe is drained.
 bool pipeCreate(Handle* readEnd, Handle* writeEnd);
 
-// The value of an environment variable into buf (NUL-terminated, cut to
-// size); *length gets its full length. False when it is not set.
-bool environmentVariable(const char* name, char* buf, uint32_t size, uint32_t* length);
-
 // ---- standard handles and console-less output
 Handle stdOutput();  // GetStdHandle(STD_OUTPUT_HANDLE)
 Handle stdError();

@@ -64,14 +64,9 @@ uint16_t lowestFreeArea() {
 }
 
 uint16_t areaSelectionError(bool noFreeArea) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = noFreeArea ? EG_LIMIT : EG_UNSUPPORTED;
-    d.subCode = 1101;
-    d.flags = EF_DEFAULT;
+    ErrorDescriptor d = errorDescriptor(noFreeArea ? "DBCMD" : "BASE", noFreeArea ? EG_LIMIT : EG_UNSUPPORTED, 1101,
+                                        EF_DEFAULT, noFreeArea ? "SELECT" : "M->");
     d.tries = 1;
-    d.subsystem = noFreeArea ? "DBCMD" : "BASE";
-    d.operation = noFreeArea ? "SELECT" : "M->";
     uint16_t r = raiseAndDecide(&d);
     return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
 }

@@ -179,26 +179,26 @@ void sortMemory(ExtSort* s) {
     else sortWith(s->memory, s->recordSize, s->count, CallerOrder{s->compare, s->context});
 }
 
-uint16_t readRecords(ExtSort* s, int file, uint32_t first, uint8_t* to, uint32_t n) {
+ExtSortStatus readRecords(ExtSort* s, int file, uint32_t first, uint8_t* to, uint32_t n) {
     // A positioned read: the write position of the file is left alone.
     uint64_t offset = uint64_t(first) * s->recordSize;
     int32_t want = int32_t(n * s->recordSize);
-    return fsReadAt(s->temp[file], offset, to, uint32_t(want)) == want ? 0 : EXTSORT_ERR_READ;
+    return fsReadAt(s->temp[file], offset, to, uint32_t(want)) == want ? EXTSORT_OK : EXTSORT_ERR_READ;
 }
 
-uint16_t appendRecords(ExtSort* s, int file, const uint8_t* from, uint32_t n) {
+ExtSortStatus appendRecords(ExtSort* s, int file, const uint8_t* from, uint32_t n) {
     int32_t want = int32_t(n * s->recordSize);
-    return fsWriteLong(s->temp[file], from, uint32_t(want)) == want ? 0 : EXTSORT_ERR_WRITE;
+    return fsWriteLong(s->temp[file], from, uint32_t(want)) == want ? EXTSORT_OK : EXTSORT_ERR_WRITE;
 }
 
-uint16_t openTemp(ExtSort* s, int file) {
+ExtSortStatus openTemp(ExtSort* s, int file) {
     if (s->temp[file] != os::INVALID) {
         if (fsSeek(s->temp[file], 0, os::FROM_BEGIN) != 0 || fsWrite(s->temp[file], "", 0) != 0)
             return EXTSORT_ERR_WRITE;
-        return 0;
+        return EXTSORT_OK;
     }
     s->temp[file] = fsCreate(s->tempName[file], 0);
-    return s->temp[file] == os::INVALID ? EXTSORT_ERR_CREATE : 0;
+    return s->temp[file] == os::INVALID ? EXTSORT_ERR_CREATE : EXTSORT_OK;
 }
 
 void addRun(ExtSort* s, uint32_t start) {
@@ -211,15 +211,15 @@ void addRun(ExtSort* s, uint32_t start) {
 }
 
 // Sorts the memory buffer and appends it as a run to the current file.
-uint16_t spill(ExtSort* s) {
+ExtSortStatus spill(ExtSort* s) {
     if (s->total == 0 && s->runCount == 0) {
-        uint16_t st = openTemp(s, 0);
+        ExtSortStatus st = openTemp(s, 0);
         if (st) return st;
         if (fsSeek(s->temp[0], 0, os::FROM_END) != 0) return EXTSORT_ERR_WRITE;
     }
     sortMemory(s);
     addRun(s, s->total);
-    uint16_t st = appendRecords(s, 0, s->memory, s->count);
+    ExtSortStatus st = appendRecords(s, 0, s->memory, s->count);
     s->total += s->count;
     s->count = 0;
     return st;
@@ -241,13 +241,13 @@ uint32_t blockFor(const ExtSort* s, uint32_t fan) {
     return n ? n : 1;
 }
 
-uint16_t refill(ExtSort* s, ExtSortHead* h, uint32_t block) {
+ExtSortStatus refill(ExtSort* s, ExtSortHead* h, uint32_t block) {
     uint32_t n = h->end - h->next;
     if (n > block) n = block;
     h->have = n;
     h->at = 0;
-    if (n == 0) return 0;
-    uint16_t st = readRecords(s, s->current, h->next, h->block, n);
+    if (n == 0) return EXTSORT_OK;
+    ExtSortStatus st = readRecords(s, s->current, h->next, h->block, n);
     h->next += n;
     return st;
 }
@@ -277,43 +277,43 @@ void siftHeap(ExtSort* s, uint32_t i) {
 }
 
 // Sets up heads for runs first .. first + n - 1 of the current file.
-uint16_t startHeads(ExtSort* s, uint32_t first, uint32_t n, uint32_t block) {
+ExtSortStatus startHeads(ExtSort* s, uint32_t first, uint32_t n, uint32_t block) {
     s->heapSize = 0;
     for (uint32_t i = 0; i < n; i++) {
         ExtSortHead* h = &s->heads[i];
         h->next = s->runs[first + i];
         h->end = s->runs[first + i + 1];
         h->block = rec(s, s->memory, i * block);
-        uint16_t st = refill(s, h, block);
+        ExtSortStatus st = refill(s, h, block);
         if (st) return st;
         if (h->have) s->heap[s->heapSize++] = i;
     }
     s->headCount = n;
     for (uint32_t i = s->heapSize / 2; i-- > 0;) siftHeap(s, i);
-    return 0;
+    return EXTSORT_OK;
 }
 
 // The head holding the smallest current record, or -1 when all are empty.
 int smallest(ExtSort* s) { return s->heapSize ? int(s->heap[0]) : -1; }
 
 // Moves the smallest head (heap[0]) to its next record.
-uint16_t advance(ExtSort* s, int head, uint32_t block) {
+ExtSortStatus advance(ExtSort* s, int head, uint32_t block) {
     ExtSortHead* h = &s->heads[head];
-    uint16_t st = 0;
+    ExtSortStatus st = EXTSORT_OK;
     if (++h->at >= h->have) st = refill(s, h, block);
     if (st) return st;
     if (h->have == 0) s->heap[0] = s->heap[--s->heapSize];
     siftHeap(s, 0);
-    return 0;
+    return EXTSORT_OK;
 }
 
 // Merges groups of `fan` runs of the current file into the other file
 // until at most `fan` runs are left.
-uint16_t mergePasses(ExtSort* s, uint32_t fan) {
+ExtSortStatus mergePasses(ExtSort* s, uint32_t fan) {
     uint32_t block = blockFor(s, fan);
     while (s->runCount > fan) {
         int out = 1 - s->current;
-        uint16_t st = openTemp(s, out);
+        ExtSortStatus st = openTemp(s, out);
         if (st) return st;
         uint8_t* outBlock = rec(s, s->memory, fan * block);
         uint32_t outHave = 0;
@@ -346,12 +346,12 @@ uint16_t mergePasses(ExtSort* s, uint32_t fan) {
         s->passes++;
         if (st) return st;
     }
-    return 0;
+    return EXTSORT_OK;
 }
 
 }  // namespace
 
-uint16_t extSortBegin(ExtSort* s, uint32_t recordSize, uint32_t budget, ExtSortCompare compare,
+ExtSortStatus extSortBegin(ExtSort* s, uint32_t recordSize, uint32_t budget, ExtSortCompare compare,
                       void* context, const char* tempBase) {
     std::memset(s, 0, sizeof *s);
     s->temp[0] = s->temp[1] = os::INVALID;
@@ -367,13 +367,13 @@ uint16_t extSortBegin(ExtSort* s, uint32_t recordSize, uint32_t budget, ExtSortC
     for (int i = 0; i < 2; i++)
         std::snprintf(s->tempName[i], sizeof s->tempName[i], "%s_s%d", tempBase ? tempBase : "xbsort", i);
     s->phase = 0;
-    return 0;
+    return EXTSORT_OK;
 }
 
-uint16_t extSortBeginBytes(ExtSort* s, uint32_t recordSize, uint32_t keyBytes, uint32_t budget,
-                           const char* tempBase) {
-    uint16_t st = extSortBegin(s, recordSize, budget, nullptr, nullptr, tempBase);
-    if (st == 0 && (keyBytes == 0 || keyBytes > recordSize)) {
+ExtSortStatus extSortBeginBytes(ExtSort* s, uint32_t recordSize, uint32_t keyBytes, uint32_t budget,
+                                const char* tempBase) {
+    ExtSortStatus st = extSortBegin(s, recordSize, budget, nullptr, nullptr, tempBase);
+    if (st == EXTSORT_OK && (keyBytes == 0 || keyBytes > recordSize)) {
         extSortEnd(s);
         st = EXTSORT_ERR_RECORD;
     }
@@ -381,28 +381,28 @@ uint16_t extSortBeginBytes(ExtSort* s, uint32_t recordSize, uint32_t keyBytes, u
     return st;
 }
 
-uint16_t extSortAdd(ExtSort* s, const void* record) {
+ExtSortStatus extSortAdd(ExtSort* s, const void* record) {
     if (s->phase != 0) return EXTSORT_ERR_STATE;
     if (s->count == s->capacity) {
-        uint16_t st = spill(s);
+        ExtSortStatus st = spill(s);
         if (st) {
             s->phase = 3;
             return st;
         }
     }
     std::memcpy(rec(s, s->memory, s->count++), record, s->recordSize);
-    return 0;
+    return EXTSORT_OK;
 }
 
-uint16_t extSortFinish(ExtSort* s) {
+ExtSortStatus extSortFinish(ExtSort* s) {
     if (s->phase != 0) return EXTSORT_ERR_STATE;
     if (s->runCount == 0) {
         sortMemory(s);
         s->streamAt = 0;
         s->phase = 1;
-        return 0;
+        return EXTSORT_OK;
     }
-    uint16_t st = s->count ? spill(s) : 0;
+    ExtSortStatus st = s->count ? spill(s) : EXTSORT_OK;
     if (!st) {
         s->runs[s->runCount] = s->total;
         uint32_t fan = fanIn(s);
@@ -418,16 +418,16 @@ uint16_t extSortFinish(ExtSort* s) {
     return st;
 }
 
-uint16_t extSortNext(ExtSort* s, const void** record) {
+ExtSortStatus extSortNext(ExtSort* s, const void** record) {
     *record = nullptr;
     if (s->phase == 1) {
         if (s->streamAt < s->count) *record = rec(s, s->memory, s->streamAt++);
-        return 0;
+        return EXTSORT_OK;
     }
-    if (s->phase != 2) return s->phase == 3 ? 0 : EXTSORT_ERR_STATE;
+    if (s->phase != 2) return s->phase == 3 ? EXTSORT_OK : EXTSORT_ERR_STATE;
     uint32_t block = blockFor(s, s->headCount);
     if (s->lastHead >= 0) {
-        uint16_t st = advance(s, s->lastHead, block);
+        ExtSortStatus st = advance(s, s->lastHead, block);
         if (st) {
             s->phase = 3;
             return st;
@@ -436,7 +436,7 @@ uint16_t extSortNext(ExtSort* s, const void** record) {
     int h = smallest(s);
     s->lastHead = h;
     if (h >= 0) *record = rec(s, s->heads[h].block, s->heads[h].at);
-    return 0;
+    return EXTSORT_OK;
 }
 
 void extSortEnd(ExtSort* s) {

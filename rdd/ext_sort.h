@@ -32,11 +32,22 @@ namespace xb {
 
 using ExtSortCompare = int (*)(const void* a, const void* b, void* context);
 
-constexpr uint16_t EXTSORT_ERR_RECORD = 4110;
-constexpr uint16_t EXTSORT_ERR_CREATE = 4412;
-constexpr uint16_t EXTSORT_ERR_WRITE = 4413;
-constexpr uint16_t EXTSORT_ERR_READ = 4414;
-constexpr uint16_t EXTSORT_ERR_STATE = 4415;
+// The result of a sort call: a type of its own, so that it mixes with no
+// other status word. True when the call failed; extSortErrorNumber gives the
+// internal error number a caller reports.
+struct ExtSortStatus {
+    uint16_t code;  // 0, or one of the numbers below
+    constexpr explicit operator bool() const { return code != 0; }
+    friend constexpr bool operator==(ExtSortStatus a, ExtSortStatus b) { return a.code == b.code; }
+    friend constexpr bool operator!=(ExtSortStatus a, ExtSortStatus b) { return a.code != b.code; }
+};
+constexpr ExtSortStatus EXTSORT_OK{0};
+constexpr ExtSortStatus EXTSORT_ERR_RECORD{4110};
+constexpr ExtSortStatus EXTSORT_ERR_CREATE{4412};
+constexpr ExtSortStatus EXTSORT_ERR_WRITE{4413};
+constexpr ExtSortStatus EXTSORT_ERR_READ{4414};
+constexpr ExtSortStatus EXTSORT_ERR_STATE{4415};
+constexpr uint16_t extSortErrorNumber(ExtSortStatus s) { return s.code; }
 
 struct ExtSortHead;  // one run being merged (ext_sort.cpp)
 
@@ -66,15 +77,15 @@ struct ExtSort {
     uint32_t passes;     // merge passes done (intermediate and final)
 };
 
-uint16_t extSortBegin(ExtSort* s, uint32_t recordSize, uint32_t budget, ExtSortCompare compare,
+ExtSortStatus extSortBegin(ExtSort* s, uint32_t recordSize, uint32_t budget, ExtSortCompare compare,
                       void* context, const char* tempBase);
-uint16_t extSortBeginBytes(ExtSort* s, uint32_t recordSize, uint32_t keyBytes, uint32_t budget,
-                           const char* tempBase);
-uint16_t extSortAdd(ExtSort* s, const void* record);
-uint16_t extSortFinish(ExtSort* s);
+ExtSortStatus extSortBeginBytes(ExtSort* s, uint32_t recordSize, uint32_t keyBytes, uint32_t budget,
+                                const char* tempBase);
+ExtSortStatus extSortAdd(ExtSort* s, const void* record);
+ExtSortStatus extSortFinish(ExtSort* s);
 // *record points at the next record (valid until the next call), or is null
 // at the end.
-uint16_t extSortNext(ExtSort* s, const void** record);
+ExtSortStatus extSortNext(ExtSort* s, const void** record);
 void extSortEnd(ExtSort* s);
 
 }  // namespace xb

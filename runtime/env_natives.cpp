@@ -9,6 +9,7 @@
 #include "vm/function.h"
 #include "base/dates.h"
 #include "lib/lib_args.h"
+#include "platform/environment.h"
 #include "platform/platform.h"
 #include "runtime/files.h"
 #include "base/memory.h"

@@ -15,10 +15,14 @@ namespace xb {
 
 namespace {
 
-Item* errorBlockSlot;  // static-area temporary, null when there is no block
-bool inHandler;
-bool netErrFlag;
-
+// The error system's state; errorSystemStop releases the block and resets
+// the record whole.
+struct ErrorSystemState {
+    Item* errorBlockSlot = nullptr;  // static-area temporary, null when there is no block
+    bool inHandler = false;
+    bool netErrFlag = false;
+};
+ErrorSystemState errorSystem;
 void writeText(const char* s) { errorOutputWrite(s, uint32_t(std::strlen(s))); }
 
 [[noreturn]] void noErrorBlock() {
@@ -33,8 +37,8 @@ void writeText(const char* s) { errorOutputWrite(s, uint32_t(std::strlen(s))); }
 
 uint16_t launch(ErrorDescriptor* d, const Item* operands, uint16_t count) {
     // an error while the error block runs cannot be handled by it
-    if (inHandler) exitAfterFailure(1);
-    if (!errorBlockSlot || !vm.stack) noErrorBlock();
+    if (errorSystem.inHandler) exitAfterFailure(1);
+    if (!errorSystem.errorBlockSlot || !vm.stack) noErrorBlock();
 
     ErrorDescriptor copy = *d;
     if (!copy.description && copy.genCode > 0) copy.description = errorDescription(copy.genCode);
@@ -42,10 +46,10 @@ uint16_t launch(ErrorDescriptor* d, const Item* operands, uint16_t count) {
     itemClear(object);
     buildErrorObject(object, &copy, operands, count);
 
-    Item block = *errorBlockSlot;
-    inHandler = true;
+    Item block = *errorSystem.errorBlockSlot;
+    errorSystem.inHandler = true;
     uint16_t r = evalBlock1(&block, object);
-    inHandler = false;
+    errorSystem.inHandler = false;
     vm.top = object - 1;
     return r;
 }
@@ -58,32 +62,32 @@ void errorSystemStart() {
     classSystemInstall();
     errorLauncher = launch;
     memExhausted = memoryExhausted;
-    inHandler = false;
-    netErrFlag = false;
+    errorSystem.inHandler = false;
+    errorSystem.netErrFlag = false;
 }
 
 void errorSystemStop() {
     setErrorBlock(nullptr);
-    inHandler = false;
+    errorSystem = ErrorSystemState{};
 }
 
-const Item* currentErrorBlock() { return errorBlockSlot; }
+const Item* currentErrorBlock() { return errorSystem.errorBlockSlot; }
 
 void setErrorBlock(const Item* block) {
-    if (errorBlockSlot) {
-        if (vm.statics) tempRelease(errorBlockSlot);
-        errorBlockSlot = nullptr;
+    if (errorSystem.errorBlockSlot) {
+        if (vm.statics) tempRelease(errorSystem.errorBlockSlot);
+        errorSystem.errorBlockSlot = nullptr;
     }
     if (block && (block->type & T_BLOCK)) {
-        errorBlockSlot = tempAlloc();
-        *errorBlockSlot = *block;
+        errorSystem.errorBlockSlot = tempAlloc();
+        *errorSystem.errorBlockSlot = *block;
     }
 }
 
-bool inErrorHandler() { return inHandler; }
-void leaveErrorHandler() { inHandler = false; }
+bool inErrorHandler() { return errorSystem.inHandler; }
+void leaveErrorHandler() { errorSystem.inHandler = false; }
 
-bool netErr() { return netErrFlag; }
-void setNetErr(bool on) { netErrFlag = on; }
+bool netErr() { return errorSystem.netErrFlag; }
+void setNetErr(bool on) { errorSystem.netErrFlag = on; }
 
 }  // namespace xb

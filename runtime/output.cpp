@@ -15,20 +15,25 @@ namespace {
 
 constexpr uint32_t LOG_NAME_MAX = 260;
 
-bool logToFile;
-bool consoleProgram;
-bool firstWrite = true;
-bool logUsable;
-char logName[LOG_NAME_MAX + 1];
-os::Handle standardHandle = 1;
-os::Handle plainHandle = 2;  // where the error output goes before start-up
-const char* logOwner;         // null: the running executable
-bool lineOpen;                // the last text written to standard output did not end a line
+// The output channels' state. outputReset puts it back as before start-up,
+// all but what the program configured: console or window, and the
+// executable whose folder holds the error log.
+struct OutputState {
+    bool logToFile = false;
+    bool consoleProgram = false;
+    bool firstWrite = true;
+    bool logUsable = false;
+    char logName[LOG_NAME_MAX + 1]{};
+    os::Handle standardHandle = 1;
+    os::Handle plainHandle = 2;  // where the error output goes before start-up
+    const char* logOwner = nullptr;  // null: the running executable
+    bool lineOpen = false;           // the last text written to standard output did not end a line
 
-// The box text needs its terminating zero; the channel may be the one that
-// reports memory exhaustion, so it never allocates.
-char boxText[8192];
-
+    // The box text needs its terminating zero; the channel may be the one
+    // that reports memory exhaustion, so it never allocates.
+    char boxText[8192]{};
+};
+OutputState output;
 // Writes with the 16-bit file write, a piece at a time. An empty text writes
 // nothing (a zero-length write would truncate the file).
 void writeRaw(os::Handle h, const char* text, uint32_t n) {
@@ -59,15 +64,15 @@ void writeAll(os::Handle h, const char* text, uint32_t n) {
 
 void appendToLog(const char* text, uint32_t n) {
     os::Handle h = os::INVALID;
-    if (firstWrite) {
-        firstWrite = false;
+    if (output.firstWrite) {
+        output.firstWrite = false;
         char path[LOG_NAME_MAX + 1];
-        int length = logOwner ? int(std::strlen(logOwner)) : os::moduleFileName(path, int(sizeof path));
-        const char* owner = logOwner ? logOwner : path;
-        logUsable = length > 0 && length < int(sizeof path) - 1 && errorLogName(owner, logName, sizeof logName);
-        if (logUsable) h = fsCreate(logName, 0);
-    } else if (logUsable) {
-        h = fsOpen(logName, FO_READWRITE);
+        int length = output.logOwner ? int(std::strlen(output.logOwner)) : os::moduleFileName(path, int(sizeof path));
+        const char* owner = output.logOwner ? output.logOwner : path;
+        output.logUsable = length > 0 && length < int(sizeof path) - 1 && errorLogName(owner, output.logName, sizeof output.logName);
+        if (output.logUsable) h = fsCreate(output.logName, 0);
+    } else if (output.logUsable) {
+        h = fsOpen(output.logName, FO_READWRITE);
     }
     if (h == os::INVALID) return;
     fsSeek(h, 0, os::FROM_END);
@@ -80,10 +85,10 @@ void appendToLog(const char* text, uint32_t n) {
 MessageBoxFunction outputMessageBox = os::messageBox;
 
 void showBox(const char* text, uint32_t n, const char* caption, uint32_t style) {
-    if (n >= sizeof boxText) n = sizeof boxText - 1;
-    std::memcpy(boxText, text, n);
-    boxText[n] = 0;
-    outputMessageBox(boxText, caption, style);
+    if (n >= sizeof output.boxText) n = sizeof output.boxText - 1;
+    std::memcpy(output.boxText, text, n);
+    output.boxText[n] = 0;
+    outputMessageBox(output.boxText, caption, style);
 }
 
 bool errorLogName(const char* executablePath, char* out, uint32_t size) {
@@ -104,18 +109,18 @@ bool errorLogName(const char* executablePath, char* out, uint32_t size) {
 }
 
 void outputStart() {
-    logToFile = true;
-    standardHandle = plainHandle = os::stdOutput();
-    if (consoleProgram) plainHandle = os::stdError();
+    output.logToFile = true;
+    output.standardHandle = output.plainHandle = os::stdOutput();
+    if (output.consoleProgram) output.plainHandle = os::stdError();
 }
 
-bool standardOutputLineOpen() { return lineOpen; }
+bool standardOutputLineOpen() { return output.lineOpen; }
 
-void outputSetConsole(bool console) { consoleProgram = console; }
-bool outputIsConsole() { return consoleProgram; }
+void outputSetConsole(bool console) { output.consoleProgram = console; }
+bool outputIsConsole() { return output.consoleProgram; }
 
 void consoleOutput(const char* text, uint32_t n) {
-    if (!consoleProgram) {
+    if (!output.consoleProgram) {
         showBox(text, n, "QOUT", 0);
         return;
     }
@@ -123,31 +128,31 @@ void consoleOutput(const char* text, uint32_t n) {
 }
 
 void consoleNewLine() {
-    if (consoleProgram) standardOutput(os::LINE_END, uint32_t(sizeof os::LINE_END - 1));
+    if (output.consoleProgram) standardOutput(os::LINE_END, uint32_t(sizeof os::LINE_END - 1));
 }
 
-void outputSetLogOwner(const char* executablePath) { logOwner = executablePath; }
+void outputSetLogOwner(const char* executablePath) { output.logOwner = executablePath; }
 
 void outputReset() {
-    logToFile = false;
-    firstWrite = true;
-    logUsable = false;
-    standardHandle = 1;
-    plainHandle = 2;
+    bool console = output.consoleProgram;
+    const char* owner = output.logOwner;
+    output = OutputState{};
+    output.consoleProgram = console;
+    output.logOwner = owner;
 }
 
 void errorOutput(const char* text, uint32_t n) {
     // The channel must not disturb the file error of the operation that is
     // being reported.
     FileErrorState saved = fileErrorState();
-    if (!logToFile) {
-        writeAll(plainHandle, text, n);
+    if (!output.logToFile) {
+        writeAll(output.plainHandle, text, n);
         fileErrorState() = saved;
         return;
     }
     appendToLog(text, n);
-    if (consoleProgram) {
-        writeAll(plainHandle, text, n);
+    if (output.consoleProgram) {
+        writeAll(output.plainHandle, text, n);
         fileErrorState() = saved;
         return;
     }
@@ -157,8 +162,8 @@ void errorOutput(const char* text, uint32_t n) {
 
 void standardOutput(const char* text, uint32_t n) {
     FileErrorState saved = fileErrorState();
-    if (n) lineOpen = text[n - 1] != '\n';
-    writeAll(standardHandle, text, n);
+    if (n) output.lineOpen = text[n - 1] != '\n';
+    writeAll(output.standardHandle, text, n);
     fileErrorState() = saved;
 }
 

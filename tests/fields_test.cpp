@@ -343,7 +343,7 @@ TEST_F(Fields, DriverFailuresLeaveTheStackAsItWas) {
     EXPECT_EQ(pushField(&areas[1].fields[0]), ST_UNWIND);
     EXPECT_EQ(vm.top, before);  // the shaped Item was popped again
 
-    putValueStatus = errorWord(1234, 0, false);
+    putValueStatus = opStatus(errorWord(1234, 0, false));
     pushLong(5);
     EXPECT_EQ(popField(&areas[1].fields[0]), putValueStatus);
     EXPECT_EQ(vm.top, before + 1);  // a refused value stays

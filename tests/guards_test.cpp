@@ -448,8 +448,8 @@ TEST_F(Guards, StatusWordsDecodeIntoDescriptorsAndErrorReportDecides) {
         uint16_t genCode, subCode, flags, operands;
     };
     for (const Word& w : {Word{0x0842, "conditional", 1, 1066, 0, 1}, Word{0x9154, "/", 5, 1340, EF_SUBSTITUTE, 2},
-                          Word{errorWord(1132, 0, false), "array access", 2, 1132, 0, 0},
-                          Word{errorWord(1081, 2, true, true), "+", 1, 1081, EF_SUBSTITUTE | EF_RETRY, 2}}) {
+                          Word{opStatus(errorWord(1132, 0, false)), "array access", 2, 1132, 0, 0},
+                          Word{opStatus(errorWord(1081, 2, true, true)), "+", 1, 1081, EF_SUBSTITUTE | EF_RETRY, 2}}) {
         ErrorDescriptor d = statusDescriptor(w.word);
         EXPECT_EQ(std::string(d.operation), w.operation);
         EXPECT_EQ(std::string(d.subsystem), "BASE");

@@ -202,11 +202,11 @@ TEST_F(Interp, UndefinedFunctionRaisesAndTakesTheSubstitutedValue) {
 
 // Test handlers placed on numbers no opcode uses.
 int retryCount;
-uint16_t failingBinary() { return errorWord(1081, 2, true); }  // "+" argument error, 2 operands, subst
+uint16_t failingBinary() { return opStatus(errorWord(1081, 2, true)); }  // "+" argument error, 2 operands, subst
 uint16_t retryingWithOperand() {
     uint16_t v = readU16(vm.pc);
     vm.pc += 2;
-    if (retryCount++ == 0) return errorWord(1000 + (14 << 6) + 3, 0, false, true);  // gencode 14, retry
+    if (retryCount++ == 0) return opStatus(errorWord(1000 + (14 << 6) + 3, 0, false, true));  // gencode 14, retry
     pushLong(v);
     return 0;
 }

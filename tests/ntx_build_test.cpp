@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 using namespace xb;
@@ -103,16 +104,16 @@ TEST_F(NtxBuildTest, ExternalSortMergesInSeveralPassesWithin16KB) {
         std::string t0 = base + "_s0", t1 = base + "_s1";
         files.push_back(t0);
         files.push_back(t1);
-        ASSERT_EQ(extSortBegin(&s, c.recordSize, 16384, compareInts, nullptr, base.c_str()), 0);
+        ASSERT_EQ(extSortBegin(&s, c.recordSize, 16384, compareInts, nullptr, base.c_str()), EXTSORT_OK);
         for (uint32_t i = 0; i < c.count; i++) {
             std::vector<uint8_t> r(c.recordSize);
             uint32_t v = rng() % 100000;
             std::memcpy(r.data(), &v, 4);
             for (uint32_t j = 4; j < c.recordSize; j++) r[j] = uint8_t(v + j);
             records.push_back(r);
-            ASSERT_EQ(extSortAdd(&s, r.data()), 0);
+            ASSERT_EQ(extSortAdd(&s, r.data()), EXTSORT_OK);
         }
-        ASSERT_EQ(extSortFinish(&s), 0);
+        ASSERT_EQ(extSortFinish(&s), EXTSORT_OK);
         EXPECT_EQ(os::fileExists(t0.c_str()), c.spills);
         std::stable_sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
             return compareInts(a.data(), b.data(), nullptr) < 0;
@@ -120,7 +121,7 @@ TEST_F(NtxBuildTest, ExternalSortMergesInSeveralPassesWithin16KB) {
         std::vector<std::vector<uint8_t>> out;
         const void* next;
         for (;;) {
-            ASSERT_EQ(extSortNext(&s, &next), 0);
+            ASSERT_EQ(extSortNext(&s, &next), EXTSORT_OK);
             if (!next) break;
             const uint8_t* p = static_cast<const uint8_t*>(next);
             out.emplace_back(p, p + c.recordSize);
@@ -141,23 +142,28 @@ TEST_F(NtxBuildTest, ExternalSortMergesInSeveralPassesWithin16KB) {
     }
 }
 
+// The sort's results do not mix with other status words.
+static_assert(!std::is_convertible_v<ExtSortStatus, uint16_t> && !std::is_convertible_v<uint16_t, ExtSortStatus>,
+              "external sort results are their own type");
+
 TEST_F(NtxBuildTest, ExternalSortReportsItsFailures) {
     ExtSort s;
     EXPECT_EQ(extSortBegin(&s, 0, 16384, compareInts, nullptr, "x"), EXTSORT_ERR_RECORD);
     extSortEnd(&s);
     // a temporary file in a directory that does not exist: at the first spill
     std::string base = dir + "/missing/dir/x";
-    ASSERT_EQ(extSortBegin(&s, 4, 64, compareInts, nullptr, base.c_str()), 0);
-    uint16_t st = 0;
+    ASSERT_EQ(extSortBegin(&s, 4, 64, compareInts, nullptr, base.c_str()), EXTSORT_OK);
+    ExtSortStatus st = EXTSORT_OK;
     for (uint32_t i = 0; i < 100 && !st; i++) st = extSortAdd(&s, &i);
     EXPECT_EQ(st, EXTSORT_ERR_CREATE);
+    EXPECT_EQ(extSortErrorNumber(st), 4412);
     EXPECT_EQ(extSortAdd(&s, &st), EXTSORT_ERR_STATE);
     extSortEnd(&s);
     // calls out of order
-    ASSERT_EQ(extSortBegin(&s, 4, 64, compareInts, nullptr, path("y").c_str()), 0);
+    ASSERT_EQ(extSortBegin(&s, 4, 64, compareInts, nullptr, path("y").c_str()), EXTSORT_OK);
     uint32_t v = 1;
-    ASSERT_EQ(extSortAdd(&s, &v), 0);
-    ASSERT_EQ(extSortFinish(&s), 0);
+    ASSERT_EQ(extSortAdd(&s, &v), EXTSORT_OK);
+    ASSERT_EQ(extSortFinish(&s), EXTSORT_OK);
     EXPECT_EQ(extSortAdd(&s, &v), EXTSORT_ERR_STATE);
     EXPECT_EQ(extSortFinish(&s), EXTSORT_ERR_STATE);
     extSortEnd(&s);

@@ -4,6 +4,7 @@
 #include "tests/support/operator_fixture.h"
 
 #include <cmath>
+#include <type_traits>
 
 using namespace xb;
 using namespace xb::test;
@@ -18,11 +19,15 @@ namespace {
 
 class Arith : public OperatorTest {};
 
+// A word is its own type: it reaches a handler status only through opStatus.
+static_assert(!std::is_convertible_v<xb::OpErrorWord, uint16_t> && !std::is_convertible_v<uint16_t, xb::OpErrorWord>,
+              "error words do not mix with other status words");
+
 TEST(ErrorWords, PackOperationGenCodeOperandsAndFlags) {
-    EXPECT_EQ(errorWord(1066, 1, false), 0x0842);
-    EXPECT_EQ(E_DIVIDE_ZERO, 0x9154);
+    EXPECT_EQ(opStatus(errorWord(1066, 1, false)), 0x0842);
+    EXPECT_EQ(opStatus(E_DIVIDE_ZERO), 0x9154);
     struct Row {
-        uint16_t word;
+        OpErrorWord packed;
         const char* operation;
         uint16_t genCode;
         uint16_t operands;
@@ -35,14 +40,15 @@ TEST(ErrorWords, PackOperationGenCodeOperandsAndFlags) {
         {E_INSTRING, "$", 1, 2}, {E_DIVIDE_ZERO, "/", 5, 2}, {E_MODULUS_ZERO, "%", 5, 2},
     };
     for (const Row& r : rows) {
-        EXPECT_STREQ(operatorName(r.word & 0x3F), r.operation) << std::hex << r.word;
-        EXPECT_EQ((r.word >> 6) & 0x1F, r.genCode) << std::hex << r.word;
-        EXPECT_EQ((r.word >> 11) & 7, r.operands) << std::hex << r.word;
-        EXPECT_EQ(r.word & 0xC000, 0x8000) << std::hex << r.word;  // substitution, no retry
+        const uint16_t word = opStatus(r.packed);
+        EXPECT_STREQ(operatorName(word & 0x3F), r.operation) << std::hex << word;
+        EXPECT_EQ((word >> 6) & 0x1F, r.genCode) << std::hex << word;
+        EXPECT_EQ((word >> 11) & 7, r.operands) << std::hex << word;
+        EXPECT_EQ(word & 0xC000, 0x8000) << std::hex << word;  // substitution, no retry
     }
     // the one-operand minus is name 16, the two-operand one 18
-    EXPECT_EQ(E_NEGATE & 0x3F, 16);
-    EXPECT_EQ(E_MINUS & 0x3F, 18);
+    EXPECT_EQ(opStatus(E_NEGATE) & 0x3F, 16);
+    EXPECT_EQ(opStatus(E_MINUS) & 0x3F, 18);
 }
 
 TEST_F(Arith, PlusIntegerBoundaries) {

@@ -44,9 +44,22 @@ static_assert(sizeof(ErrorDescriptor) == 28 && offsetof(ErrorDescriptor, subsyst
               "ErrorDescriptor is 28 bytes");
 #endif
 
-// A descriptor of severity 2 with the given fields, everything else zero.
-ErrorDescriptor errorDescriptor(const char* subsystem, uint16_t genCode, uint16_t subCode, uint16_t flags,
-                                const char* operation = nullptr);
+// The one builder of descriptors: severity 2 with the given fields,
+// everything else zero. Inline, so that code built without the virtual
+// machine (the table engine's fuzz target) builds its descriptors here too.
+constexpr ErrorDescriptor errorDescriptor(const char* subsystem, uint16_t genCode, uint16_t subCode, uint16_t flags,
+                                          const char* operation = nullptr) {
+    return ErrorDescriptor{.severity = 2,
+                           .genCode = genCode,
+                           .osCode = 0,
+                           .flags = flags,
+                           .tries = 0,
+                           .subCode = subCode,
+                           .subsystem = subsystem,
+                           .description = nullptr,
+                           .operation = operation,
+                           .fileName = nullptr};
+}
 
 // What a raising driver or native routine says about its error. Fields left
 // out are zero (no operating-system code, no file, the general code's own

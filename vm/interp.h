@@ -119,10 +119,17 @@ struct ErrorDescriptor;
 ErrorDescriptor statusDescriptor(uint16_t word);
 constexpr uint16_t statusOperandCount(uint16_t word) { return uint16_t((word >> 11) & 7); }
 
-// Packs a handler error word. The subcode's low eleven bits carry the
-// operation (bits 0..5) and the general code (bits 6..10).
-constexpr uint16_t errorWord(uint16_t subcode, uint16_t nargs, bool subst, bool retry = false) {
-    return uint16_t((subcode - 1000) | (nargs << 11) | (retry ? 0x4000 : 0) | (subst ? 0x8000 : 0));
+// A packed handler error word: the subcode's low eleven bits carry the
+// operation (bits 0..5) and the general code (bits 6..10); bits 11..13 the
+// operand count, bit 14 can-retry, bit 15 can-substitute. A type of its own,
+// so that a word is neither built by hand nor taken for a method result or
+// an engine code; errorWord is its one builder.
+enum class OpErrorWord : uint16_t {};
+constexpr OpErrorWord errorWord(uint16_t subcode, uint16_t nargs, bool subst, bool retry = false) {
+    return OpErrorWord((subcode - 1000) | (nargs << 11) | (retry ? 0x4000 : 0) | (subst ? 0x8000 : 0));
 }
+// A handler reports the error by returning the word as its status (handler
+// statuses: 0, ST_UNWIND, or an error word).
+constexpr uint16_t opStatus(OpErrorWord w) { return uint16_t(w); }
 
 }  // namespace xb

@@ -17,41 +17,44 @@ struct Entry {
     const char* bytes;
     ObjectBody* body;
 };
-Entry* table;
-uint32_t capacity;  // a power of two, or 0
-uint32_t used;
-
+// The table and its fill; dropLiterals frees it and starts over empty.
+struct LiteralTable {
+    Entry* table = nullptr;
+    uint32_t capacity = 0;  // a power of two, or 0
+    uint32_t used = 0;
+};
+LiteralTable literals;
 inline uint32_t slotOf(const char* bytes, uint32_t mask) {
     auto v = reinterpret_cast<uintptr_t>(bytes);
     return uint32_t((v ^ (v >> 7) ^ (v >> 17)) * 2654435761u) & mask;
 }
 
 void grow() {
-    uint32_t newCapacity = capacity ? capacity * 2 : 256;
+    uint32_t newCapacity = literals.capacity ? literals.capacity * 2 : 256;
     auto* fresh = static_cast<Entry*>(memAllocZero(newCapacity * uint32_t(sizeof(Entry))));
-    for (uint32_t i = 0; i < capacity; ++i) {
-        if (!table[i].bytes) continue;
-        uint32_t s = slotOf(table[i].bytes, newCapacity - 1);
+    for (uint32_t i = 0; i < literals.capacity; ++i) {
+        if (!literals.table[i].bytes) continue;
+        uint32_t s = slotOf(literals.table[i].bytes, newCapacity - 1);
         while (fresh[s].bytes) s = (s + 1) & (newCapacity - 1);
-        fresh[s] = table[i];
+        fresh[s] = literals.table[i];
     }
-    memFree(table);
-    table = fresh;
-    capacity = newCapacity;
+    memFree(literals.table);
+    literals.table = fresh;
+    literals.capacity = newCapacity;
 }
 
 }  // namespace
 
 void pushLiteral(Item* out, const char* bytes, uint32_t n) {
-    if (used * 2 >= capacity) grow();
-    uint32_t mask = capacity - 1;
+    if (literals.used * 2 >= literals.capacity) grow();
+    uint32_t mask = literals.capacity - 1;
     uint32_t s = slotOf(bytes, mask);
-    while (table[s].bytes && table[s].bytes != bytes) s = (s + 1) & mask;
-    Entry& e = table[s];
+    while (literals.table[s].bytes && literals.table[s].bytes != bytes) s = (s + 1) & mask;
+    Entry& e = literals.table[s];
     if (!e.bytes) {
         e.bytes = bytes;
         e.body = newPermanentString(bytes, n);
-        ++used;
+        ++literals.used;
     } else if (e.body->length != n) {
         freePermanentObject(e.body);
         e.body = newPermanentString(bytes, n);
@@ -62,14 +65,13 @@ void pushLiteral(Item* out, const char* bytes, uint32_t n) {
     out->v.o.ptr = e.body;
 }
 
-uint32_t literalCount() { return used; }
+uint32_t literalCount() { return literals.used; }
 
 void dropLiterals() {
-    for (uint32_t i = 0; i < capacity; ++i)
-        if (table[i].bytes) freePermanentObject(table[i].body);
-    memFree(table);
-    table = nullptr;
-    capacity = used = 0;
+    for (uint32_t i = 0; i < literals.capacity; ++i)
+        if (literals.table[i].bytes) freePermanentObject(literals.table[i].body);
+    memFree(literals.table);
+    literals = LiteralTable{};
 }
 
 }  // namespace xb

@@ -23,11 +23,33 @@ struct LargeLink {
 };
 static_assert(sizeof(LargeLink) % 8 == 0, "large objects stay 8-aligned");
 
-LargeLink* largeList;
-uint32_t liveObjects;  // objects allocated by newObject and not yet freed
-bool forceRequested;
-bool collecting;
-int32_t collectionBase;
+constexpr int32_t MIN_COLLECTION_GROWTH = 4000000;
+
+// The collector's whole state. freeAllObjects frees every object and puts
+// the record back to this state, as at start-up.
+struct CollectorState {
+    LargeLink* largeList = nullptr;  // objects too large for a pool cell
+    uint32_t liveObjects = 0;        // objects allocated by newObject and not yet freed
+    bool forceRequested = false;
+    bool collecting = false;
+    int32_t collectionBase = 0;  // memInUse() after the last collection
+
+    // Objects marked but not yet scanned. Marking never recurses: a nested
+    // structure of any depth costs this array, not native stack. It lives on
+    // the tracked heap only during a collection (growing it past what the
+    // heap can give is the memory manager's fatal error).
+    ObjectBody** markStack = nullptr;
+    uint32_t markCount = 0;
+    uint32_t markCapacity = 0;
+    // Bytes of the objects marked in the running collection.
+    uint32_t markedBytes = 0;
+
+    // New allocation that starts the next collection: 4,000,000 bytes for a
+    // small heap, as many bytes as the live heap for a large one, so that
+    // building a structure of n bytes marks O(n) bytes in all.
+    int32_t collectionGrowth = MIN_COLLECTION_GROWTH;
+};
+CollectorState collector;
 
 constexpr uint8_t MARK_NONE = 0;
 constexpr uint8_t MARK_LIVE = 1;
@@ -71,16 +93,16 @@ ObjectBody* newObject(ObjectKind kind, uint32_t extra) {
         o = static_cast<HeapObject*>(poolAlloc(cls));
     } else {
         auto* l = static_cast<LargeLink*>(memAlloc(uint32_t(sizeof(LargeLink)) + size));
-        l->next = largeList;
+        l->next = collector.largeList;
         l->pad = nullptr;
-        largeList = l;
+        collector.largeList = l;
         o = reinterpret_cast<HeapObject*>(l + 1);
     }
     std::memset(o, 0, sizeof(HeapObject));
     o->h.sizeClass = cls;
     o->h.kind = kind;
     o->h.mark = MARK_NONE;
-    ++liveObjects;
+    ++collector.liveObjects;
     return &o->b;
 }
 
@@ -203,22 +225,6 @@ void arrayResize(Item* array, int32_t delta) {
 
 namespace {
 
-// Objects marked but not yet scanned. Marking never recurses: a nested
-// structure of any depth costs this array, not native stack. It lives on the
-// tracked heap only during a collection (growing it past what the heap
-// can give is the memory manager's fatal error).
-ObjectBody** markStack;
-uint32_t markCount;
-uint32_t markCapacity;
-// Bytes of the objects marked in the running collection.
-uint32_t markedBytes;
-
-constexpr int32_t MIN_COLLECTION_GROWTH = 4000000;
-// New allocation that starts the next collection: 4,000,000 bytes for a
-// small heap, as many bytes as the live heap for a large one, so that
-// building a structure of n bytes marks O(n) bytes in all.
-int32_t collectionGrowth = MIN_COLLECTION_GROWTH;
-
 uint32_t objectBytes(const HeapObject* o) {
     uint32_t n = o->h.sizeClass ? poolCellSize(o->h.sizeClass) : uint32_t(sizeof(LargeLink) + sizeof(HeapObject));
     switch (o->h.kind) {
@@ -233,12 +239,12 @@ uint32_t objectBytes(const HeapObject* o) {
 }
 
 void pushMark(ObjectBody* b) {
-    if (markCount == markCapacity) {
-        uint32_t cap = markCapacity ? markCapacity * 2 : 256;
-        markStack = static_cast<ObjectBody**>(memRealloc(markStack, cap * uint32_t(sizeof(ObjectBody*))));
-        markCapacity = cap;
+    if (collector.markCount == collector.markCapacity) {
+        uint32_t cap = collector.markCapacity ? collector.markCapacity * 2 : 256;
+        collector.markStack = static_cast<ObjectBody**>(memRealloc(collector.markStack, cap * uint32_t(sizeof(ObjectBody*))));
+        collector.markCapacity = cap;
     }
-    markStack[markCount++] = b;
+    collector.markStack[collector.markCount++] = b;
 }
 
 // Marks the object an Item designates (through references); arrays and
@@ -262,15 +268,15 @@ inline void markOne(Item* it) {
         HeapObject* o = objectOf(b);
         if (o->h.mark != MARK_NONE) return;  // marked already, or permanent
         o->h.mark = MARK_LIVE;
-        markedBytes += objectBytes(o);
+        collector.markedBytes += objectBytes(o);
         if (o->h.kind == K_ARRAY || o->h.kind == K_BLOCK) pushMark(b);
         return;
     }
 }
 
 void drainMarks() {
-    while (markCount) {
-        ObjectBody* b = markStack[--markCount];
+    while (collector.markCount) {
+        ObjectBody* b = collector.markStack[--collector.markCount];
         if (objectOf(b)->h.kind == K_ARRAY) {
             Item* e = static_cast<Item*>(b->data);
             const uint32_t n = b->length;
@@ -296,7 +302,7 @@ void markItem(Item* it) {
     drainMarks();
 }
 
-void requestCollection() { forceRequested = true; }
+void requestCollection() { collector.forceRequested = true; }
 
 namespace {
 
@@ -310,7 +316,7 @@ bool sweepCell(void* cell) {
     }
     if (o->h.mark == MARK_PERMANENT) return false;
     freeContents(o);
-    --liveObjects;
+    --collector.liveObjects;
     return true;
 }
 
@@ -318,12 +324,12 @@ bool sweepCell(void* cell) {
 bool releaseCell(void* cell) {
     auto* o = static_cast<HeapObject*>(cell);
     freeContents(o);
-    if (o->h.mark != MARK_PERMANENT) --liveObjects;
+    if (o->h.mark != MARK_PERMANENT) --collector.liveObjects;
     return true;
 }
 
 void sweepLarge(bool all) {
-    LargeLink** at = &largeList;
+    LargeLink** at = &collector.largeList;
     while (LargeLink* l = *at) {
         auto* o = reinterpret_cast<HeapObject*>(l + 1);
         if (!all && o->h.mark == MARK_LIVE) {
@@ -333,7 +339,7 @@ void sweepLarge(bool all) {
         }
         *at = l->next;
         freeContents(o);
-        --liveObjects;
+        --collector.liveObjects;
         memFree(l);
     }
 }
@@ -341,29 +347,29 @@ void sweepLarge(bool all) {
 }  // namespace
 
 void collectGarbage(bool force) {
-    if (!liveObjects || collecting) return;
-    if (force) forceRequested = true;
-    if (!forceRequested && memInUse() - collectionBase < collectionGrowth) return;
-    forceRequested = false;
-    collecting = true;
-    markedBytes = 0;
+    if (!collector.liveObjects || collector.collecting) return;
+    if (force) collector.forceRequested = true;
+    if (!collector.forceRequested && memInUse() - collector.collectionBase < collector.collectionGrowth) return;
+    collector.forceRequested = false;
+    collector.collecting = true;
+    collector.markedBytes = 0;
     if (gcMarkMemvarRoots) gcMarkMemvarRoots();
     if (vm.statics)
         for (Item* it = vm.statics + STACK_SLOTS - 1; it >= vm.staticsLow; --it) markItem(it);
     if (vm.stack)
         for (Item* it = vm.stack; it <= vm.top; ++it) markItem(it);
-    memFree(markStack);
-    markStack = nullptr;
-    markCount = markCapacity = 0;
+    memFree(collector.markStack);
+    collector.markStack = nullptr;
+    collector.markCount = collector.markCapacity = 0;
     poolSweep(sweepCell);
     sweepLarge(false);
-    collecting = false;
-    collectionBase = memInUse();
-    uint32_t kept = markedBytes < 0x7FFFFFFFu ? markedBytes : 0x7FFFFFFFu;
-    collectionGrowth = kept > uint32_t(MIN_COLLECTION_GROWTH) ? int32_t(kept) : MIN_COLLECTION_GROWTH;
+    collector.collecting = false;
+    collector.collectionBase = memInUse();
+    uint32_t kept = collector.markedBytes < 0x7FFFFFFFu ? collector.markedBytes : 0x7FFFFFFFu;
+    collector.collectionGrowth = kept > uint32_t(MIN_COLLECTION_GROWTH) ? int32_t(kept) : MIN_COLLECTION_GROWTH;
 }
 
-uint32_t lastCollectionGrowth() { return uint32_t(collectionGrowth); }
+uint32_t lastCollectionGrowth() { return uint32_t(collector.collectionGrowth); }
 
 void gcIdleTask() { collectGarbage(false); }
 
@@ -372,8 +378,10 @@ void freeAllObjects() {
     shortStringsDrop();
     poolSweep(releaseCell);
     sweepLarge(true);
+    memFree(collector.markStack);
+    collector = CollectorState{};
 }
 
-uint32_t liveObjectCount() { return liveObjects; }
+uint32_t liveObjectCount() { return collector.liveObjects; }
 
 }  // namespace xb

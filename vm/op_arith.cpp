@@ -55,7 +55,7 @@ void joinStrings(Item* a, const Item* b, bool moveBlanks) {
             return 0;
         }
     }
-    if (a->type != b->type && !coerceNumeric(a, b)) return E_PLUS;
+    if (a->type != b->type && !coerceNumeric(a, b)) return opStatus(E_PLUS);
     switch (a->type) {
     case T_INTEGER: {
         int64_t s = int64_t(a->v.l) + b->v.l;
@@ -72,7 +72,7 @@ void joinStrings(Item* a, const Item* b, bool moveBlanks) {
         break;
     default:
         // Logicals, Arrays, Codeblocks, Symbols, Aliases, NILs: no sum
-        return E_PLUS;
+        return opStatus(E_PLUS);
     }
     pop();
     return 0;
@@ -99,7 +99,7 @@ void joinStrings(Item* a, const Item* b, bool moveBlanks) {
             return 0;
         }
     }
-    if (a->type != b->type && !coerceNumeric(a, b)) return E_MINUS;
+    if (a->type != b->type && !coerceNumeric(a, b)) return opStatus(E_MINUS);
     switch (a->type) {
     case T_INTEGER: {
         int64_t s = int64_t(a->v.l) - b->v.l;
@@ -114,7 +114,7 @@ void joinStrings(Item* a, const Item* b, bool moveBlanks) {
         joinStrings(a, b, true);
         break;
     default:
-        return E_MINUS;
+        return opStatus(E_MINUS);
     }
     pop();
     return 0;
@@ -174,7 +174,7 @@ XB_OPCODE(MINUS) {
 XB_OPCODE(MULT) {
     Item* b = vm.top;
     Item* a = b - 1;
-    if (!bothNumbers(a, b)) return E_MULT;
+    if (!bothNumbers(a, b)) return opStatus(E_MULT);
     setDouble(a, numberOf(a) * numberOf(b), 0, capDecimals(decimalsOf(a) + decimalsOf(b)));
     pop();
     return 0;
@@ -183,8 +183,8 @@ XB_OPCODE(MULT) {
 XB_OPCODE(DIVIDE) {
     Item* b = vm.top;
     Item* a = b - 1;
-    if (!bothNumbers(a, b)) return E_DIVIDE;
-    if (isZero(b)) return E_DIVIDE_ZERO;
+    if (!bothNumbers(a, b)) return opStatus(E_DIVIDE);
+    if (isZero(b)) return opStatus(E_DIVIDE_ZERO);
     setDouble(a, numberOf(a) / numberOf(b), 0, settingDecimals());
     pop();
     return 0;
@@ -195,8 +195,8 @@ XB_OPCODE(MODULUS) {
     Item* a = b - 1;
     // two operands of one non-numeric type are refused too, rather than
     // computed on their raw bytes
-    if (!bothNumbers(a, b)) return E_MODULUS;
-    if (isZero(b)) return E_MODULUS_ZERO;
+    if (!bothNumbers(a, b)) return opStatus(E_MODULUS);
+    if (isZero(b)) return opStatus(E_MODULUS_ZERO);
     setDouble(a, std::fmod(numberOf(a), numberOf(b)), 0, settingDecimals());
     pop();
     return 0;
@@ -205,7 +205,7 @@ XB_OPCODE(MODULUS) {
 XB_OPCODE(POWER) {
     Item* b = vm.top;
     Item* a = b - 1;
-    if (!bothNumbers(a, b)) return E_POWER;
+    if (!bothNumbers(a, b)) return opStatus(E_POWER);
     double x = numberOf(a), y = numberOf(b);
     double r = x == 0.0 ? 0.0 : y == 0.0 ? 1.0 : std::pow(x, y);
     setDouble(a, r, 0, settingDecimals());
@@ -227,7 +227,7 @@ XB_OPCODE(NEGATE) {
         a->width = 0;
         return 0;
     }
-    return E_NEGATE;
+    return opStatus(E_NEGATE);
 }
 
 XB_OPCODE(ABS) {
@@ -242,7 +242,7 @@ XB_OPCODE(ABS) {
         a->v.d = std::fabs(a->v.d);
         return 0;
     }
-    return E_ABS;
+    return opStatus(E_ABS);
 }
 
 XB_OPCODE(INC) {
@@ -262,7 +262,7 @@ XB_OPCODE(INC) {
         a->v.l = addDays(a->v.l, 1);
         return 0;
     }
-    return E_INC;
+    return opStatus(E_INC);
 }
 
 XB_OPCODE(DEC) {
@@ -281,7 +281,7 @@ XB_OPCODE(DEC) {
         a->v.l = addDays(a->v.l, -1);
         return 0;
     }
-    return E_DEC;
+    return opStatus(E_DEC);
 }
 
 }  // namespace xb

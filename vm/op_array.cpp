@@ -9,15 +9,15 @@ namespace xb {
 
 namespace {
 
-constexpr uint16_t GET_NOT_ARRAY = errorWord(1068, 2, true);
-constexpr uint16_t GET_INDEX_ZERO = errorWord(1132, 2, true, true);
-constexpr uint16_t GET_OUT_OF_BOUNDS = errorWord(1132, 0, false);
-constexpr uint16_t GETC_NOT_ARRAY = errorWord(1068, 1, true);
-constexpr uint16_t PUT_NOT_ARRAY = errorWord(1069, 3, false);
-constexpr uint16_t PUT_INDEX_ZERO = errorWord(1133, 3, false, true);
-constexpr uint16_t PUT_OUT_OF_BOUNDS = errorWord(1133, 0, false);
-constexpr uint16_t PUTC_NOT_ARRAY = errorWord(1069, 2, false);
-constexpr uint16_t AADD_NOT_ARRAY = errorWord(1123, 2, true);
+constexpr OpErrorWord GET_NOT_ARRAY = errorWord(1068, 2, true);
+constexpr OpErrorWord GET_INDEX_ZERO = errorWord(1132, 2, true, true);
+constexpr OpErrorWord GET_OUT_OF_BOUNDS = errorWord(1132, 0, false);
+constexpr OpErrorWord GETC_NOT_ARRAY = errorWord(1068, 1, true);
+constexpr OpErrorWord PUT_NOT_ARRAY = errorWord(1069, 3, false);
+constexpr OpErrorWord PUT_INDEX_ZERO = errorWord(1133, 3, false, true);
+constexpr OpErrorWord PUT_OUT_OF_BOUNDS = errorWord(1133, 0, false);
+constexpr OpErrorWord PUTC_NOT_ARRAY = errorWord(1069, 2, false);
+constexpr OpErrorWord AADD_NOT_ARRAY = errorWord(1123, 2, true);
 
 inline int32_t indexValue(const Item* it) { return it->type == T_INTEGER ? it->v.l : doubleToInt(it->v.d); }
 
@@ -78,12 +78,12 @@ void buildShape(Item* out, const Item* sizes, uint32_t n) {
 XB_OPCODE(ARRAYGET) {
     Item* index = vm.top;
     Item* array = vm.top - 1;
-    if (!isArray(array) || !isNumeric(index)) return GET_NOT_ARRAY;
+    if (!isArray(array) || !isNumeric(index)) return opStatus(GET_NOT_ARRAY);
     int32_t i = indexValue(index);
-    if (i == 0) return GET_INDEX_ZERO;
+    if (i == 0) return opStatus(GET_INDEX_ZERO);
     if (!inBounds(array, i)) {
         indexAsInteger(index, i);
-        return GET_OUT_OF_BOUNDS;
+        return opStatus(GET_OUT_OF_BOUNDS);
     }
     *array = arrayItems(array)[i - 1];
     --vm.top;
@@ -94,12 +94,12 @@ XB_OPCODE(ARRAYGET) {
 XB_OPCODE(ARRAYPUT) {
     Item* index = vm.top;
     Item* array = vm.top - 1;
-    if (!isArray(array) || !isNumeric(index)) return PUT_NOT_ARRAY;
+    if (!isArray(array) || !isNumeric(index)) return opStatus(PUT_NOT_ARRAY);
     int32_t i = indexValue(index);
-    if (i == 0) return PUT_INDEX_ZERO;
+    if (i == 0) return opStatus(PUT_INDEX_ZERO);
     if (!inBounds(array, i)) {
         indexAsInteger(index, i);
-        return PUT_OUT_OF_BOUNDS;
+        return opStatus(PUT_OUT_OF_BOUNDS);
     }
     storeElement(&arrayItems(array)[i - 1], vm.top - 2);
     vm.top -= 3;
@@ -109,8 +109,8 @@ XB_OPCODE(ARRAYPUT) {
 // array → element (index from the operand)
 XB_OPCODE(ARRAYGETC) {
     uint16_t i = fetchU16();
-    if (!isArray(vm.top)) return GETC_NOT_ARRAY;
-    if (!inBounds(vm.top, i)) return GET_OUT_OF_BOUNDS;
+    if (!isArray(vm.top)) return opStatus(GETC_NOT_ARRAY);
+    if (!inBounds(vm.top, i)) return opStatus(GET_OUT_OF_BOUNDS);
     *vm.top = arrayItems(vm.top)[i - 1];
     return 0;
 }
@@ -118,8 +118,8 @@ XB_OPCODE(ARRAYGETC) {
 // value array → (index from the operand)
 XB_OPCODE(ARRAYPUTC) {
     uint16_t i = fetchU16();
-    if (!isArray(vm.top)) return PUTC_NOT_ARRAY;
-    if (!inBounds(vm.top, i)) return PUT_OUT_OF_BOUNDS;
+    if (!isArray(vm.top)) return opStatus(PUTC_NOT_ARRAY);
+    if (!inBounds(vm.top, i)) return opStatus(PUT_OUT_OF_BOUNDS);
     storeElement(&arrayItems(vm.top)[i - 1], vm.top - 1);
     vm.top -= 2;
     return 0;
@@ -157,7 +157,7 @@ XB_OPCODE(ARRAYGEN) {
 // array value → value, the value appended to the array
 XB_OPCODE(AADD) {
     Item* array = vm.top - 1;
-    if (!isArray(array)) return AADD_NOT_ARRAY;
+    if (!isArray(array)) return opStatus(AADD_NOT_ARRAY);
     arrayResize(array, 1);
     arrayItems(array)[arrayLength(array) - 1] = *vm.top;
     *array = *vm.top;

@@ -13,7 +13,7 @@ namespace xb {
 
 namespace {
 
-constexpr uint16_t OUTER_OUT_OF_BOUNDS = errorWord(1132, 0, false);
+constexpr OpErrorWord OUTER_OUT_OF_BOUNDS = errorWord(1132, 0, false);
 
 inline bool runningInBlock() { return (selfSlot()->type & T_BLOCK) != 0; }
 inline Codeblock* runningBlock() { return static_cast<Codeblock*>(bodyOf(selfSlot())->data); }
@@ -104,7 +104,7 @@ XB_OPCODE(PUSHOUTER) {
     uint16_t i = fetchU16();
     if (vm.blockFrame == FRAME_GONE) return raiseGuardError("PUSHOUTER", 0, true);
     Item* var = outerLocal(i);
-    if (!var) return OUTER_OUT_OF_BOUNDS;
+    if (!var) return opStatus(OUTER_OUT_OF_BOUNDS);
     pushDeref(var);
     return 0;
 }
@@ -117,7 +117,7 @@ XB_OPCODE(POPOUTER) {
         return r;
     }
     Item* var = outerLocal(i);
-    if (!var) return OUTER_OUT_OF_BOUNDS;
+    if (!var) return opStatus(OUTER_OUT_OF_BOUNDS);
     popIntoVariable(var);
     return 0;
 }
@@ -131,7 +131,7 @@ XB_OPCODE(PUSHOUTERREF) {
         return 0;
     }
     Item* var = outerLocal(i);
-    if (!var) return OUTER_OUT_OF_BOUNDS;
+    if (!var) return opStatus(OUTER_OUT_OF_BOUNDS);
     pushVariableRef(var);
     return 0;
 }

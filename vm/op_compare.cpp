@@ -11,8 +11,8 @@ namespace {
 
 enum Relation { R_EXACT, R_EQUAL, R_NOTEQUAL, R_LESS, R_LESSEQUAL, R_GREATER, R_GREATEREQUAL };
 
-constexpr uint16_t errorOf(Relation r) {
-    constexpr uint16_t words[] = {E_EXACTEQUAL, E_EQUAL, E_NOTEQUAL, E_LESS, E_LESSEQUAL, E_GREATER, E_GREATEREQUAL};
+constexpr OpErrorWord errorOf(Relation r) {
+    constexpr OpErrorWord words[] = {E_EXACTEQUAL, E_EQUAL, E_NOTEQUAL, E_LESS, E_LESSEQUAL, E_GREATER, E_GREATEREQUAL};
     return words[r];
 }
 
@@ -43,14 +43,14 @@ template <Relation R>
                 return 0;
             }
         }
-        if (!coerceNumeric(a, b)) return errorOf(R);
+        if (!coerceNumeric(a, b)) return opStatus(errorOf(R));
         result = relate<R>(a->v.d, b->v.d);
     } else {
         switch (a->type) {
         case T_NIL:
             // two NILs are equal, and have no order
             if constexpr (R == R_EXACT || R == R_EQUAL || R == R_NOTEQUAL) result = R != R_NOTEQUAL;
-            else return errorOf(R);
+            else return opStatus(errorOf(R));
             break;
         case T_INTEGER:
         case T_DATE:
@@ -71,11 +71,11 @@ template <Relation R>
         case T_ARRAY:
             // only identity, and only for ==
             if constexpr (R == R_EXACT) result = bodyOf(a) == bodyOf(b);
-            else return errorOf(R);
+            else return opStatus(errorOf(R));
             break;
         default:
             // Codeblocks, Symbols, Aliases, Words: no comparison
-            return errorOf(R);
+            return opStatus(errorOf(R));
         }
     }
     setLogical(a, result);
@@ -115,7 +115,7 @@ XB_OPCODE(INSTRING) {
     Item* a = b - 1;
     clearMemoBit(a);
     clearMemoBit(b);
-    if (a->type != T_STRING || b->type != T_STRING) return E_INSTRING;
+    if (a->type != T_STRING || b->type != T_STRING) return opStatus(E_INSTRING);
     uint32_t la = strLength(a), lb = strLength(b);
     bool found = false;
     if (la != 0 && la <= lb) {

@@ -15,7 +15,7 @@ inline GlobalSymbol* operandSymbol() { return moduleGlobal(vm.moduleSymbols, fet
 inline GlobalSymbol* operandSymbolX() { return symbolFromRef(fetchU32()); }
 
 // All four conditional jumps need a Logical on top.
-constexpr uint16_t NOT_LOGICAL = errorWord(1066, 1, false);
+constexpr OpErrorWord NOT_LOGICAL = errorWord(1066, 1, false);
 
 inline void jumpBy() { takeJump(); }
 
@@ -88,7 +88,7 @@ XB_OPCODE(JUMP) {
 }
 
 XB_OPCODE(JUMPFALSE) {
-    if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
+    if (vm.top->type != T_LOGICAL) return opStatus(NOT_LOGICAL);
     bool b = vm.top->v.l != 0;
     --vm.top;
     if (!b) jumpBy();
@@ -97,7 +97,7 @@ XB_OPCODE(JUMPFALSE) {
 }
 
 XB_OPCODE(JUMPTRUE) {
-    if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
+    if (vm.top->type != T_LOGICAL) return opStatus(NOT_LOGICAL);
     bool b = vm.top->v.l != 0;
     --vm.top;
     if (b) jumpBy();
@@ -106,7 +106,7 @@ XB_OPCODE(JUMPTRUE) {
 }
 
 XB_OPCODE(JUMPFALSEKEEP) {
-    if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
+    if (vm.top->type != T_LOGICAL) return opStatus(NOT_LOGICAL);
     if (vm.top->v.l) {
         --vm.top;
         skipJump();
@@ -117,7 +117,7 @@ XB_OPCODE(JUMPFALSEKEEP) {
 }
 
 XB_OPCODE(JUMPTRUEKEEP) {
-    if (vm.top->type != T_LOGICAL) return NOT_LOGICAL;
+    if (vm.top->type != T_LOGICAL) return opStatus(NOT_LOGICAL);
     if (!vm.top->v.l) {
         --vm.top;
         skipJump();

@@ -22,7 +22,7 @@ void numberText(Item* slot, double value, NumberShape shape) {
 // of 0 takes the numeric width rule.
 XB_OPCODE(STR1) {
     Item* n = vm.top;
-    if (!isNumeric(n)) return E_STR1;
+    if (!isNumeric(n)) return opStatus(E_STR1);
     const bool isInteger = n->type == T_INTEGER;
     const double value = numericValue(n);
     numberText(n, value, strShape1(value, isInteger, n->width, n->decimals, currentNumberSettings()));
@@ -33,7 +33,7 @@ XB_OPCODE(STR1) {
 XB_OPCODE(STR2) {
     Item* w = vm.top;
     Item* n = w - 1;
-    if (!isNumeric(n) || !integerArgument(w)) return E_STR2;
+    if (!isNumeric(n) || !integerArgument(w)) return opStatus(E_STR2);
     numberText(n, numericValue(n), strShape2(w->v.l));
     pop();
     return 0;
@@ -45,7 +45,7 @@ XB_OPCODE(STR3) {
     Item* d = vm.top;
     Item* w = d - 1;
     Item* n = d - 2;
-    if (!isNumeric(n) || !integerArgument(w) || !integerArgument(d)) return E_STR3;
+    if (!isNumeric(n) || !integerArgument(w) || !integerArgument(d)) return opStatus(E_STR3);
     numberText(n, numericValue(n), strShape3(w->v.l, d->v.l));
     dropAbove(3);
     return 0;
@@ -56,7 +56,7 @@ XB_OPCODE(STR3) {
 // as decimals.
 XB_OPCODE(VAL) {
     Item* s = vm.top;
-    if (!isString(s)) return E_VAL;
+    if (!isString(s)) return opStatus(E_VAL);
     const ValResult r = valText(strData(s), strLength(s));
     if (r.isInteger) putInteger(s, r.integer, 10);
     else putDouble(s, r.value, r.width, r.decimals);

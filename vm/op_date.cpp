@@ -18,9 +18,9 @@ namespace {
 // date) as an Integer of the function's width.
 enum DateField { F_DAY, F_MONTH, F_YEAR, F_DOW };
 
-uint16_t dateField(DateField field, uint16_t width, uint16_t error) {
+uint16_t dateField(DateField field, uint16_t width, OpErrorWord error) {
     Item* x = vm.top;
-    if (x->type != T_DATE) return error;
+    if (x->type != T_DATE) return opStatus(error);
     DateParts parts;
     dateSplit(x->v.l, &parts);
     const uint16_t values[] = {parts.day, parts.month, parts.year, parts.dayOfWeek};
@@ -31,9 +31,9 @@ uint16_t dateField(DateField field, uint16_t width, uint16_t error) {
 // CMONTH and CDOW: a name of the national-language module, the empty text
 // for the empty date. The names are fixed texts, so the String only points
 // at them.
-uint16_t dateName(const char* (*name)(int32_t), uint16_t error) {
+uint16_t dateName(const char* (*name)(int32_t), OpErrorWord error) {
     Item* x = vm.top;
-    if (x->type != T_DATE) return error;
+    if (x->type != T_DATE) return opStatus(error);
     const char* text = name(x->v.l);
     makeConstString(x, text, uint32_t(std::strlen(text)));
     return 0;
@@ -51,7 +51,7 @@ XB_OPCODE(CDOW) { return dateName(cdowText, E_CDOW); }
 
 XB_OPCODE(DTOC) {
     Item* x = vm.top;
-    if (x->type != T_DATE) return E_DTOC;
+    if (x->type != T_DATE) return opStatus(E_DTOC);
     char text[kDateFormatMax + 1];
     size_t n = dateFormat(x->v.l, settingDateFormat(), text);
     makeString(x, text, uint32_t(n));
@@ -60,14 +60,14 @@ XB_OPCODE(DTOC) {
 
 XB_OPCODE(CTOD) {
     Item* s = vm.top;
-    if (!isString(s)) return E_CTOD;
+    if (!isString(s)) return opStatus(E_CTOD);
     putDate(s, dateParse(strData(s), strLength(s), settingDateFormat(), settingEpoch()));
     return 0;
 }
 
 XB_OPCODE(DTOS) {
     Item* x = vm.top;
-    if (x->type != T_DATE) return E_DTOS;
+    if (x->type != T_DATE) return opStatus(E_DTOS);
     char text[kDateCompactLen];
     dateToCompact(x->v.l, text);
     makeString(x, text, kDateCompactLen);

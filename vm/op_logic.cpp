@@ -8,7 +8,7 @@ namespace xb {
 
 XB_OPCODE(NOT) {
     Item* a = vm.top;
-    if (a->type != T_LOGICAL) return E_NOT;
+    if (a->type != T_LOGICAL) return opStatus(E_NOT);
     setLogical(a, a->v.l == 0);
     return 0;
 }
@@ -16,7 +16,7 @@ XB_OPCODE(NOT) {
 XB_OPCODE(AND) {
     Item* b = vm.top;
     Item* a = b - 1;
-    if (a->type != T_LOGICAL || b->type != T_LOGICAL) return E_AND;
+    if (a->type != T_LOGICAL || b->type != T_LOGICAL) return opStatus(E_AND);
     setLogical(a, a->v.l != 0 && b->v.l != 0);
     pop();
     return 0;
@@ -25,7 +25,7 @@ XB_OPCODE(AND) {
 XB_OPCODE(OR) {
     Item* b = vm.top;
     Item* a = b - 1;
-    if (a->type != T_LOGICAL || b->type != T_LOGICAL) return E_OR;
+    if (a->type != T_LOGICAL || b->type != T_LOGICAL) return opStatus(E_OR);
     setLogical(a, a->v.l != 0 || b->v.l != 0);
     pop();
     return 0;

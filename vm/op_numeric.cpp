@@ -14,9 +14,9 @@ inline bool isIntOrDouble(const Item* it) { return it->type == T_INTEGER || it->
 
 // EXP, LOG and SQRT: the C library's result (its special values for domain
 // errors), a Double of width 0 with the decimals setting.
-uint16_t libraryFunction(double (*f)(double), uint16_t error) {
+uint16_t libraryFunction(double (*f)(double), OpErrorWord error) {
     Item* x = vm.top;
-    if (!isIntOrDouble(x)) return error;
+    if (!isIntOrDouble(x)) return opStatus(error);
     double r = f(numericValue(x));
     putDouble(x, r, 0, settingDecimals());
     return 0;
@@ -26,11 +26,11 @@ uint16_t libraryFunction(double (*f)(double), uint16_t error) {
 // the Integer becomes a Double with 0 decimals. The result is the left
 // operand's Item holding the chosen value, so it keeps its own width and
 // decimals even when the right operand's value is taken.
-uint16_t minMax(bool wantMax, uint16_t error) {
+uint16_t minMax(bool wantMax, OpErrorWord error) {
     Item* b = vm.top;
     Item* a = b - 1;
     if (a->type != b->type) {
-        if (!isIntOrDouble(a) || !isIntOrDouble(b)) return error;
+        if (!isIntOrDouble(a) || !isIntOrDouble(b)) return opStatus(error);
         Item* i = a->type == T_INTEGER ? a : b;
         putDouble(i, double(i->v.l), i->width, 0);
     }
@@ -40,7 +40,7 @@ uint16_t minMax(bool wantMax, uint16_t error) {
     case T_DATE: cmp = (a->v.l > b->v.l) - (a->v.l < b->v.l); break;
     case T_DOUBLE: cmp = (a->v.d > b->v.d) - (a->v.d < b->v.d); break;
     case T_LOGICAL: cmp = int(a->v.l != 0) - int(b->v.l != 0); break;
-    default: return error;
+    default: return opStatus(error);
     }
     if (wantMax ? cmp < 0 : cmp > 0) a->v = b->v;
     pop();
@@ -64,7 +64,7 @@ XB_OPCODE(MIN) { return minMax(false, E_MIN); }
 XB_OPCODE(INT) {
     Item* x = vm.top;
     if (x->type == T_INTEGER) return 0;
-    if (x->type != T_DOUBLE) return E_INT;
+    if (x->type != T_DOUBLE) return opStatus(E_INT);
     double v = x->v.d;
     if (std::fabs(v) < 4503599627370496.0) {
         const double nudged = v * 1.0000000000000002;
@@ -79,7 +79,7 @@ XB_OPCODE(INT) {
 XB_OPCODE(ROUND) {
     Item* n = vm.top;
     Item* x = n - 1;
-    if (!isIntOrDouble(x) || !integerArgument(n)) return E_ROUND;
+    if (!isIntOrDouble(x) || !integerArgument(n)) return opStatus(E_ROUND);
     const int32_t places = n->v.l;
     const double r = roundNumber(numericValue(x), places);
     // the decimals field is 16 bits: a larger count is shown as the largest
@@ -96,7 +96,7 @@ XB_OPCODE(WORD) {
     int32_t v;
     if (x->type == T_INTEGER) v = x->v.l;
     else if (x->type == T_DOUBLE) v = doubleToInt(x->v.d);
-    else return E_WORD;
+    else return opStatus(E_WORD);
     itemClear(x);
     x->type = T_WORD;
     x->v.l = v;

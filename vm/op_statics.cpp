@@ -20,11 +20,13 @@ inline Item* staticItem(uint16_t i) {
     return it >= vm.staticsLow && it < vm.statics + STACK_SLOTS ? it : nullptr;
 }
 
-// The open temporary values, innermost last.
-Item** temps;
-uint32_t tempCount;
-uint32_t tempCapacity;
-
+// The open temporary values, innermost last; tempValuesFree resets the record.
+struct TempValues {
+    Item** temps = nullptr;
+    uint32_t tempCount = 0;
+    uint32_t tempCapacity = 0;
+};
+TempValues tempValues;
 }  // namespace
 
 // count → : reserves count NIL statics at the low end of the static area and
@@ -78,31 +80,30 @@ XB_OPCODE(PUSHSTATICREF) {
 XB_OPCODE(TEMPVALUE) {
     uint8_t b = fetchU8();
     if (b == 1) {
-        if (tempCount == tempCapacity) {
-            tempCapacity += 16;
-            temps = static_cast<Item**>(memRealloc(temps, tempCapacity * sizeof(Item*)));
+        if (tempValues.tempCount == tempValues.tempCapacity) {
+            tempValues.tempCapacity += 16;
+            tempValues.temps = static_cast<Item**>(memRealloc(tempValues.temps, tempValues.tempCapacity * sizeof(Item*)));
         }
-        temps[tempCount++] = tempAlloc();
+        tempValues.temps[tempValues.tempCount++] = tempAlloc();
     } else if (b == 2) {
-        if (tempCount) *temps[tempCount - 1] = *vm.top;
+        if (tempValues.tempCount) *tempValues.temps[tempValues.tempCount - 1] = *vm.top;
         --vm.top;
-    } else if (tempCount) {
-        tempRelease(temps[--tempCount]);
+    } else if (tempValues.tempCount) {
+        tempRelease(tempValues.temps[--tempValues.tempCount]);
     }
     return 0;
 }
 
 XB_OPCODE(PUSHTEMP) {
-    if (tempCount) push(temps[tempCount - 1]);
+    if (tempValues.tempCount) push(tempValues.temps[tempValues.tempCount - 1]);
     else pushNil();
     return 0;
 }
 
 // Forgets the open temporary values (their Items go with the static area).
 void tempValuesFree() {
-    memFree(temps);
-    temps = nullptr;
-    tempCount = tempCapacity = 0;
+    memFree(tempValues.temps);
+    tempValues = TempValues{};
 }
 
 }  // namespace xb

@@ -46,9 +46,9 @@ uint32_t findBytes(const char* needle, uint32_t ln, const char* hay, uint32_t lh
 }
 
 // UPPER and LOWER: every byte through the national case table.
-uint16_t mapCase(void (*map)(char*, const char*, size_t), uint16_t error) {
+uint16_t mapCase(void (*map)(char*, const char*, size_t), OpErrorWord error) {
     Item* s = vm.top;
-    if (!stringArgument(s)) return error;
+    if (!stringArgument(s)) return opStatus(error);
     Item source = *s;
     uint32_t n = strLength(&source);
     char* out = makeStringBuffer(s, n);
@@ -60,7 +60,7 @@ uint16_t mapCase(void (*map)(char*, const char*, size_t), uint16_t error) {
 
 XB_OPCODE(ASC) {
     Item* s = vm.top;
-    if (!isString(s)) return E_ASC;
+    if (!isString(s)) return opStatus(E_ASC);
     int32_t c = strLength(s) ? uint8_t(strData(s)[0]) : 0;
     putInteger(s, c, 10);
     return 0;
@@ -69,7 +69,7 @@ XB_OPCODE(ASC) {
 XB_OPCODE(AT) {
     Item* hay = vm.top;
     Item* needle = hay - 1;
-    if (!stringArgument(needle) || !stringArgument(hay)) return E_AT;
+    if (!stringArgument(needle) || !stringArgument(hay)) return opStatus(E_AT);
     uint32_t at = findBytes(strData(needle), strLength(needle), strData(hay), strLength(hay));
     putInteger(needle, int32_t(at), 10);
     pop();
@@ -78,7 +78,7 @@ XB_OPCODE(AT) {
 
 XB_OPCODE(CHR) {
     Item* n = vm.top;
-    if (!integerArgument(n)) return E_CHR;
+    if (!integerArgument(n)) return opStatus(E_CHR);
     char c = char(uint8_t(n->v.l));
     makeString(n, &c, 1);
     return 0;
@@ -89,7 +89,7 @@ XB_OPCODE(LEN) {
     uint32_t n;
     if (isString(x)) n = strLength(x);
     else if (x->type == T_ARRAY) n = arrayLength(x);
-    else return E_LEN;
+    else return opStatus(E_LEN);
     putInteger(x, int32_t(n), 10);
     return 0;
 }
@@ -100,7 +100,7 @@ XB_OPCODE(LOWER) { return mapCase(lowerText, E_LOWER); }
 // Trailing blanks (code 32 only); a tab stays.
 XB_OPCODE(TRIM) {
     Item* s = vm.top;
-    if (!stringArgument(s)) return E_TRIM;
+    if (!stringArgument(s)) return opStatus(E_TRIM);
     const char* p = strData(s);
     uint32_t n = strLength(s);
     uint32_t keep = n;
@@ -112,7 +112,7 @@ XB_OPCODE(TRIM) {
 // Leading blanks and tabs.
 XB_OPCODE(LTRIM) {
     Item* s = vm.top;
-    if (!stringArgument(s)) return E_LTRIM;
+    if (!stringArgument(s)) return opStatus(E_LTRIM);
     const char* p = strData(s);
     uint32_t n = strLength(s);
     uint32_t skip = 0;
@@ -124,7 +124,7 @@ XB_OPCODE(LTRIM) {
 XB_OPCODE(LEFT) {
     Item* count = vm.top;
     Item* s = count - 1;
-    if (!stringArgument(s) || !integerArgument(count)) return E_LEFT;
+    if (!stringArgument(s) || !integerArgument(count)) return opStatus(E_LEFT);
     int32_t n = count->v.l < 0 ? 0 : count->v.l;
     if (strLength(s) > uint32_t(n)) cutString(s, 0, uint32_t(n));
     pop();
@@ -139,7 +139,7 @@ XB_OPCODE(LEFT) {
 static uint16_t substring(uint32_t argc) {
     Item* s = vm.top - (argc - 1);
     if (!stringArgument(s) || !integerArgument(s + 1) || (argc == 3 && !integerArgument(s + 2)))
-        return argc == 3 ? E_SUBSTR3 : E_SUBSTR2;
+        return opStatus(argc == 3 ? E_SUBSTR3 : E_SUBSTR2);
     const int64_t len = strLength(s);
     const int64_t start = s[1].v.l;
     int64_t p;
@@ -162,7 +162,7 @@ XB_OPCODE(SUBSTR3) { return substring(3); }
 // SPACE(n): n blanks, none for a negative n.
 XB_OPCODE(SPACE) {
     Item* n = vm.top;
-    if (!integerArgument(n)) return E_SPACE;
+    if (!integerArgument(n)) return opStatus(E_SPACE);
     uint32_t count = n->v.l < 0 ? 0 : uint32_t(n->v.l);
     char* out = makeStringBuffer(n, count);
     std::memset(out, ' ', count);
@@ -175,7 +175,7 @@ XB_OPCODE(SPACE) {
 XB_OPCODE(REPLICATE) {
     Item* count = vm.top;
     Item* s = count - 1;
-    if (!stringArgument(s) || !integerArgument(count)) return E_REPLICATE;
+    if (!stringArgument(s) || !integerArgument(count)) return opStatus(E_REPLICATE);
     const uint32_t piece = strLength(s);
     const uint64_t times = count->v.l < 0 ? 0 : uint64_t(count->v.l);
     const uint64_t total = uint64_t(piece) * times;

@@ -59,7 +59,7 @@ XB_OPCODE(TRANSFORM) {
     Item* picture = vm.top;
     Item* value = picture - 1;
     TransformValue v;
-    if (!describe(value, &v) || !(picture->type == T_NIL || isString(picture))) return E_TRANSFORM;
+    if (!describe(value, &v) || !(picture->type == T_NIL || isString(picture))) return opStatus(E_TRANSFORM);
     const char* pic = picture->type == T_NIL ? nullptr : strData(picture);
     const uint32_t picLen = picture->type == T_NIL ? 0 : strLength(picture);
     const TransformContext ctx{currentNumberSettings(), DateFormatter{workingDateText, nullptr}};

@@ -57,11 +57,11 @@ int compareStrings(int mode) {
     return compareStringBytes(strData(a), strLength(a), strData(b), strLength(b), mode, settingExactCompare());
 }
 
-uint16_t raiseHandlerError(uint16_t word) {
+uint16_t raiseHandlerError(OpErrorWord word) {
     // while TYPE traps errors nothing is raised: the activation unwinds
     if (vm.frameFlags & FF_QUIET) return ST_UNWIND;
-    ErrorDescriptor d = statusDescriptor(word);
-    return raiseOperatorError(&d, statusOperandCount(word));
+    ErrorDescriptor d = statusDescriptor(opStatus(word));
+    return raiseOperatorError(&d, statusOperandCount(opStatus(word)));
 }
 
 }  // namespace xb

@@ -14,29 +14,29 @@ namespace xb {
 
 // The argument errors (gencode 1, two operands unless noted, substitution
 // allowed) and the zero-divide errors of the operators.
-constexpr uint16_t E_EXACTEQUAL = errorWord(1070, 2, true);
-constexpr uint16_t E_EQUAL = errorWord(1071, 2, true);
-constexpr uint16_t E_NOTEQUAL = errorWord(1072, 2, true);
-constexpr uint16_t E_LESS = errorWord(1073, 2, true);
-constexpr uint16_t E_LESSEQUAL = errorWord(1074, 2, true);
-constexpr uint16_t E_GREATER = errorWord(1075, 2, true);
-constexpr uint16_t E_GREATEREQUAL = errorWord(1076, 2, true);
-constexpr uint16_t E_NOT = errorWord(1077, 1, true);
-constexpr uint16_t E_AND = errorWord(1078, 2, true);
-constexpr uint16_t E_OR = errorWord(1079, 2, true);
-constexpr uint16_t E_NEGATE = errorWord(1080, 1, true);
-constexpr uint16_t E_PLUS = errorWord(1081, 2, true);
-constexpr uint16_t E_MINUS = errorWord(1082, 2, true);
-constexpr uint16_t E_MULT = errorWord(1083, 2, true);
-constexpr uint16_t E_DIVIDE = errorWord(1084, 2, true);
-constexpr uint16_t E_MODULUS = errorWord(1085, 2, true);
-constexpr uint16_t E_INC = errorWord(1086, 1, true);
-constexpr uint16_t E_DEC = errorWord(1087, 1, true);
-constexpr uint16_t E_POWER = errorWord(1088, 2, true);
-constexpr uint16_t E_ABS = errorWord(1089, 1, true);
-constexpr uint16_t E_INSTRING = errorWord(1109, 2, true);
-constexpr uint16_t E_DIVIDE_ZERO = errorWord(1340, 2, true);
-constexpr uint16_t E_MODULUS_ZERO = errorWord(1341, 2, true);
+constexpr OpErrorWord E_EXACTEQUAL = errorWord(1070, 2, true);
+constexpr OpErrorWord E_EQUAL = errorWord(1071, 2, true);
+constexpr OpErrorWord E_NOTEQUAL = errorWord(1072, 2, true);
+constexpr OpErrorWord E_LESS = errorWord(1073, 2, true);
+constexpr OpErrorWord E_LESSEQUAL = errorWord(1074, 2, true);
+constexpr OpErrorWord E_GREATER = errorWord(1075, 2, true);
+constexpr OpErrorWord E_GREATEREQUAL = errorWord(1076, 2, true);
+constexpr OpErrorWord E_NOT = errorWord(1077, 1, true);
+constexpr OpErrorWord E_AND = errorWord(1078, 2, true);
+constexpr OpErrorWord E_OR = errorWord(1079, 2, true);
+constexpr OpErrorWord E_NEGATE = errorWord(1080, 1, true);
+constexpr OpErrorWord E_PLUS = errorWord(1081, 2, true);
+constexpr OpErrorWord E_MINUS = errorWord(1082, 2, true);
+constexpr OpErrorWord E_MULT = errorWord(1083, 2, true);
+constexpr OpErrorWord E_DIVIDE = errorWord(1084, 2, true);
+constexpr OpErrorWord E_MODULUS = errorWord(1085, 2, true);
+constexpr OpErrorWord E_INC = errorWord(1086, 1, true);
+constexpr OpErrorWord E_DEC = errorWord(1087, 1, true);
+constexpr OpErrorWord E_POWER = errorWord(1088, 2, true);
+constexpr OpErrorWord E_ABS = errorWord(1089, 1, true);
+constexpr OpErrorWord E_INSTRING = errorWord(1109, 2, true);
+constexpr OpErrorWord E_DIVIDE_ZERO = errorWord(1340, 2, true);
+constexpr OpErrorWord E_MODULUS_ZERO = errorWord(1341, 2, true);
 
 // The memo bit is cleared before the types are looked at: a Memo operand
 // counts as a String.
@@ -100,6 +100,6 @@ inline uint16_t capDecimals(uint32_t d) { return uint16_t(d > 9 ? 9 : d); }
 // Raises a handler error word at once, as the interpreter does with a word a
 // handler returns, for handlers that must act on the answer themselves.
 // 0 substituted (the value replaced the operands), 1 retry, ST_UNWIND.
-uint16_t raiseHandlerError(uint16_t word);
+uint16_t raiseHandlerError(OpErrorWord word);
 
 }  // namespace xb

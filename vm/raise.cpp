@@ -58,18 +58,6 @@ void exitAfterFailure(uint32_t code) {
 uint16_t lastOsCode() { return lastOs; }
 void setLastOsCode(uint16_t code) { lastOs = code; }
 
-ErrorDescriptor errorDescriptor(const char* subsystem, uint16_t genCode, uint16_t subCode, uint16_t flags,
-                                const char* operation) {
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = genCode;
-    d.subCode = subCode;
-    d.flags = flags;
-    d.subsystem = subsystem;
-    d.operation = operation;
-    return d;
-}
-
 uint16_t raiseReport(const ErrorReport& report, const Item* operands, uint16_t count) {
     ErrorDescriptor d = errorDescriptor(report.subsystem, report.genCode, report.subCode, report.flags, report.operation);
     d.fileName = report.fileName;

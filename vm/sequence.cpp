@@ -25,17 +25,22 @@ struct SequenceEntry {
     uint32_t state[4];
 };
 
-SequenceEntry sequences[MAX_SEQUENCES + 1];
-uint32_t sequenceTop;  // number of open sequences
-SequenceHandler handlers[MAX_HANDLERS];
-uint32_t handlerCount;
-
+// The sequence stack and the handlers each new entry copies. resetSequences
+// closes every open sequence; the registered handlers stay, as the
+// subsystems that registered them at start-up stay.
+struct SequenceState {
+    SequenceEntry sequences[MAX_SEQUENCES + 1]{};
+    uint32_t sequenceTop = 0;  // number of open sequences
+    SequenceHandler handlers[MAX_HANDLERS]{};
+    uint32_t handlerCount = 0;
+};
+SequenceState seq;
 void notify(SequenceEntry& e, int event) {
     for (uint16_t i = 0; i < e.handlerCount; ++i) e.handlers[i](event, e.state);
 }
 
 void popEntry() {
-    SequenceEntry& e = sequences[sequenceTop--];
+    SequenceEntry& e = seq.sequences[seq.sequenceTop--];
     memFree(e.handlers);
     e.handlers = nullptr;
 }
@@ -43,10 +48,10 @@ void popEntry() {
 }  // namespace
 
 int registerSequenceHandler(SequenceHandler h) {
-    if (handlerCount == MAX_HANDLERS) return 1;
-    for (uint32_t i = 0; i < handlerCount; ++i)
-        if (handlers[i] == h) return 0;
-    handlers[handlerCount++] = h;
+    if (seq.handlerCount == MAX_HANDLERS) return 1;
+    for (uint32_t i = 0; i < seq.handlerCount; ++i)
+        if (seq.handlers[i] == h) return 0;
+    seq.handlers[seq.handlerCount++] = h;
     return 0;
 }
 
@@ -63,21 +68,21 @@ void stackSequenceHandler(int event, void* state) {
 
 uint16_t opSeqBegin() {
     uint16_t d = fetchU16();
-    if (sequenceTop + 1 > MAX_SEQUENCES) fatalError(10);
-    SequenceEntry& e = sequences[++sequenceTop];
+    if (seq.sequenceTop + 1 > MAX_SEQUENCES) fatalError(10);
+    SequenceEntry& e = seq.sequences[++seq.sequenceTop];
     e.depth = vm.execDepth;
     e.recovery = vm.pc + d;
-    e.handlerCount = uint16_t(handlerCount);
-    e.handlers = static_cast<SequenceHandler*>(memAlloc(uint32_t(sizeof(SequenceHandler) * (handlerCount ? handlerCount : 1))));
-    std::memcpy(e.handlers, handlers, sizeof(SequenceHandler) * handlerCount);
+    e.handlerCount = uint16_t(seq.handlerCount);
+    e.handlers = static_cast<SequenceHandler*>(memAlloc(uint32_t(sizeof(SequenceHandler) * (seq.handlerCount ? seq.handlerCount : 1))));
+    std::memcpy(e.handlers, seq.handlers, sizeof(SequenceHandler) * seq.handlerCount);
     std::memset(e.state, 0, sizeof e.state);
     notify(e, 1);
     return 0;
 }
 
 uint16_t opSeqEnd() {
-    if (sequenceTop == 0) fatalError(11);
-    notify(sequences[sequenceTop], 3);
+    if (seq.sequenceTop == 0) fatalError(11);
+    notify(seq.sequences[seq.sequenceTop], 3);
     popEntry();
     return 0;
 }
@@ -89,8 +94,8 @@ uint16_t opBreak() {
 }
 
 bool findRecoveryPoint(uint16_t depth, const uint8_t** address) {
-    if (sequenceTop == 0) return false;
-    SequenceEntry& e = sequences[sequenceTop];
+    if (seq.sequenceTop == 0) return false;
+    SequenceEntry& e = seq.sequences[seq.sequenceTop];
     if (e.depth == depth) {
         notify(e, 2);
         *address = e.recovery;
@@ -106,10 +111,10 @@ bool findRecoveryPoint(uint16_t depth, const uint8_t** address) {
 }
 
 void resetSequences() {
-    while (sequenceTop) popEntry();
+    while (seq.sequenceTop) popEntry();
 }
 
-uint32_t sequenceDepth() { return sequenceTop; }
+uint32_t sequenceDepth() { return seq.sequenceTop; }
 
 XB_OPCODE(SEQBEGIN) { return opSeqBegin(); }
 XB_OPCODE(SEQEND) { return opSeqEnd(); }

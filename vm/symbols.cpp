@@ -9,66 +9,74 @@ namespace xb {
 
 namespace {
 
-const ImageModule* imageModules;
-uint32_t imageModuleCount;
-
-ModuleSymbol** nameIndex;
-uint32_t indexCount;
-uint32_t indexCapacity;
-
 // Pools: blocks of 128 records / name slots, never moved.
 constexpr uint32_t POOL_BLOCK = 128;
-void** poolBlocks;
-uint32_t poolCount;
-uint32_t poolCapacity;
-GlobalSymbol* recordBlock;
-uint32_t recordsUsed = POOL_BLOCK;
-ModuleSymbol* slotBlock;
-uint32_t slotsUsed = POOL_BLOCK;
 
-SymbolList initList;
-SymbolList exitList;
+// Everything the symbol table owns, in one place: the image it was built
+// from (the caller's array), the sorted name index, the pools of records and
+// name slots, and the INIT/EXIT procedure lists. freeSymbols gives the blocks
+// back and puts the whole record back to this state.
+struct SymbolTableState {
+    const ImageModule* imageModules = nullptr;
+    uint32_t imageModuleCount = 0;
+
+    ModuleSymbol** nameIndex = nullptr;  // sorted by name
+    uint32_t indexCount = 0;
+    uint32_t indexCapacity = 0;
+
+    void** poolBlocks = nullptr;
+    uint32_t poolCount = 0;
+    uint32_t poolCapacity = 0;
+    GlobalSymbol* recordBlock = nullptr;
+    uint32_t recordsUsed = POOL_BLOCK;  // full: the next record takes a new block
+    ModuleSymbol* slotBlock = nullptr;
+    uint32_t slotsUsed = POOL_BLOCK;
+    uint32_t recordBlockCapacity = 0;  // 64-bit: entries of symbolRecords.blocks
+
+    SymbolList initList{};
+    SymbolList exitList{};
+};
+SymbolTableState symbols;
 
 ModuleSymbol emptyTable[1];
 
 uint32_t crcTable[256];
 
 void* newPoolBlock(uint32_t bytes) {
-    if (poolCount == poolCapacity) {
-        uint32_t grow = poolCapacity == 0 ? 4 : poolCapacity < 9 ? 4 : poolCapacity < 65 ? 16 : poolCapacity / 4;
-        poolCapacity += grow;
-        poolBlocks = static_cast<void**>(memRealloc(poolBlocks, poolCapacity * sizeof(void*)));
+    if (symbols.poolCount == symbols.poolCapacity) {
+        uint32_t grow = symbols.poolCapacity == 0 ? 4 : symbols.poolCapacity < 9 ? 4 : symbols.poolCapacity < 65 ? 16 : symbols.poolCapacity / 4;
+        symbols.poolCapacity += grow;
+        symbols.poolBlocks = static_cast<void**>(memRealloc(symbols.poolBlocks, symbols.poolCapacity * sizeof(void*)));
     }
     void* b = memAllocZero(bytes);
-    poolBlocks[poolCount++] = b;
+    symbols.poolBlocks[symbols.poolCount++] = b;
     return b;
 }
 
 #if XB_TARGET_64
 static_assert(POOL_BLOCK == SYMBOL_BLOCK, "record numbers count in pool blocks");
-uint32_t recordBlockCapacity;
 
 // Records are numbered through a table of their blocks (vm/symref.h).
 void addRecordBlock(GlobalSymbol* block) {
     uint32_t blocks = symbolRecords.count / POOL_BLOCK;
-    if (blocks == recordBlockCapacity) {
-        recordBlockCapacity += recordBlockCapacity < 64 ? 16 : recordBlockCapacity / 4;
+    if (blocks == symbols.recordBlockCapacity) {
+        symbols.recordBlockCapacity += symbols.recordBlockCapacity < 64 ? 16 : symbols.recordBlockCapacity / 4;
         symbolRecords.blocks = static_cast<GlobalSymbol**>(
-            memRealloc(symbolRecords.blocks, recordBlockCapacity * uint32_t(sizeof(GlobalSymbol*))));
+            memRealloc(symbolRecords.blocks, symbols.recordBlockCapacity * uint32_t(sizeof(GlobalSymbol*))));
     }
     symbolRecords.blocks[blocks] = block;
 }
 #endif
 
 GlobalSymbol* newRecord(ModuleSymbol* name, const Function* fn) {
-    if (recordsUsed == POOL_BLOCK) {
-        recordBlock = static_cast<GlobalSymbol*>(newPoolBlock(POOL_BLOCK * sizeof(GlobalSymbol)));
-        recordsUsed = 0;
+    if (symbols.recordsUsed == POOL_BLOCK) {
+        symbols.recordBlock = static_cast<GlobalSymbol*>(newPoolBlock(POOL_BLOCK * sizeof(GlobalSymbol)));
+        symbols.recordsUsed = 0;
 #if XB_TARGET_64
-        addRecordBlock(recordBlock);
+        addRecordBlock(symbols.recordBlock);
 #endif
     }
-    GlobalSymbol* r = &recordBlock[recordsUsed++];
+    GlobalSymbol* r = &symbols.recordBlock[symbols.recordsUsed++];
 #if XB_TARGET_64
     r->ref = ++symbolRecords.count;
 #endif
@@ -79,11 +87,11 @@ GlobalSymbol* newRecord(ModuleSymbol* name, const Function* fn) {
 }
 
 ModuleSymbol* newNameSlot() {
-    if (slotsUsed == POOL_BLOCK) {
-        slotBlock = static_cast<ModuleSymbol*>(newPoolBlock(POOL_BLOCK * sizeof(ModuleSymbol)));
-        slotsUsed = 0;
+    if (symbols.slotsUsed == POOL_BLOCK) {
+        symbols.slotBlock = static_cast<ModuleSymbol*>(newPoolBlock(POOL_BLOCK * sizeof(ModuleSymbol)));
+        symbols.slotsUsed = 0;
     }
-    return &slotBlock[slotsUsed++];
+    return &symbols.slotBlock[symbols.slotsUsed++];
 }
 
 int compareNames(const char* a, const char* b) {
@@ -98,10 +106,10 @@ int compareNames(const char* a, const char* b) {
 
 // Binary search; returns the record or null with *insertAt set.
 GlobalSymbol* searchIndex(const char* name, uint32_t* insertAt) {
-    uint32_t low = 0, high = indexCount, probe = indexCount / 2, pos = 0;
+    uint32_t low = 0, high = symbols.indexCount, probe = symbols.indexCount / 2, pos = 0;
     while (low < high) {
-        int c = compareNames(name, nameIndex[probe]->name);
-        if (c == 0) return entryGlobal(nameIndex[probe]);
+        int c = compareNames(name, symbols.nameIndex[probe]->name);
+        if (c == 0) return entryGlobal(symbols.nameIndex[probe]);
         if (c < 0) {
             high = probe;
             pos = probe;
@@ -116,13 +124,13 @@ GlobalSymbol* searchIndex(const char* name, uint32_t* insertAt) {
 }
 
 void insertIndex(uint32_t at, ModuleSymbol* entry) {
-    if (indexCount == indexCapacity) {
-        indexCapacity += 128;
-        nameIndex = static_cast<ModuleSymbol**>(memRealloc(nameIndex, indexCapacity * sizeof(ModuleSymbol*)));
+    if (symbols.indexCount == symbols.indexCapacity) {
+        symbols.indexCapacity += 128;
+        symbols.nameIndex = static_cast<ModuleSymbol**>(memRealloc(symbols.nameIndex, symbols.indexCapacity * sizeof(ModuleSymbol*)));
     }
-    std::memmove(&nameIndex[at + 1], &nameIndex[at], (indexCount - at) * sizeof(ModuleSymbol*));
-    nameIndex[at] = entry;
-    ++indexCount;
+    std::memmove(&symbols.nameIndex[at + 1], &symbols.nameIndex[at], (symbols.indexCount - at) * sizeof(ModuleSymbol*));
+    symbols.nameIndex[at] = entry;
+    ++symbols.indexCount;
 }
 
 void appendList(SymbolList& list, GlobalSymbol* s) {
@@ -166,21 +174,21 @@ uint32_t symbolCrc(const char* name) {
 }
 
 void setImage(const ImageModule* modules, uint32_t count) {
-    imageModules = modules;
-    imageModuleCount = count;
+    symbols.imageModules = modules;
+    symbols.imageModuleCount = count;
 }
 
 const ImageModule* findImageModule(const ModuleSymbol* table) {
-    for (uint32_t m = 0; m < imageModuleCount; ++m)
-        if (imageModules[m].symbols == table) return &imageModules[m];
+    for (uint32_t m = 0; m < symbols.imageModuleCount; ++m)
+        if (symbols.imageModules[m].symbols == table) return &symbols.imageModules[m];
     return nullptr;
 }
 
 GlobalSymbol* registerSymbol(ModuleSymbol* entry, const Function* address) {
     if (entry->scope != SC_PUBLIC) {
         GlobalSymbol* r = newRecord(entry, address);
-        if (entry->scope == SC_INIT) appendList(initList, r);
-        else if (entry->scope == SC_EXIT) appendList(exitList, r);
+        if (entry->scope == SC_INIT) appendList(symbols.initList, r);
+        else if (entry->scope == SC_EXIT) appendList(symbols.exitList, r);
         return r;
     }
     uint32_t at = 0;
@@ -194,21 +202,21 @@ GlobalSymbol* registerSymbol(ModuleSymbol* entry, const Function* address) {
 }
 
 void registerModuleSymbols() {
-    indexCount = 0;
+    symbols.indexCount = 0;
     uint32_t total = 0;
-    for (uint32_t m = 0; m < imageModuleCount; ++m)
-        if (imageModules[m].pristine)
-            std::memcpy(imageModules[m].symbols, imageModules[m].pristine, imageModules[m].count * sizeof(ModuleSymbol));
-    for (uint32_t m = 0; m < imageModuleCount; ++m)
-        for (uint32_t i = 0; i < imageModules[m].count; ++i)
-            if (imageModules[m].symbols[i].name[0]) ++total;
-    indexCapacity = total ? total : 1;
-    nameIndex = static_cast<ModuleSymbol**>(memAlloc(indexCapacity * sizeof(ModuleSymbol*)));
-    for (uint32_t m = 0; m < imageModuleCount; ++m) {
-        for (uint32_t i = 0; i < imageModules[m].count; ++i) {
-            ModuleSymbol* e = &imageModules[m].symbols[i];
+    for (uint32_t m = 0; m < symbols.imageModuleCount; ++m)
+        if (symbols.imageModules[m].pristine)
+            std::memcpy(symbols.imageModules[m].symbols, symbols.imageModules[m].pristine, symbols.imageModules[m].count * sizeof(ModuleSymbol));
+    for (uint32_t m = 0; m < symbols.imageModuleCount; ++m)
+        for (uint32_t i = 0; i < symbols.imageModules[m].count; ++i)
+            if (symbols.imageModules[m].symbols[i].name[0]) ++total;
+    symbols.indexCapacity = total ? total : 1;
+    symbols.nameIndex = static_cast<ModuleSymbol**>(memAlloc(symbols.indexCapacity * sizeof(ModuleSymbol*)));
+    for (uint32_t m = 0; m < symbols.imageModuleCount; ++m) {
+        for (uint32_t i = 0; i < symbols.imageModules[m].count; ++i) {
+            ModuleSymbol* e = &symbols.imageModules[m].symbols[i];
             if (!e->name[0]) continue;
-            GlobalSymbol* r = registerSymbol(e, imageFunction(imageModules[m], e));
+            GlobalSymbol* r = registerSymbol(e, imageFunction(symbols.imageModules[m], e));
             // entries that name an existing record keep pointing at it
             setEntryGlobal(e, r);
         }
@@ -255,16 +263,16 @@ GlobalSymbol* findOrCreateSymbol(const char* name) {
 }
 
 ModuleSymbol* firstModuleSymbol() {
-    for (uint32_t m = 0; m < imageModuleCount; ++m)
-        for (uint32_t i = 0; i < imageModules[m].count; ++i)
-            if (imageModules[m].symbols[i].name[0]) return &imageModules[m].symbols[i];
+    for (uint32_t m = 0; m < symbols.imageModuleCount; ++m)
+        for (uint32_t i = 0; i < symbols.imageModules[m].count; ++i)
+            if (symbols.imageModules[m].symbols[i].name[0]) return &symbols.imageModules[m].symbols[i];
     return nullptr;
 }
 
 ModuleSymbol* emptyModuleTable() { return emptyTable; }
 
-SymbolList& initProcedures() { return initList; }
-SymbolList& exitProcedures() { return exitList; }
+SymbolList& initProcedures() { return symbols.initList; }
+SymbolList& exitProcedures() { return symbols.exitList; }
 
 void freeSymbolList(SymbolList& list) {
     memFree(list.items);
@@ -273,23 +281,18 @@ void freeSymbolList(SymbolList& list) {
 }
 
 void freeSymbols() {
-    for (uint32_t i = 0; i < poolCount; ++i) memFree(poolBlocks[i]);
-    memFree(poolBlocks);
-    poolBlocks = nullptr;
-    poolCount = poolCapacity = 0;
-    recordsUsed = slotsUsed = POOL_BLOCK;
+    for (uint32_t i = 0; i < symbols.poolCount; ++i) memFree(symbols.poolBlocks[i]);
+    memFree(symbols.poolBlocks);
 #if XB_TARGET_64
     memFree(symbolRecords.blocks);
     symbolRecords = {};
-    recordBlockCapacity = 0;
 #endif
-    memFree(nameIndex);
-    nameIndex = nullptr;
-    indexCount = indexCapacity = 0;
-    freeSymbolList(initList);
-    freeSymbolList(exitList);
+    memFree(symbols.nameIndex);
+    memFree(symbols.initList.items);
+    memFree(symbols.exitList.items);
+    symbols = SymbolTableState{};
 }
 
-uint32_t symbolCount() { return indexCount; }
+uint32_t symbolCount() { return symbols.indexCount; }
 
 }  // namespace xb

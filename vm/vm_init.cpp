@@ -6,9 +6,11 @@
 #include "vm/interp.h"
 #include "vm/object.h"
 #include "vm/literals.h"
+#include "vm/memvars.h"
 #include "vm/object_pool.h"
 #include "vm/short_strings.h"
 #include "vm/stack.h"
+#include "vm/statics.h"
 
 namespace xb {
 
@@ -32,6 +34,15 @@ void vmStart() {
     selectEngineFromEnvironment();
     registerSequenceHandler(stackSequenceHandler);
     memReleaseItemAreas = releaseVmAreas;
+}
+
+void vmRelease() {
+    memvarsFree();
+    tempValuesFree();
+    freeSymbols();
+    freeIdleTasks();
+    freeAllObjects();
+    stackFree();
 }
 
 void vmBindSymbols() { evalSymbol = findOrCreateSymbol("EVAL"); }

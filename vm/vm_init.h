@@ -12,5 +12,11 @@ void vmBindSymbols();
 // Resets the public count, the static area and the return Item, runs the
 // forced collection and frees the item areas.
 void vmStop();
+// After vmStop: gives back what the VM's subsystems hold and puts each one's
+// record back to its start state, in one step: memory variables, temporary
+// values, the symbol table, the idle tasks, every object (with the literal
+// table and the collector's state) and the stacks. A later vmStart begins
+// as a fresh process does (tests bring the VM up and down this way).
+void vmRelease();
 
 }  // namespace xb

@@ -8,12 +8,13 @@
 
 namespace xb::os {
 
-bool environmentValue(const char* name, char* buf, uint32_t size) {
-    const char* v = std::getenv(name);
-    if (!v || size == 0) return false;
+bool environmentVariable(const char* name, char* buf, uint32_t size, uint32_t* length) {
+    const char* v = name && *name ? std::getenv(name) : nullptr;
+    if (!v) return false;
     size_t n = std::strlen(v);
-    if (n >= size) return false;
-    std::memcpy(buf, v, n + 1);
+    *length = uint32_t(n);
+    if (n < size) std::memcpy(buf, v, n + 1);
+    else if (size) buf[0] = 0;  // as the Win32 call does: nothing of a value that does not fit
     return true;
 }
 

@@ -22,19 +22,6 @@ Handle stdError() { return 2; }
 Handle stdInput() { return 0; }
 bool isTerminal(Handle h) { return isatty(int(h)) == 1; }
 
-bool environmentVariable(const char* name, char* buf, uint32_t size, uint32_t* length) {
-    const char* v = name && *name ? getenv(name) : nullptr;
-    if (!v) return false;
-    size_t n = strlen(v);
-    *length = uint32_t(n);
-    if (size) {
-        size_t k = n < size - 1 ? n : size - 1;
-        memcpy(buf, v, k);
-        buf[k] = 0;
-    }
-    return true;
-}
-
 // ---- command line
 
 static std::string commandLineText;

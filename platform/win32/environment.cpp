@@ -6,10 +6,22 @@
 
 namespace xb::os {
 
-bool environmentValue(const char* name, char* buf, uint32_t size) {
-    if (size == 0) return false;
+bool environmentVariable(const char* name, char* buf, uint32_t size, uint32_t* length) {
+    if (!name || !*name) return false;
     DWORD n = GetEnvironmentVariableA(name, buf, size);
-    return n > 0 && n < size;
+    if (n == 0) {
+        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+        if (size) buf[0] = 0;
+        *length = 0;
+        return true;
+    }
+    if (n >= size) {  // too small: n is the size needed, NUL included
+        *length = n - 1;
+        if (size) buf[0] = 0;
+        return true;
+    }
+    *length = n;
+    return true;
 }
 
 void* reserveArea(size_t bytes) { return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE); }

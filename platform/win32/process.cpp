@@ -18,22 +18,6 @@ bool isTerminal(Handle h) {
 
 const char* commandLine() { return GetCommandLineA(); }
 
-bool environmentVariable(const char* name, char* buf, uint32_t size, uint32_t* length) {
-    DWORD n = GetEnvironmentVariableA(name, buf, size);
-    if (n == 0) {
-        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
-        if (size) buf[0] = 0;
-        *length = 0;
-        return true;
-    }
-    if (n >= size) {  // too small: n is the size needed, NUL included
-        *length = n - 1;
-        if (size) buf[0] = 0;
-        return true;
-    }
-    *length = n;
-    return true;
-}
 void setCommandLine(int, char**) {}  // the system keeps the line itself
 
 int moduleFileName(char* buf, int size) {

@@ -129,8 +129,8 @@ uint16_t collect(WorkArea* a, Collect* c) {
         }
     }
     std::memcpy(c->record + c->context->keyBytes, &t->recNo, 4);
-    uint16_t r = extSortAdd(c->sort, c->record);
-    if (r) fatalError(r);
+    ExtSortStatus r = extSortAdd(c->sort, c->record);
+    if (r) fatalError(extSortErrorNumber(r));
     return 0;
 }
 
@@ -145,10 +145,10 @@ uint16_t dbfSort(WorkArea* a, const SortInfo* s) {
     uint32_t recordSize = context.keyBytes + 4;
     char tempBase[kDbfNameMax + 8];
     std::strcpy(tempBase, t->tableName[0] ? t->tableName : "sort");
-    uint16_t r = extSortBegin(&sort, recordSize, dbfSortBudget ? dbfSortBudget : DBF_SORT_DEFAULT_BUDGET, compareKeys, &context, tempBase);
+    ExtSortStatus r = extSortBegin(&sort, recordSize, dbfSortBudget ? dbfSortBudget : DBF_SORT_DEFAULT_BUDGET, compareKeys, &context, tempBase);
     if (r) {
         extSortEnd(&sort);
-        fatalError(r);
+        fatalError(extSortErrorNumber(r));
     }
     uint8_t* record = static_cast<uint8_t*>(memAlloc(recordSize));
     Collect c{&sort, &context, record};
@@ -156,14 +156,14 @@ uint16_t dbfSort(WorkArea* a, const SortInfo* s) {
     memFree(record);
     if (!status && (r = extSortFinish(&sort))) {
         extSortEnd(&sort);
-        fatalError(r);
+        fatalError(extSortErrorNumber(r));
     }
     TransferInfo transfer = s->transfer;
     while (!status) {
         const void* next = nullptr;
         if ((r = extSortNext(&sort, &next))) {
             extSortEnd(&sort);
-            fatalError(r);
+            fatalError(extSortErrorNumber(r));
         }
         if (!next) break;
         uint32_t recNo;

@@ -21,14 +21,7 @@ constexpr uint16_t SUB_OPEN_TABLE = 1001, SUB_OPEN_MEMO = 1002, SUB_CREATE_TABLE
 constexpr uint64_t kMaxOffset = 0x7FFFFFFFu;
 
 ErrorDescriptor descriptor(uint16_t gen, uint16_t sub, uint16_t flags) {
-    // Filled here rather than by errorDescriptor (vm/raise.cpp): the table
-    // engine is also built without the virtual machine (the table fuzz target).
-    ErrorDescriptor d{};
-    d.severity = 2;
-    d.genCode = gen;
-    d.subCode = sub;
-    d.flags = flags;
-    return d;
+    return errorDescriptor(nullptr, gen, sub, flags);
 }
 
 uint16_t raise(DbfTable* t, uint16_t gen, uint16_t sub, uint16_t flags, bool osCode, const char* file) {

@@ -162,22 +162,22 @@ void ntxBuildEnd(NtxBuilder* b) {
 uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase) {
     const uint16_t size = t->keySize;
     ExtSort sort;
-    uint16_t st = extSortBeginBytes(&sort, ntxEntrySize(size), ntxEntryKeyBytes(size), budget, tempBase);
+    uint16_t st = extSortErrorNumber(extSortBeginBytes(&sort, ntxEntrySize(size), ntxEntryKeyBytes(size), budget, tempBase));
     char key[NTX_MAX_KEY_SIZE];
     char entry[2 * NTX_MAX_KEY_SIZE + 4];
     for (bool done = false; st == 0;) {
         uint32_t record = 0;
         if ((st = source(key, &record, &done, context)) != 0 || done) break;
         ntxEntryMake(entry, key, size, t->descending, record);
-        st = extSortAdd(&sort, entry);
+        st = extSortErrorNumber(extSortAdd(&sort, entry));
     }
-    if (st == 0) st = extSortFinish(&sort);
+    if (st == 0) st = extSortErrorNumber(extSortFinish(&sort));
     NtxBuilder b;
     std::memset(&b, 0, sizeof b);
     if (st == 0) st = ntxBuildBegin(&b, t);
     while (st == 0) {
         const void* next;
-        if ((st = extSortNext(&sort, &next)) != 0 || !next) break;
+        if ((st = extSortErrorNumber(extSortNext(&sort, &next))) != 0 || !next) break;
         const char* e = static_cast<const char*>(next);
         st = ntxBuildAdd(&b, ntxEntryKey(e, size), ntxEntryRecord(e, size));
     }

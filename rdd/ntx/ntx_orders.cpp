@@ -153,15 +153,12 @@ os::Handle openIndexFile(WorkArea* a, const char* name, bool create, uint16_t* s
     const DbfTable* t = ntxTable(a);
     uint32_t mode = create ? 0x1182u : (t->shared ? 0x10C0u : 0x1090u) | (t->readOnly ? 0u : 2u);
     for (uint16_t tries = 1;; ++tries) {
-        ErrorDescriptor d{};
+        ErrorDescriptor d = errorDescriptor(nullptr, 0, create ? SUB_CREATE_INDEX : SUB_OPEN_INDEX, EF_RETRY | EF_DEFAULT);
         os::Handle h = fileNameOpen(name, ".ntx", mode, nullptr, &d);
         if (h != os::INVALID) {
             *status = 0;
             return h;
         }
-        d.severity = 2;
-        d.subCode = create ? SUB_CREATE_INDEX : SUB_OPEN_INDEX;
-        d.flags = EF_RETRY | EF_DEFAULT;
         d.tries = tries;
         uint16_t answer = rdd::error(a, &d);
         if (answer == 1) continue;

@@ -111,13 +111,8 @@ protected:
     void down() {
         if (!up) return;
         vmStop();
-        memvarsFree();
-        tempValuesFree();
         setFieldAccess(nullptr);
-        freeSymbols();
-        freeIdleTasks();
-        freeAllObjects();
-        stackFree();
+        vmRelease();
         for (auto& m : modules) pcasm::freeModule(&m);
         modules.clear();
         image.clear();
