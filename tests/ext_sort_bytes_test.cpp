@@ -62,14 +62,14 @@ struct SortRun {
 void runSort(const std::string& base, const std::vector<Record>& in, uint32_t size, uint32_t keyBytes,
              uint32_t budget, ExtSortCompare compare, SortRun* run) {
     ExtSort s;
-    if (compare) ASSERT_EQ(extSortBegin(&s, size, budget, compare, nullptr, base.c_str()), 0);
-    else ASSERT_EQ(extSortBeginBytes(&s, size, keyBytes, budget, base.c_str()), 0);
-    for (const Record& r : in) ASSERT_EQ(extSortAdd(&s, r.data()), 0);
-    ASSERT_EQ(extSortFinish(&s), 0);
+    if (compare) ASSERT_EQ(extSortBegin(&s, size, budget, compare, nullptr, base.c_str()), EXTSORT_OK);
+    else ASSERT_EQ(extSortBeginBytes(&s, size, keyBytes, budget, base.c_str()), EXTSORT_OK);
+    for (const Record& r : in) ASSERT_EQ(extSortAdd(&s, r.data()), EXTSORT_OK);
+    ASSERT_EQ(extSortFinish(&s), EXTSORT_OK);
     run->spilled = os::fileExists((base + "_s0").c_str());
     for (;;) {
         const void* next = nullptr;
-        ASSERT_EQ(extSortNext(&s, &next), 0);
+        ASSERT_EQ(extSortNext(&s, &next), EXTSORT_OK);
         if (!next) break;
         const uint8_t* p = static_cast<const uint8_t*>(next);
         run->out.emplace_back(p, p + size);
@@ -157,7 +157,7 @@ TEST_F(ExtSortBytesTest, ByteKeysOfNothingOrBeyondTheRecordAreRefused) {
     extSortEnd(&s);
     EXPECT_EQ(extSortBeginBytes(&s, 0, 1, 16384, "x"), EXTSORT_ERR_RECORD);
     extSortEnd(&s);
-    ASSERT_EQ(extSortBeginBytes(&s, 8, 8, 16384, "x"), 0);
+    ASSERT_EQ(extSortBeginBytes(&s, 8, 8, 16384, "x"), EXTSORT_OK);
     extSortEnd(&s);
 }
 
