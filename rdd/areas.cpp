@@ -68,7 +68,8 @@ uint16_t areaSelectionError(bool noFreeArea) {
                                         EF_DEFAULT, noFreeArea ? "SELECT" : "M->");
     d.tries = 1;
     uint16_t r = raiseAndDecide(&d);
-    return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
+    return rddStatusWord(r == ST_UNWIND ? RDD_UNWIND : RDD_FAILED);
+
 }
 
 uint16_t selectArea(uint32_t n) {
@@ -120,16 +121,16 @@ uint16_t areaOfValue(const Item* v, uint16_t* area) {
     return 0;
 }
 
-uint16_t closeAndRelease(WorkArea* a) {
+RddResult closeAndRelease(WorkArea* a) {
     if (a->busy) {
         AreaErrorInfo e{};
         e.genCode = EG_UNSUPPORTED;
         e.flags = EF_DEFAULT;
         e.operation = "close";
-        uint16_t r = raiseAreaError(a, e);
-        return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
+        RddResult r = raiseAreaError(a, e);
+        return r == RDD_UNWIND ? RDD_UNWIND : RDD_FAILED;
     }
-    if (uint16_t r = rdd::close(a)) return r;
+    if (RddResult r = rdd::close(a)) return r;
     return rdd::release(a);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "rdd/rdd_result.h"
 #include "vm/item.h"
 
 namespace xb {
@@ -45,7 +46,7 @@ uint16_t areaOfValue(const Item* value, uint16_t* area);
 // Refused while one of a's operations evaluates a block (the operation still
 // uses the record): status RDD_FAILED after raising generic code 30 through
 // the area's error operation. Otherwise the status of close or release.
-uint16_t closeAndRelease(WorkArea* a);
+RddResult closeAndRelease(WorkArea* a);
 
 // EVENT_START: allocates the table (once), selects area 1, switches
 // exclusiveOpen on, clears the default driver and installs the field access

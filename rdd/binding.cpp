@@ -20,8 +20,8 @@ bool digit(char c) { return c >= '0' && c <= '9'; }
 
 uint16_t aliasError(WorkArea* a, uint16_t genCode, uint16_t subCode, const char* alias) {
     ErrorDescriptor d = errorDescriptor("DBCMD", genCode, subCode, EF_DEFAULT, alias);
-    uint16_t r = rdd::error(a, &d);
-    return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
+    RddResult r = rdd::error(a, &d);
+    return rddStatusWord(r == RDD_UNWIND ? RDD_UNWIND : RDD_FAILED);
 }
 
 // ---- the field access of the virtual machine
@@ -32,13 +32,14 @@ uint32_t accessPosition(uint16_t area, const FieldDescriptor* d) {
     return uint32_t(d - areaAt(area)->fields);
 }
 uint16_t accessGet(uint16_t area, uint32_t pos, Item* out) {
-    return rdd::getValue(areaAt(area), uint16_t(pos), out);
+    return rddStatusWord(rdd::getValue(areaAt(area), uint16_t(pos), out));
 }
 uint16_t accessVarLen(uint16_t area, uint32_t pos, uint32_t* length) {
-    return rdd::getVarLen(areaAt(area), uint16_t(pos), length);
+    return rddStatusWord(rdd::getVarLen(areaAt(area), uint16_t(pos), length));
 }
 uint16_t accessPut(uint16_t area, uint32_t pos, Item* value) {
-    return rdd::putValue(areaAt(area), uint16_t(pos), value);
+    return rddStatusWord(rdd::putValue(areaAt(area), uint16_t(pos), value));
+
 }
 uint16_t accessSelect(uint16_t area) { return selectArea(area); }
 

@@ -47,27 +47,27 @@ bool isTrue(const Item* it) { return it && it->type == T_LOGICAL && it->v.l; }
 
 // Runs the locate loop from where the area stands (after the positioning
 // of the scope). limit < 0: no limit.
-uint16_t locateFrom(WorkArea* a, const Item* forBlock, const Item* whileBlock, int32_t limit) {
+RddResult locateFrom(WorkArea* a, const Item* forBlock, const Item* whileBlock, int32_t limit) {
     a->found = 0;
     for (;;) {
         uint16_t eof = 0;
-        if (uint16_t r = rdd::eof(a, &eof)) return r;
-        if (eof) return 0;
+        if (RddResult r = rdd::eof(a, &eof)) return r;
+        if (eof) return RDD_OK;
         if (isBlock(whileBlock)) {
-            if (uint16_t r = rdd::evalBlock(a, whileBlock)) return r;
-            if (!isTrue(a->result)) return 0;
+            if (RddResult r = rdd::evalBlock(a, whileBlock)) return r;
+            if (!isTrue(a->result)) return RDD_OK;
         }
         bool hit = true;
         if (isBlock(forBlock)) {
-            if (uint16_t r = rdd::evalBlock(a, forBlock)) return r;
+            if (RddResult r = rdd::evalBlock(a, forBlock)) return r;
             hit = isTrue(a->result);
         }
         if (hit) {
             a->found = 1;
-            return 0;
+            return RDD_OK;
         }
-        if (limit > 0 && --limit == 0) return 0;
-        if (uint16_t r = rdd::skip(a, 1)) return r;
+        if (limit > 0 && --limit == 0) return RDD_OK;
+        if (RddResult r = rdd::skip(a, 1)) return r;
     }
 }
 
@@ -101,7 +101,7 @@ std::vector<FieldPair> pairsByName(WorkArea* from, WorkArea* to, const std::vect
     return pairs;
 }
 
-uint16_t transfer(WorkArea* from, WorkArea* to, const ScopeInfo& scope, const std::vector<FieldPair>& pairs) {
+RddResult transfer(WorkArea* from, WorkArea* to, const ScopeInfo& scope, const std::vector<FieldPair>& pairs) {
     TransferInfo t{};
     t.scope = scope;
     t.destination = to;
@@ -117,8 +117,8 @@ XB_NATIVE(fnDBCLOSEALL, "DBCLOSEALL") {
     for (uint16_t n = 1; n <= AREA_COUNT; ++n) {
         WorkArea* a = areaAt(n);
         if (!a) continue;
-        uint16_t r = closeAndRelease(a);
-        if (r == ST_UNWIND) return r;
+        RddResult r = closeAndRelease(a);
+        if (r == RDD_UNWIND) return rddStatusWord(r);
     }
     selectArea(current ? current : 1);
     retNil();
@@ -137,9 +137,9 @@ XB_NATIVE(fnDBLOCATE, "__DBLOCATE") {
     if (s.next) kept[2] = *s.next;
     if (s.record) kept[3] = *s.record;
     if (s.rest) kept[4] = *s.rest;
-    if (uint16_t r = rdd::setLocate(a, kept)) return noResult(r);
+    if (RddResult r = rdd::setLocate(a, kept)) return noResult(r);
     int32_t limit = -1;
-    uint16_t r = 0;
+    RddResult r = RDD_OK;
     if (s.record && isNumeric(s.record)) {
         r = rdd::goTo(a, uint32_t(itemInt(s.record)));
         limit = 1;
@@ -166,7 +166,7 @@ XB_NATIVE(fnDBCONTINUE, "__DBCONTINUE") {
         a->found = 0;
         return noResult(0);
     }
-    uint16_t r = rdd::skip(a, 1);
+    RddResult r = rdd::skip(a, 1);
     if (!r) r = locateFrom(a, forBlock, whileBlock, -1);
     return noResult(r);
 }
@@ -177,21 +177,21 @@ XB_NATIVE(fnDBCOPY, "__DBCOPY") {
     if (uint16_t st = commandStart(&a, &file)) return st;
     std::vector<uint16_t> chosen = chooseFields(a, commandArg(2));
     Item* structure = tempAlloc();
-    uint16_t r = chosenStructure(a, chosen, structure);
+    RddResult r = chosenStructure(a, chosen, structure);
     WorkArea* target = nullptr;
     if (!r) {
         Item args[3]{*file, *structure, {}};
         Item* driver = commandArg(8);
         if (driver && isString(driver)) args[2] = *driver;
-        r = callNamed("DBCREATE", args, 3);
+        r = rddFromStatus(callNamed("DBCREATE", args, 3));
         itemClear(returnItem());
     }
-    if (!r) r = openBeside(file, commandArg(8), false, &target);
+    if (!r) r = rddFromStatus(openBeside(file, commandArg(8), false, &target));
     if (!r && target) r = transfer(a, target, scopeArgs(3), pairsByName(a, target, chosen));
     uint16_t closed = closeBeside(target);
-    if (!r) r = closed;
+    if (!r) r = rddFromStatus(closed);
     tempRelease(structure);
-    return finish(r, target != nullptr);
+    return finish(rddStatusWord(r), target != nullptr);
 }
 
 XB_NATIVE(fnDBAPP, "__DBAPP") {
@@ -205,7 +205,7 @@ XB_NATIVE(fnDBAPP, "__DBAPP") {
         uint16_t current = currentAreaNumber();
         selectArea(source->areaNo);
         std::vector<uint16_t> chosen = chooseFields(source, commandArg(2));
-        r = transfer(source, a, scopeArgs(3), pairsByName(source, a, chosen));
+        r = rddStatusWord(transfer(source, a, scopeArgs(3), pairsByName(source, a, chosen)));
         selectArea(current);
     }
     uint16_t closed = closeBeside(source);
@@ -218,14 +218,15 @@ XB_NATIVE(fnDBCOPYSTRUCT, "__DBCOPYSTRUCT") {
     Item* file;
     if (uint16_t st = commandStart(&a, &file)) return st;
     Item* structure = tempAlloc();
-    uint16_t r = chosenStructure(a, chooseFields(a, commandArg(2)), structure);
+    RddResult r = chosenStructure(a, chooseFields(a, commandArg(2)), structure);
     if (!r) {
         Item args[2]{*file, *structure};
-        r = callNamed("DBCREATE", args, 2);
+        r = rddFromStatus(callNamed("DBCREATE", args, 2));
         itemClear(returnItem());
     }
     tempRelease(structure);
-    return finish(r, true);
+    return finish(rddStatusWord(r), true);
+
 }
 
 }  // namespace xb

@@ -21,7 +21,7 @@ Item* commandArg(uint32_t n) {
 
 uint16_t callNamed(const char* name, const Item* args, uint16_t count) {
     GlobalSymbol* s = findSymbol(name);
-    if (!s) return RDD_FAILED;
+    if (!s) return rddStatusWord(RDD_FAILED);
     pushSymbol(s);
     pushNil();
     for (uint16_t i = 0; i < count; ++i) push(&args[i]);
@@ -88,7 +88,7 @@ uint16_t openBeside(const Item* file, const Item* driver, bool readOnly, WorkAre
     *opened = nullptr;
     uint16_t current = currentAreaNumber();
     uint16_t slot = lowestFreeArea();
-    if (slot == 0) return RDD_FAILED;
+    if (slot == 0) return rddStatusWord(RDD_FAILED);
     char alias[24];
     std::snprintf(alias, sizeof alias, "__XBTMP%u", unsigned(slot));
     Item args[6]{};
@@ -114,21 +114,22 @@ uint16_t openBeside(const Item* file, const Item* driver, bool readOnly, WorkAre
 uint16_t closeBeside(WorkArea* a) {
     if (!a) return 0;
     uint16_t current = currentAreaNumber();
-    uint16_t r = closeAndRelease(a);
+    RddResult r = closeAndRelease(a);
     selectArea(current);
-    return r;
+    return rddStatusWord(r);
+
 }
 
-uint16_t chosenStructure(WorkArea* a, const std::vector<uint16_t>& fields, Item* out) {
+RddResult chosenStructure(WorkArea* a, const std::vector<uint16_t>& fields, Item* out) {
     makeArray(out, uint32_t(fields.size()));
     for (size_t i = 0; i < fields.size(); ++i) {
         makeArray(&arrayItems(out)[i], 4);
         for (uint16_t code = 1; code <= 4; ++code) {
             Item* cell = &arrayItems(&arrayItems(out)[i])[code - 1];
-            if (uint16_t r = rdd::fieldInfo(a, uint16_t(fields[i] + 1), code, cell)) return r;
+            if (RddResult r = rdd::fieldInfo(a, uint16_t(fields[i] + 1), code, cell)) return r;
         }
     }
-    return 0;
+    return RDD_OK;
 }
 
 std::string withDefaultExtension(const Item* file, const char* ext) {

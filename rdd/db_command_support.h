@@ -47,7 +47,7 @@ uint16_t closeBeside(WorkArea* a);
 
 // The structure array (DBSTRUCT's rows) of the current area restricted to
 // the fields chosen, into *out (a rooted Item).
-uint16_t chosenStructure(WorkArea* a, const std::vector<uint16_t>& fields, Item* out);
+RddResult chosenStructure(WorkArea* a, const std::vector<uint16_t>& fields, Item* out);
 
 // A file name with ext appended when its last part has no extension.
 std::string withDefaultExtension(const Item* file, const char* ext);

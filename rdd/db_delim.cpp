@@ -140,13 +140,13 @@ void appendField(TextJob* j, const FieldDescriptor& f, const Item* v) {
     }
 }
 
-uint16_t writeRecord(WorkArea* a, void* context) {
+RddResult writeRecord(WorkArea* a, void* context) {
     auto* j = static_cast<TextJob*>(context);
     bool first = true;
     for (uint16_t i : j->fields) {
         const FieldDescriptor& f = a->fields[i];
         if (j->format == Format::Sdf && f.type == T_MEMO) continue;
-        if (uint16_t r = pushField(&f)) return r;
+        if (RddResult r = rddFromStatus(pushField(&f))) return r;
         if (!first && j->format != Format::Sdf) j->out += j->format == Format::Blank ? ' ' : ',';
         first = false;
         appendField(j, f, vm.top);
@@ -154,7 +154,7 @@ uint16_t writeRecord(WorkArea* a, void* context) {
     }
     j->out += "\r\n";
     if (j->out.size() >= kFlushAt) flush(j);
-    return j->failed ? RDD_FAILED : 0;
+    return j->failed ? RDD_FAILED : RDD_OK;
 }
 
 // ---- reading
@@ -226,7 +226,7 @@ bool nextPlainLine(const std::string& s, size_t* pos, std::string* line) {
 }
 
 // Stores the text t into field f of a, converted to the field's type.
-uint16_t putText(WorkArea* a, uint16_t index, const std::string& t) {
+RddResult putText(WorkArea* a, uint16_t index, const std::string& t) {
     const FieldDescriptor& f = a->fields[index];
     Item* v = tempAlloc();
     itemClear(v);
@@ -260,9 +260,9 @@ uint16_t putText(WorkArea* a, uint16_t index, const std::string& t) {
         v->v.l = !l.empty() && (l[0] == 'T' || l[0] == 't' || l[0] == 'Y' || l[0] == 'y');
         break;
     }
-    default: tempRelease(v); return 0;
+    default: tempRelease(v); return RDD_OK;
     }
-    uint16_t r = rdd::putValue(a, index, v);
+    RddResult r = rdd::putValue(a, index, v);
     tempRelease(v);
     return r;
 }
@@ -293,11 +293,11 @@ uint16_t readAll(const std::string& name, std::string* data, bool* opened) {
     }
 }
 
-uint16_t importText(WorkArea* a, Format format, char quote, const std::string& name,
+RddResult importText(WorkArea* a, Format format, char quote, const std::string& name,
                     const std::vector<uint16_t>& fields, const ScopeInfo& scope, bool* done) {
     std::string data;
-    if (uint16_t r = readAll(name, &data, done)) return r;
-    if (!*done) return 0;
+    if (uint16_t r = readAll(name, &data, done)) return rddFromStatus(r);
+    if (!*done) return RDD_OK;
     int32_t limit = -1, only = -1;
     if (scope.record && isNumeric(scope.record)) only = itemInt(scope.record);
     else if (scope.next && isNumeric(scope.next)) limit = itemInt(scope.next);
@@ -324,41 +324,41 @@ uint16_t importText(WorkArea* a, Format format, char quote, const std::string& n
             if (cells.empty()) continue;  // a blank line
         }
         if (only >= 0 && number != only) continue;
-        if (uint16_t r = rdd::append(a, 1)) return r;
+        if (RddResult r = rdd::append(a, 1)) return r;
         for (size_t k = 0; k < fields.size() && k < cells.size(); ++k)
-            if (uint16_t r = putText(a, fields[k], cells[k])) return r;
+            if (RddResult r = putText(a, fields[k], cells[k])) return r;
         bool stop = false, keep = true;
         if (isBlock(scope.whileCondition)) {
-            if (uint16_t r = rdd::evalBlock(a, scope.whileCondition)) return r;
+            if (RddResult r = rdd::evalBlock(a, scope.whileCondition)) return r;
             if (!isTrue(a->result)) keep = false, stop = true;
         }
         if (keep && isBlock(scope.forCondition)) {
-            if (uint16_t r = rdd::evalBlock(a, scope.forCondition)) return r;
+            if (RddResult r = rdd::evalBlock(a, scope.forCondition)) return r;
             keep = isTrue(a->result);
         }
         if (!keep)
-            if (uint16_t r = rdd::deleteRecord(a)) return r;
+            if (RddResult r = rdd::deleteRecord(a)) return r;
         if (stop || (only >= 0 && number == only)) break;
         if (limit > 0) --limit;
     }
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t exportText(WorkArea* a, TextJob* job, const std::string& name, const ScopeInfo& scope, bool* done) {
+RddResult exportText(WorkArea* a, TextJob* job, const std::string& name, const ScopeInfo& scope, bool* done) {
     *done = false;
     for (;;) {
         job->handle = fsCreate(name.c_str(), 0);
         if (job->handle != os::INVALID) break;
         uint16_t r =
             raiseReport({"DBCMD", EG_CREATE, 1006, EF_RETRY | EF_DEFAULT, nullptr, name.c_str(), fsLastError()});
-        if (r != 1) return r;
+        if (r != 1) return rddFromStatus(r);
     }
     ScopeInfo s = scope;
-    uint16_t r = scopeLoop(a, &s, writeRecord, job);
+    RddResult r = scopeLoop(a, &s, writeRecord, job);
     flush(job);
     bool closed = fsClose(job->handle);
-    *done = r == 0 && !job->failed && closed;
-    return r == RDD_FAILED && job->failed ? 0 : r;
+    *done = !r && !job->failed && closed;
+    return r == RDD_FAILED && job->failed ? RDD_OK : r;
 }
 
 uint16_t run(Format format, char quote, uint32_t fileArg, uint32_t fieldsArg, uint32_t scopeArg) {
@@ -373,10 +373,11 @@ uint16_t run(Format format, char quote, uint32_t fileArg, uint32_t fieldsArg, ui
     TextJob job{format, quote, chooseFields(a, commandArg(fieldsArg)), {}, os::INVALID, false};
     ScopeInfo scope = scopeArgs(scopeArg);
     bool done = false;
-    uint16_t r = isTrue(copyTo) ? exportText(a, &job, name, scope, &done)
-                                : importText(a, format, quote, name, job.fields, scope, &done);
-    retLogical(done && r == 0);
-    return r == ST_UNWIND ? r : 0;
+    RddResult r = isTrue(copyTo) ? exportText(a, &job, name, scope, &done)
+                                 : importText(a, format, quote, name, job.fields, scope, &done);
+    retLogical(done && !r);
+    return nativeStatus(r);
+
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ void retInfo(uint16_t code) {
     if (!a) return;
     Item* out = tempAlloc();
     itemClear(out);
-    if (rdd::info(a, code, out) == 0) retItem(out);
+    if (!rdd::info(a, code, out)) retItem(out);
     tempRelease(out);
 }
 
@@ -113,14 +113,14 @@ XB_NATIVE(fnDBCREATE, "DBCREATE") {
     WorkArea* a = newAreaRecord(methods);
     OpenInfo info{};
     info.fileName = itemTextCopy(file);
-    uint16_t r = rdd::newArea(a);
+    RddResult r = rdd::newArea(a);
     if (r) {
         memFree(a);
         releaseDriver(methods);
     } else {
         r = rdd::createFields(a, structure);
-        if (r == 0) r = rdd::create(a, &info);
-        if (r == 0) rdd::close(a);
+        if (!r) r = rdd::create(a, &info);
+        if (!r) rdd::close(a);
         rdd::release(a);
     }
     memFree(const_cast<char*>(info.fileName));
@@ -140,7 +140,7 @@ XB_NATIVE(fnDBSTRUCT, "DBSTRUCT") {
         makeArray(row, 4);
         for (uint16_t code = 1; code <= 4; ++code) {
             Item* cell = &arrayItems(&arrayItems(returnItem())[i])[code - 1];
-            if (uint16_t r = rdd::fieldInfo(a, uint16_t(i + 1), code, cell)) return nativeStatus(r);
+            if (RddResult r = rdd::fieldInfo(a, uint16_t(i + 1), code, cell)) return nativeStatus(r);
         }
     }
     return 0;
@@ -164,7 +164,7 @@ XB_NATIVE(fnFIELDPUT, "FIELDPUT") {
     WorkArea* a = fieldOfArgument(&index);
     Item* value = argumentItem(2);
     if (!a || !value) return 0;
-    if (uint16_t r = rdd::putValue(a, index, value)) return noResult(r);
+    if (RddResult r = rdd::putValue(a, index, value)) return noResult(r);
     retItem(value);
     return 0;
 }

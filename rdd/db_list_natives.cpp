@@ -32,7 +32,7 @@ struct ListJob {
     const Item* blocks;  // an array or null
 };
 
-uint16_t listRecord(WorkArea* a, void* context) {
+RddResult listRecord(WorkArea* a, void* context) {
     auto* job = static_cast<ListJob*>(context);
     std::string line;
     if (!job->off) {
@@ -49,13 +49,13 @@ uint16_t listRecord(WorkArea* a, void* context) {
         Item b = arrayItems(job->blocks)[i];
         if (i > 0) line += ' ';
         if (!(b.type & T_BLOCK)) continue;
-        if (uint16_t r = rdd::evalBlock(a, &b)) return r;
+        if (RddResult r = rdd::evalBlock(a, &b)) return r;
         DisplayText t = displayText(a->result);
         line.append(t.text, t.length);
     }
     line += '\n';
     standardOutput(line.data(), uint32_t(line.size()));
-    return 0;
+    return RDD_OK;
 }
 
 }  // namespace
@@ -70,8 +70,9 @@ XB_NATIVE(fnDBLIST, "__DBLIST") {
     Item* all = commandArg(3);
     ListJob job{off && off->type == T_LOGICAL && off->v.l, blocks && isArray(blocks) ? blocks : nullptr};
     ScopeInfo scope = scopeArgs(4);
-    uint16_t r;
-    bool listAll = all && all->type == T_LOGICAL && all->v.l;
+    RddResult r;
+    bool listAll
+ = all && all->type == T_LOGICAL && all->v.l;
     if (scopeIsEmpty(scope) && !listAll) {
         uint16_t eof = 0;
         r = rdd::eof(a, &eof);

@@ -1,6 +1,7 @@
 // What the database functions share: the current area or the empty-area
 // error, and how a method's status becomes a native function's result.
 #pragma once
+#include "rdd/rdd_result.h"
 #include <cstdint>
 
 #include "rdd/workarea.h"
@@ -16,9 +17,11 @@ WorkArea* areaOrError(uint16_t* status);
 // A method's status as the native's own: the functions discard failures
 // (the method reported them), only an unwinding goes on.
 inline uint16_t nativeStatus(uint16_t r) { return r == 0xFFFF ? r : 0; }
+inline uint16_t nativeStatus(RddResult r) { return nativeStatus(rddStatusWord(r)); }
 // The same for a function without a result: the return Item becomes NIL
 // again (an error handler's answer may have been left in it).
 uint16_t noResult(uint16_t r);
+inline uint16_t noResult(RddResult r) { return noResult(rddStatusWord(r)); }
 
 // Reads an Item into a string Item, or "" (FIELDNAME, ALIAS, DBFILTER...).
 void retText(const char* text);

@@ -90,7 +90,7 @@ XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
         selectArea(0);
     }
     if (WorkArea* open = currentArea())
-        if (uint16_t r = closeAndRelease(open)) return noResult(r);
+        if (RddResult r = closeAndRelease(open)) return noResult(r);
     RddMethodTable* methods = chosenDriver(argumentItem(2));
     if (!methods) {
         uint16_t r = argumentError("DBCMD", 1015, EF_DEFAULT);
@@ -114,7 +114,7 @@ XB_NATIVE(fnDBUSEAREA, "DBUSEAREA") {
     info.readOnly = logicalArgument(6, &flag) ? flag : false;
 
     WorkArea* a = newAreaRecord(methods);
-    uint16_t r = rdd::newArea(a);
+    RddResult r = rdd::newArea(a);
     if (r) {
         memFree(a);
         releaseDriver(methods);

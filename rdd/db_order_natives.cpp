@@ -46,7 +46,7 @@ uint16_t infoCall(uint16_t code, uint32_t which, const Item* value, void (*empty
     else itemClear(out);
     const Item* order = which ? argumentItem(which) : nullptr;
     OrderInfo oi{isGiven(order) ? order : nullptr, nullptr, out};
-    uint16_t r = rdd::orderInfo(a, code, &oi);
+    RddResult r = rdd::orderInfo(a, code, &oi);
     if (out->type == T_NIL) empty();
     else retItem(out);
     tempRelease(out);
@@ -79,9 +79,9 @@ XB_NATIVE(fnDBSEEK, "DBSEEK") {
         retLogical(false);
         return r;
     }
-    uint16_t r = rdd::seek(a, isGiven(soft) ? uint16_t(soft->v.l != 0) : uint16_t(settingSoftSeek()), key,
+    RddResult r = rdd::seek(a, isGiven(soft) ? uint16_t(soft->v.l != 0) : uint16_t(settingSoftSeek()), key,
                            isGiven(last) ? uint16_t(last->v.l != 0) : uint16_t(0));
-    if (r == ST_UNWIND) return r;
+    if (r == RDD_UNWIND) return rddStatusWord(r);
     uint16_t found = 0;
     rdd::found(a, &found);
     retLogical(found != 0);
@@ -99,9 +99,9 @@ XB_NATIVE(fnORDCONDSET, "ORDCONDSET") {
     }
     OrderCondition c{};
     for (uint32_t i = 0; i < ORDER_CONDITION_ARGS; ++i) c.args[i] = argumentItem(i + 1);
-    uint16_t r = rdd::orderCondition(a, &c);
-    if (r == ST_UNWIND) return r;
-    retLogical(r == 0);
+    RddResult r = rdd::orderCondition(a, &c);
+    if (r == RDD_UNWIND) return rddStatusWord(r);
+    retLogical(!r);
     return 0;
 }
 
@@ -156,7 +156,7 @@ XB_NATIVE(fnORDSETFOCUS, "ORDSETFOCUS") {
     itemClear(out);
     Item* which = argumentItem(1);
     OrderInfo oi{isGiven(which) ? which : nullptr, nullptr, out};
-    uint16_t r = rdd::orderListFocus(a, &oi);
+    RddResult r = rdd::orderListFocus(a, &oi);
     if (isString(out)) retItem(out);
     else retText("");
     tempRelease(out);
@@ -185,7 +185,7 @@ XB_NATIVE(fnINDEXORD, "INDEXORD") {
     Item* out = tempAlloc();
     itemClear(out);
     OrderInfo oi{nullptr, nullptr, out};
-    uint16_t r = rdd::orderInfo(a, DBOI_NUMBER, &oi);
+    RddResult r = rdd::orderInfo(a, DBOI_NUMBER, &oi);
     retInt((out->type & M_NUMERIC) ? itemInt(out) : 0);
     tempRelease(out);
     return nativeStatus(r);

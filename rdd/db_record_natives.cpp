@@ -14,7 +14,7 @@ namespace xb {
 
 namespace {
 
-using AreaMethod = uint16_t (*)(WorkArea*);
+using AreaMethod = RddResult (*)(WorkArea*);
 
 uint16_t onCurrent(AreaMethod method) {
     uint16_t st;
@@ -22,13 +22,13 @@ uint16_t onCurrent(AreaMethod method) {
     return a ? noResult(method(a)) : noResult(st);
 }
 
-uint16_t goTopOf(WorkArea* a) { return rdd::goTop(a); }
-uint16_t goBottomOf(WorkArea* a) { return rdd::goBottom(a); }
-uint16_t deleteOf(WorkArea* a) { return rdd::deleteRecord(a); }
-uint16_t recallOf(WorkArea* a) { return rdd::recall(a); }
-uint16_t packOf(WorkArea* a) { return rdd::pack(a); }
-uint16_t zapOf(WorkArea* a) { return rdd::zap(a); }
-uint16_t flushOf(WorkArea* a) { return rdd::flush(a); }
+RddResult goTopOf(WorkArea* a) { return rdd::goTop(a); }
+RddResult goBottomOf(WorkArea* a) { return rdd::goBottom(a); }
+RddResult deleteOf(WorkArea* a) { return rdd::deleteRecord(a); }
+RddResult recallOf(WorkArea* a) { return rdd::recall(a); }
+RddResult packOf(WorkArea* a) { return rdd::pack(a); }
+RddResult zapOf(WorkArea* a) { return rdd::zap(a); }
+RddResult flushOf(WorkArea* a) { return rdd::flush(a); }
 
 }  // namespace
 
@@ -78,7 +78,7 @@ XB_NATIVE(fnDBAPPEND, "DBAPPEND") {
 XB_NATIVE(fnDBCOMMITALL, "DBCOMMITALL") {
     for (uint16_t n = 1; n <= AREA_COUNT; ++n)
         if (WorkArea* a = areaAt(n))
-            if (rdd::flush(a) == ST_UNWIND) return ST_UNWIND;
+            if (rdd::flush(a) == RDD_UNWIND) return ST_UNWIND;
     retNil();
     return 0;
 }
@@ -96,7 +96,7 @@ XB_NATIVE(fnDBRUNLOCK, "DBRUNLOCK") {
 XB_NATIVE(fnDBUNLOCKALL, "DBUNLOCKALL") {
     for (uint16_t n = 1; n <= AREA_COUNT; ++n)
         if (WorkArea* a = areaAt(n))
-            if (rdd::unlock(a, 0) == ST_UNWIND) return ST_UNWIND;
+            if (rdd::unlock(a, 0) == RDD_UNWIND) return ST_UNWIND;
     retNil();
     return 0;
 }
@@ -111,7 +111,7 @@ XB_NATIVE(fnDBRLOCKLIST, "DBRLOCKLIST") {
     }
     Item* out = tempAlloc();
     itemClear(out);
-    uint16_t r = rdd::info(a, DBI_GETLOCKARRAY, out);
+    RddResult r = rdd::info(a, DBI_GETLOCKARRAY, out);
     if (isArray(out)) retItem(out);
     else retArray(0);
     tempRelease(out);
@@ -131,8 +131,8 @@ XB_NATIVE(fnDBRLOCK, "DBRLOCK") {
     LockInfo lock{};
     lock.record = n ? uint32_t(itemInt(n)) : 0;
     lock.method = lock.record ? LOCK_ADD : LOCK_RECORD;
-    uint16_t r = rdd::lock(a, &lock);
-    retLogical(r == 0 && lock.result != 0);
+    RddResult r = rdd::lock(a, &lock);
+    retLogical(!r && lock.result != 0);
     return nativeStatus(r);
 }
 

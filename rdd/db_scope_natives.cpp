@@ -22,17 +22,17 @@ Item* blockArgument(uint32_t n) {
 }
 
 // A text result of a method that fills an Item ("" when it leaves none).
-uint16_t retTextOf(uint16_t (*method)(WorkArea*, uint16_t, Item*), WorkArea* a, uint16_t n) {
+uint16_t retTextOf(RddResult (*method)(WorkArea*, uint16_t, Item*), WorkArea* a, uint16_t n) {
     Item* out = tempAlloc();
     itemClear(out);
-    uint16_t r = method(a, n, out);
+    RddResult r = method(a, n, out);
     if (isString(out)) retItem(out);
     else retText("");
     tempRelease(out);
     return nativeStatus(r);
 }
-uint16_t relationTextOf(WorkArea* a, uint16_t n, Item* out) { return rdd::relationText(a, n, out); }
-uint16_t filterTextOf(WorkArea* a, uint16_t, Item* out) { return rdd::filterText(a, out); }
+RddResult relationTextOf(WorkArea* a, uint16_t n, Item* out) { return rdd::relationText(a, n, out); }
+RddResult filterTextOf(WorkArea* a, uint16_t, Item* out) { return rdd::filterText(a, out); }
 
 }  // namespace
 
@@ -126,7 +126,7 @@ XB_NATIVE(fnDBSETRELATION, "DBSETRELATION") {
     relation.keyText = paramItem(3, M_STRING);
     relation.parent = parent;
     relation.child = child;
-    if (uint16_t r = rdd::setRelation(parent, &relation)) return noResult(r);
+    if (RddResult r = rdd::setRelation(parent, &relation)) return noResult(r);
     return noResult(rdd::skip(parent, 0));
 }
 
@@ -153,7 +153,8 @@ XB_NATIVE(fnDBRSELECT, "DBRSELECT") {
     uint16_t st;
     WorkArea* a = areaOrError(&st);
     uint16_t area = 0;
-    uint16_t r = a ? rdd::relationArea(a, uint16_t(paramInt(1)), &area) : st;
+    RddResult r = a ? rdd::relationArea(a, uint16_t(paramInt(1)), &area) : RDD_OK;
+
     retInt(area);
     return a ? nativeStatus(r) : st;
 }

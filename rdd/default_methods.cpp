@@ -25,8 +25,8 @@ const char* const slotNames[RDD_METHOD_COUNT] = {
 template <class Fn>
 struct Unsupported;
 template <class... A>
-struct Unsupported<uint16_t (*)(WorkArea*, A...)> {
-    static uint16_t run(WorkArea* a, A...) { return unsupportedOperation(a); }
+struct Unsupported<RddResult (*)(WorkArea*, A...)> {
+    static RddResult run(WorkArea* a, A...) { return unsupportedOperation(a); }
 };
 
 void fillUnsupported(RddMethodTable* t) {
@@ -46,41 +46,41 @@ bool unsupportedAt(const RddMethodTable* t, uint16_t slot) {
     return t->slot[slot] == stubs.slot[slot];
 }
 
-uint16_t flagOf(uint32_t value, uint16_t* out) {
+RddResult flagOf(uint32_t value, uint16_t* out) {
     *out = value ? 1 : 0;
-    return 0;
+    return RDD_OK;
 }
-uint16_t genericBof(WorkArea* a, uint16_t* f) { return flagOf(a->bof, f); }
-uint16_t genericEof(WorkArea* a, uint16_t* f) { return flagOf(a->eof, f); }
-uint16_t genericFound(WorkArea* a, uint16_t* f) { return flagOf(a->found, f); }
+RddResult genericBof(WorkArea* a, uint16_t* f) { return flagOf(a->bof, f); }
+RddResult genericEof(WorkArea* a, uint16_t* f) { return flagOf(a->eof, f); }
+RddResult genericFound(WorkArea* a, uint16_t* f) { return flagOf(a->found, f); }
 
-uint16_t genericAlias(WorkArea* a, char* out) {
+RddResult genericAlias(WorkArea* a, char* out) {
     out[0] = 0;
-    if (!a->alias) return 0;
+    if (!a->alias) return RDD_OK;
     std::strncpy(out, symbolName(a->alias), RDD_NAME_BUFFER - 1);
     out[RDD_NAME_BUFFER - 1] = 0;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericStructSize(WorkArea*, uint16_t* size) {
+RddResult genericStructSize(WorkArea*, uint16_t* size) {
     *size = WORKAREA_SIZE;
-    return 0;
+    return RDD_OK;
 }
 
 // Codes 1, 2 and 5 are false; code 4 gives the record id back.
-uint16_t genericRecordInfo(WorkArea* a, uint32_t id, uint16_t code, Item* out) {
+RddResult genericRecordInfo(WorkArea* a, uint32_t id, uint16_t code, Item* out) {
     itemClear(out);
     switch (code) {
     case 1:
     case 2:
     case 5:
         out->type = T_LOGICAL;
-        return 0;
+        return RDD_OK;
     case 4:
         out->type = T_INTEGER;
         out->width = 10;
         out->v.l = int32_t(id);
-        return 0;
+        return RDD_OK;
     default:
         return unsupportedOperation(a);
     }
@@ -94,15 +94,15 @@ bool isUnsupportedSlot(const RddMethodTable* table, uint16_t slot) {
     return slot < RDD_METHOD_COUNT && unsupportedAt(table, slot);
 }
 
-uint16_t unsupportedOperation(WorkArea* a) {
+RddResult unsupportedOperation(WorkArea* a) {
     ErrorDescriptor d = errorDescriptor(nullptr, EG_UNSUPPORTED, 0, 0);
-    uint16_t r = rdd::error(a, &d);
-    return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
+    RddResult r = rdd::error(a, &d);
+    return r == RDD_UNWIND ? RDD_UNWIND : RDD_FAILED;
 }
 
 // Without a subsystem the driver's name stands in, "???DRIVE" when the
 // driver cannot say it; the subsystem is taken off the descriptor again.
-uint16_t genericError(WorkArea* a, ErrorDescriptor* d) {
+RddResult genericError(WorkArea* a, ErrorDescriptor* d) {
     char name[RDD_NAME_BUFFER];
     bool named = false;
     if (!d->subsystem) {
@@ -119,10 +119,10 @@ uint16_t genericError(WorkArea* a, ErrorDescriptor* d) {
     if (d->severity == 0) d->severity = 2;
     uint16_t r = raiseAndDecide(d);
     if (named) d->subsystem = nullptr;
-    return r;
+    return rddFromStatus(r);
 }
 
-uint16_t raiseAreaError(WorkArea* a, const AreaErrorInfo& info) {
+RddResult raiseAreaError(WorkArea* a, const AreaErrorInfo& info) {
     ErrorDescriptor d = errorDescriptor(nullptr, info.genCode, info.subCode, info.flags, info.operation);
     d.osCode = info.osCode;
     d.tries = info.tries;

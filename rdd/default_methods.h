@@ -21,14 +21,9 @@ void fillDefaultMethods(RddMethodTable* table);
 // True when the slot of table still holds the unsupported-operation handler.
 bool isUnsupportedSlot(const RddMethodTable* table, uint16_t slot);
 
-// Status of an operation that failed after its error was reported and the
-// handler took the default: non-zero, so that no caller mistakes it for
-// success.
-constexpr uint16_t RDD_FAILED = 1;
-
 // Raises generic code 30 ("Operaci\xF3n no soportada") through the area's
 // error operation. ST_UNWIND, or RDD_FAILED when the handler let it pass.
-uint16_t unsupportedOperation(WorkArea* a);
+RddResult unsupportedOperation(WorkArea* a);
 
 // For drivers: fills a descriptor (severity 2) and passes it to the area's
 // error operation, whose subsystem rule applies (the driver's name). Returns
@@ -43,7 +38,7 @@ struct AreaErrorInfo {
     const char* fileName;
     const char* operation;
 };
-uint16_t raiseAreaError(WorkArea* a, const AreaErrorInfo& info);
+RddResult raiseAreaError(WorkArea* a, const AreaErrorInfo& info);
 
 // Evaluates block with a's area selected (the previous area is selected
 // again afterwards), counting a as busy meanwhile. The value is in the
@@ -55,8 +50,8 @@ uint16_t evalInArea(WorkArea* a, const Item* block);
 // each, with the idle step between records. A while-condition that yields
 // anything but a logical true ends the loop. The first non-zero status ends
 // it too and is returned.
-using RecordAction = uint16_t (*)(WorkArea* a, void* context);
-uint16_t scopeLoop(WorkArea* a, const ScopeInfo* s, RecordAction action, void* context);
+using RecordAction = RddResult (*)(WorkArea* a, void* context);
+RddResult scopeLoop(WorkArea* a, const ScopeInfo* s, RecordAction action, void* context);
 
 // The answers of info operations: out becomes a logical, or an integer of
 // width 10.
@@ -64,17 +59,17 @@ void setLogical(Item* out, bool value);
 void setInteger(Item* out, int32_t value);
 
 // ---- the generic operations, for parent calls and tests
-uint16_t genericSkip(WorkArea* a, int32_t count);
-uint16_t genericSkipFilter(WorkArea* a, int32_t direction);
-uint16_t genericAddField(WorkArea* a, const FieldDefinition* field);
-uint16_t genericSetFieldExtent(WorkArea* a, uint16_t count);
-uint16_t genericOpen(WorkArea* a, OpenInfo* info);  // also create
-uint16_t genericClose(WorkArea* a);
-uint16_t genericRelease(WorkArea* a);
-uint16_t genericNewArea(WorkArea* a);
-uint16_t genericInfo(WorkArea* a, uint16_t code, Item* out);
-uint16_t genericTransRecord(WorkArea* a, TransferInfo* transfer);
-uint16_t genericSetFilter(WorkArea* a, const Item* block, const Item* text);
-uint16_t genericError(WorkArea* a, ErrorDescriptor* d);
+RddResult genericSkip(WorkArea* a, int32_t count);
+RddResult genericSkipFilter(WorkArea* a, int32_t direction);
+RddResult genericAddField(WorkArea* a, const FieldDefinition* field);
+RddResult genericSetFieldExtent(WorkArea* a, uint16_t count);
+RddResult genericOpen(WorkArea* a, OpenInfo* info);  // also create
+RddResult genericClose(WorkArea* a);
+RddResult genericRelease(WorkArea* a);
+RddResult genericNewArea(WorkArea* a);
+RddResult genericInfo(WorkArea* a, uint16_t code, Item* out);
+RddResult genericTransRecord(WorkArea* a, TransferInfo* transfer);
+RddResult genericSetFilter(WorkArea* a, const Item* block, const Item* text);
+RddResult genericError(WorkArea* a, ErrorDescriptor* d);
 
 }  // namespace xb

@@ -59,23 +59,23 @@ bool rowIsValid(const Item* row) {
            isNumeric(&e[2]) && isNumeric(&e[3]);
 }
 
-uint16_t badStructure(WorkArea* a) {
+RddResult badStructure(WorkArea* a) {
     AreaErrorInfo e{};
     e.genCode = EG_ARG;
     e.subCode = 1014;
     e.flags = EF_DEFAULT;
     e.operation = "createFields";
-    uint16_t r = raiseAreaError(a, e);
-    return r == ST_UNWIND ? ST_UNWIND : RDD_FAILED;
+    RddResult r = raiseAreaError(a, e);
+    return r == RDD_UNWIND ? RDD_UNWIND : RDD_FAILED;
 }
 
-uint16_t genericCreateFields(WorkArea* a, const Item* structure) {
+RddResult genericCreateFields(WorkArea* a, const Item* structure) {
     if (!isArray(structure)) return badStructure(a);
     uint32_t rows = arrayLength(structure);
     for (uint32_t i = 0; i < rows; ++i)
         if (!rowIsValid(&arrayItems(structure)[i])) return badStructure(a);
     if (rows > 0xFFFF) return badStructure(a);
-    if (uint16_t r = rdd::setFieldExtent(a, uint16_t(rows))) return r;
+    if (RddResult r = rdd::setFieldExtent(a, uint16_t(rows))) return r;
     for (uint32_t i = 0; i < rows; ++i) {
         // the row's Items are read before anything can run a collection
         const Item* e = arrayItems(&arrayItems(structure)[i]);
@@ -89,56 +89,56 @@ uint16_t genericCreateFields(WorkArea* a, const Item* structure) {
         typeOfLetter(strData(&e[1])[0], &f.type, &f.subtype);
         f.length = clampWord(&e[2]);
         f.decimals = clampWord(&e[3]);
-        if (uint16_t r = rdd::addField(a, &f)) return r;
+        if (RddResult r = rdd::addField(a, &f)) return r;
     }
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericFieldCount(WorkArea* a, uint16_t* count) {
+RddResult genericFieldCount(WorkArea* a, uint16_t* count) {
     *count = a->fieldCount;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericFieldName(WorkArea* a, uint16_t field, char* out) {
+RddResult genericFieldName(WorkArea* a, uint16_t field, char* out) {
     out[0] = 0;
-    if (field < 1 || field > a->fieldCount) return 0;
+    if (field < 1 || field > a->fieldCount) return RDD_OK;
     const char* name = symbolName(a->fields[field - 1].symbol);
     size_t n = std::strlen(name);
     if (n > FIELD_NAME_MAX) n = FIELD_NAME_MAX;
     std::memcpy(out, name, n);
     out[n] = 0;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericFieldInfo(WorkArea* a, uint16_t field, uint16_t code, Item* out) {
-    if (field < 1 || field > a->fieldCount) return 1;
+RddResult genericFieldInfo(WorkArea* a, uint16_t field, uint16_t code, Item* out) {
+    if (field < 1 || field > a->fieldCount) return RDD_FAILED;
     const FieldDescriptor& d = a->fields[field - 1];
     switch (code) {
     case 1: {
         const char* name = symbolName(d.symbol);
         makeString(out, name, uint32_t(std::strlen(name)));
-        return 0;
+        return RDD_OK;
     }
-    case 2: makeString(out, letterOfType(d.type), 1); return 0;
-    case 3: setInteger(out, d.length); return 0;
-    case 4: setInteger(out, d.decimals); return 0;
+    case 2: makeString(out, letterOfType(d.type), 1); return RDD_OK;
+    case 3: setInteger(out, d.length); return RDD_OK;
+    case 4: setInteger(out, d.decimals); return RDD_OK;
     default: return unsupportedOperation(a);
     }
 }
 
 }  // namespace
 
-uint16_t genericSetFieldExtent(WorkArea* a, uint16_t count) {
+RddResult genericSetFieldExtent(WorkArea* a, uint16_t count) {
     memFree(a->fields);
     a->fields = count ? static_cast<FieldDescriptor*>(memAllocZero(uint32_t(count) * sizeof(FieldDescriptor)))
                       : nullptr;
     a->fieldCapacity = count;
     a->fieldCount = 0;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericAddField(WorkArea* a, const FieldDefinition* f) {
-    if (a->fieldCount >= a->fieldCapacity) return 0;
+RddResult genericAddField(WorkArea* a, const FieldDefinition* f) {
+    if (a->fieldCount >= a->fieldCapacity) return RDD_OK;
     FieldDescriptor& d = a->fields[a->fieldCount];
     d = FieldDescriptor{};
     d.type = f->type;
@@ -150,7 +150,7 @@ uint16_t genericAddField(WorkArea* a, const FieldDefinition* f) {
     name[SYMBOL_NAME_MAX] = 0;
     d.symbol = findOrCreateSymbol(name);
     ++a->fieldCount;
-    return 0;
+    return RDD_OK;
 }
 
 void fillGenericFields(RddMethodTable* t) {

@@ -49,26 +49,26 @@ void dropRelationsInto(WorkArea* a) {
 
 }  // namespace
 
-uint16_t genericNewArea(WorkArea* a) {
+RddResult genericNewArea(WorkArea* a) {
     if (!a->result) a->result = tempAlloc();
     itemClear(a->result);
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericOpen(WorkArea* a, OpenInfo* info) { return bindArea(a, info); }
+RddResult genericOpen(WorkArea* a, OpenInfo* info) { return rddFromStatus(bindArea(a, info)); }
 
-uint16_t genericClose(WorkArea* a) {
+RddResult genericClose(WorkArea* a) {
     rdd::clearFilter(a);
     rdd::clearRelations(a);
     rdd::clearLocate(a);
     if (a->parentCount > 0) dropRelationsInto(a);
     unbindArea(a);
-    return 0;
+    return RDD_OK;
 }
 
 // Frees everything the area still holds, even after a failed open that
 // never got to close.
-uint16_t genericRelease(WorkArea* a) {
+RddResult genericRelease(WorkArea* a) {
     while (RelationRecord* r = a->relations) {
         a->relations = r->next;
         freeRelation(r);
@@ -85,37 +85,37 @@ uint16_t genericRelease(WorkArea* a) {
     if (a->areaNo && areaAt(a->areaNo) == a) storeArea(a->areaNo, nullptr);
     releaseDriver(a->methods);
     memFree(a);
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericInfo(WorkArea* a, uint16_t code, Item* out) {
+RddResult genericInfo(WorkArea* a, uint16_t code, Item* out) {
     itemClear(out);
     switch (code) {
     case 1:
-    case 2: setLogical(out, false); return 0;
+    case 2: setLogical(out, false); return RDD_OK;
     case 22: {
         int32_t n = 0;
         for (RelationRecord* r = a->relations; r; r = r->next) ++n;
         setInteger(out, n);
-        return 0;
+        return RDD_OK;
     }
-    case 26: setLogical(out, a->bof != 0); return 0;
-    case 27: setLogical(out, a->eof != 0); return 0;
+    case 26: setLogical(out, a->bof != 0); return RDD_OK;
+    case 27: setLogical(out, a->eof != 0); return RDD_OK;
     case 28:
         if (a->locateScope[1]) *out = *a->locateScope[1];
         else makeString(out, "", 0);
-        return 0;
-    case 29: setLogical(out, a->found != 0); return 0;
-    case 30: setInteger(out, a->fieldCount); return 0;
+        return RDD_OK;
+    case 29: setLogical(out, a->found != 0); return RDD_OK;
+    case 30: setInteger(out, a->fieldCount); return RDD_OK;
     case 33:
         if (a->alias) makeString(out, symbolName(a->alias), uint32_t(std::strlen(symbolName(a->alias))));
-        return 0;
+        return RDD_OK;
     case 102:
         out->type = T_DOUBLE;
         out->v.d = 3.0;
         out->decimals = settingDecimals();
-        return 0;
-    default: return 1;
+        return RDD_OK;
+    default: return RDD_FAILED;
     }
 }
 

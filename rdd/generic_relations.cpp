@@ -26,7 +26,7 @@ RelationRecord* relationAt(WorkArea* a, uint16_t n) {
     return n >= 1 ? r : nullptr;
 }
 
-uint16_t genericSetRelation(WorkArea* a, const RelationRecord* given) {
+RddResult genericSetRelation(WorkArea* a, const RelationRecord* given) {
     if (!given->child || !given->keyBlock) return RDD_FAILED;
     auto* r = static_cast<RelationRecord*>(memAllocZero(sizeof(RelationRecord)));
     r->keyBlock = keep(given->keyBlock);
@@ -39,10 +39,10 @@ uint16_t genericSetRelation(WorkArea* a, const RelationRecord* given) {
     return rdd::childStart(r->child, r);
 }
 
-uint16_t genericClearRelations(WorkArea* a) {
-    uint16_t status = 0;
+RddResult genericClearRelations(WorkArea* a) {
+    RddResult status = RDD_OK;
     while (RelationRecord* r = a->relations) {
-        uint16_t s = rdd::childEnd(r->child, r);
+        RddResult s = rdd::childEnd(r->child, r);
         if (!status) status = s;
         a->relations = r->next;
         freeTemp(r->keyBlock);
@@ -52,40 +52,40 @@ uint16_t genericClearRelations(WorkArea* a) {
     return status;
 }
 
-uint16_t genericChildStart(WorkArea* a, RelationRecord*) {
+RddResult genericChildStart(WorkArea* a, RelationRecord*) {
     ++a->parentCount;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericChildEnd(WorkArea* a, RelationRecord*) {
+RddResult genericChildEnd(WorkArea* a, RelationRecord*) {
     if (a->parentCount > 0) --a->parentCount;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericSyncChildren(WorkArea* a) {
+RddResult genericSyncChildren(WorkArea* a) {
     for (RelationRecord* r = a->relations; r; r = r->next)
-        if (uint16_t s = rdd::childSync(r->child, r)) return s;
-    return 0;
+        if (RddResult s = rdd::childSync(r->child, r)) return s;
+    return RDD_OK;
 }
 
-uint16_t genericRelationArea(WorkArea* a, uint16_t n, uint16_t* area) {
+RddResult genericRelationArea(WorkArea* a, uint16_t n, uint16_t* area) {
     RelationRecord* r = relationAt(a, n);
     *area = r ? r->child->areaNo : 0;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericRelationText(WorkArea* a, uint16_t n, Item* out) {
+RddResult genericRelationText(WorkArea* a, uint16_t n, Item* out) {
     RelationRecord* r = relationAt(a, n);
     if (r && r->keyText) *out = *r->keyText;
     else makeString(out, "", 0);
-    return 0;
+    return RDD_OK;
 }
 
 // Run for the child a: the key is evaluated in the parent's area and its
 // value lands in the child's result item.
-uint16_t genericRelationEval(WorkArea* a, RelationRecord* r) {
+RddResult genericRelationEval(WorkArea* a, RelationRecord* r) {
     ++a->busy;  // the child's operation is running too
-    uint16_t s = evalInArea(r->parent, r->keyBlock);
+    RddResult s = rddFromStatus(evalInArea(r->parent, r->keyBlock));
     --a->busy;
     if (!a->result) return s;
     if (s) itemClear(a->result);
@@ -93,37 +93,37 @@ uint16_t genericRelationEval(WorkArea* a, RelationRecord* r) {
     return s;
 }
 
-uint16_t genericClearFilter(WorkArea* a) {
+RddResult genericClearFilter(WorkArea* a) {
     freeTemp(a->filterBlock);
     freeTemp(a->filterText);
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericFilterText(WorkArea* a, Item* out) {
+RddResult genericFilterText(WorkArea* a, Item* out) {
     if (a->filterText) *out = *a->filterText;
     else makeString(out, "", 0);
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericClearLocate(WorkArea* a) {
+RddResult genericClearLocate(WorkArea* a) {
     for (Item*& it : a->locateScope) freeTemp(it);
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t genericSetLocate(WorkArea* a, const Item* scope) {
-    if (uint16_t r = rdd::clearLocate(a)) return r;
+RddResult genericSetLocate(WorkArea* a, const Item* scope) {
+    if (RddResult r = rdd::clearLocate(a)) return r;
     for (uint16_t i = 0; i < LOCATE_ITEMS; ++i) a->locateScope[i] = keep(&scope[i]);
-    return 0;
+    return RDD_OK;
 }
 
 }  // namespace
 
 // Clears the old filter, then keeps a block and a text when given.
-uint16_t genericSetFilter(WorkArea* a, const Item* block, const Item* text) {
-    if (uint16_t r = rdd::clearFilter(a)) return r;
+RddResult genericSetFilter(WorkArea* a, const Item* block, const Item* text) {
+    if (RddResult r = rdd::clearFilter(a)) return r;
     if (block && (block->type & T_BLOCK)) a->filterBlock = keep(block);
     if (text && isString(text)) a->filterText = keep(text);
-    return 0;
+    return RDD_OK;
 }
 
 void fillGenericRelations(RddMethodTable* t) {

@@ -8,15 +8,15 @@
 
 namespace xb {
 
-uint16_t genericSkip(WorkArea* a, int32_t count) {
+RddResult genericSkip(WorkArea* a, int32_t count) {
     if (count == 0) return rdd::skipRaw(a, 0);
     a->atTop = 0;
     a->atBottom = 0;
     int32_t direction = count > 0 ? 1 : -1;
-    uint16_t r = 0;
+    RddResult r = RDD_OK;
     while (count != 0) {
         r = rdd::skipRaw(a, direction);
-        if (r == 0) r = rdd::skipFilter(a, direction);
+        if (!r) r = rdd::skipFilter(a, direction);
         count -= direction;
         if (r || a->bof || a->eof) break;
     }
@@ -25,13 +25,13 @@ uint16_t genericSkip(WorkArea* a, int32_t count) {
     return r;
 }
 
-uint16_t genericSkipFilter(WorkArea* a, int32_t direction) {
+RddResult genericSkipFilter(WorkArea* a, int32_t direction) {
     uint32_t wasTop = a->atTop, wasBottom = a->atBottom;
-    uint16_t r = 0;
+    RddResult r = RDD_OK;
     while (!a->bof && !a->eof) {
         bool hidden = false;
         if (a->filterBlock) {
-            if ((r = evalInArea(a, a->filterBlock))) break;
+            if ((r = rddFromStatus(evalInArea(a, a->filterBlock)))) break;
             const Item* v = returnItem();
             hidden = v->type == T_LOGICAL && !v->v.l;  // anything but false lets it through
         }

@@ -19,6 +19,7 @@
 #pragma once
 #include <cstdint>
 
+#include "rdd/rdd_result.h"
 #include "vm/item.h"
 #include "vm/target.h"
 
@@ -62,7 +63,7 @@ struct RddSlotType;
 #define RDD_METHOD(n, ENUM, name, params, args) \
     template <>                                 \
     struct RddSlotType<n> {                     \
-        using Fn = uint16_t(*) params;          \
+        using Fn = RddResult(*) params;          \
     };
 #include "rdd/methods.def"
 #undef RDD_METHOD
@@ -76,7 +77,7 @@ inline typename RddSlotType<N>::Fn rddSlot(const RddMethodTable* table) {
     return reinterpret_cast<typename RddSlotType<N>::Fn>(table->slot[N]);
 }
 template <uint16_t N, class... A>
-inline uint16_t rddCallVia(const RddMethodTable* table, A... args) {
+inline RddResult rddCallVia(const RddMethodTable* table, A... args) {
     return rddSlot<N>(table)(args...);
 }
 
@@ -91,7 +92,7 @@ inline RddMethodTable* rddMethodsOf(const WorkArea* area) {
 }
 namespace rdd {
 #define RDD_METHOD(n, ENUM, name, params, args) \
-    inline uint16_t name params { return rddSlot<n>(rddMethodsOf(a)) args; }
+    inline RddResult name params { return rddSlot<n>(rddMethodsOf(a)) args; }
 #include "rdd/methods.def"
 #undef RDD_METHOD
 }  // namespace rdd

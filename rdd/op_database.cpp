@@ -18,20 +18,20 @@ namespace xb {
 
 namespace {
 
-using FlagMethod = uint16_t (*)(WorkArea*, uint16_t*);
+using FlagMethod = RddResult (*)(WorkArea*, uint16_t*);
 
 uint16_t pushFlag(FlagMethod method, bool withoutArea) {
     WorkArea* a = currentArea();
     uint16_t flag = withoutArea;
-    uint16_t r = a ? method(a, &flag) : 0;
-    pushLogical(r == 0 ? flag != 0 : withoutArea);
+    RddResult r = a ? method(a, &flag) : RDD_OK;
+    pushLogical(!r ? flag != 0 : withoutArea);
     return nativeStatus(r);
 }
 
-uint16_t bofOf(WorkArea* a, uint16_t* f) { return rdd::bof(a, f); }
-uint16_t eofOf(WorkArea* a, uint16_t* f) { return rdd::eof(a, f); }
-uint16_t foundOf(WorkArea* a, uint16_t* f) { return rdd::found(a, f); }
-uint16_t deletedOf(WorkArea* a, uint16_t* f) { return rdd::deleted(a, f); }
+RddResult bofOf(WorkArea* a, uint16_t* f) { return rdd::bof(a, f); }
+RddResult eofOf(WorkArea* a, uint16_t* f) { return rdd::eof(a, f); }
+RddResult foundOf(WorkArea* a, uint16_t* f) { return rdd::found(a, f); }
+RddResult deletedOf(WorkArea* a, uint16_t* f) { return rdd::deleted(a, f); }
 
 uint16_t pushLock(uint16_t method) {
     uint16_t st;
@@ -43,8 +43,8 @@ uint16_t pushLock(uint16_t method) {
     }
     LockInfo lock{};
     lock.method = method;
-    uint16_t r = rdd::lock(a, &lock);
-    pushLogical(r == 0 && lock.result != 0);
+    RddResult r = rdd::lock(a, &lock);
+    pushLogical(!r && lock.result != 0);
     return nativeStatus(r);
 }
 
@@ -63,8 +63,8 @@ XB_OPCODE(DELETED) { return pushFlag(deletedOf, false); }
 XB_OPCODE(FCOUNT) {
     WorkArea* a = currentArea();
     uint16_t count = 0;
-    uint16_t r = a ? rdd::fieldCount(a, &count) : 0;
-    pushLong(r == 0 ? count : 0);
+    RddResult r = a ? rdd::fieldCount(a, &count) : RDD_OK;
+    pushLong(!r ? count : 0);
     return nativeStatus(r);
 }
 
@@ -79,7 +79,7 @@ XB_OPCODE(FIELDNAME) {
         r = raiseAndDecide(&d);
     } else if (a) {
         int32_t n = isNumeric(vm.top) ? (vm.top->type == T_DOUBLE ? doubleToInt(vm.top->v.d) : vm.top->v.l) : 0;
-        if (n >= 1 && n <= 0xFFFF) r = rdd::fieldName(a, uint16_t(n), name);
+        if (n >= 1 && n <= 0xFFFF) r = rddStatusWord(rdd::fieldName(a, uint16_t(n), name));
         name[RDD_NAME_BUFFER - 1] = 0;
     }
     pop();
@@ -119,8 +119,8 @@ XB_OPCODE(SELECT1) {
 XB_OPCODE(LASTREC) {
     WorkArea* a = currentArea();
     uint32_t count = 0;
-    uint16_t r = a ? rdd::recCount(a, &count) : 0;
-    pushLong(r == 0 ? int32_t(count) : 0);
+    RddResult r = a ? rdd::recCount(a, &count) : RDD_OK;
+    pushLong(!r ? int32_t(count) : 0);
     return nativeStatus(r);
 }
 
@@ -132,8 +132,8 @@ XB_OPCODE(RECNO) {
     }
     Item* out = pushSlot();
     itemClear(out);
-    uint16_t r = rdd::recNo(a, out);
-    int32_t n = r == 0 && isNumeric(vm.top) ? itemInt(vm.top) : 0;
+    RddResult r = rdd::recNo(a, out);
+    int32_t n = !r && isNumeric(vm.top) ? itemInt(vm.top) : 0;
     pop();
     pushRecordNumber(n);
     return nativeStatus(r);

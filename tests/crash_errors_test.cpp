@@ -114,24 +114,24 @@ protected:
         invoke("DBUSEAREA", {true, driver, base});
         ASSERT_NE(area(), nullptr);
         for (int i = 0; i < 3; ++i) append("R" + std::to_string(i));
-        ASSERT_EQ(rdd::flush(area()), 0);
+        ASSERT_EQ(rdd::flush(area()), RDD_OK);
         if (withOrder) {
             OrderCondition c{};
             rdd::orderCondition(area(), &c);
             OrderCreateInfo ci{base, nullptr, "NAME", nullptr, 0};
-            ASSERT_EQ(rdd::orderCreate(area(), &ci), 0);
+            ASSERT_EQ(rdd::orderCreate(area(), &ci), RDD_OK);
         }
         if (shared) {
             invoke("DBCLOSEAREA");
             invoke("DBUSEAREA", {true, driver, base, Arg::nil(), true});
             if (withOrder) {
                 OrderInfo oi{nullptr, base, nullptr};
-                ASSERT_EQ(rdd::orderListAdd(area(), &oi), 0);
+                ASSERT_EQ(rdd::orderListAdd(area(), &oi), RDD_OK);
             }
         }
     }
-    uint16_t append(const std::string& name) {
-        uint16_t st = rdd::append(area(), 1);
+    RddResult append(const std::string& name) {
+        RddResult st = rdd::append(area(), 1);
         Item v{};
         makeString(&v, name.data(), uint32_t(name.size()));
         return st ? st : rdd::putValue(area(), 0, &v);
@@ -150,18 +150,18 @@ struct FullDiskCase {
     const char* what;
     bool shared, withOrder;
     // the change made while the disk is full; returns its status
-    uint16_t (*change)(CrashErrors*);
+    RddResult (*change)(CrashErrors*);
     const char* subsystem;
     const char* extension;  // of the file the error names
 };
 
 class FullDisk : public CrashErrors, public ::testing::WithParamInterface<FullDiskCase> {
 public:
-    uint16_t appendAndFlush() {
-        uint16_t st = append("NEW");
+    RddResult appendAndFlush() {
+        RddResult st = append("NEW");
         return st ? st : rdd::flush(area());
     }
-    uint16_t writeMemo() {
+    RddResult writeMemo() {
         rdd::goTo(area(), 2);
         if (dbfTableOf(area())->shared) {
             LockInfo li{2, 2, 0, 0};
@@ -183,8 +183,8 @@ TEST_P(FullDisk, TheWriteErrorNamesTheFileAndCarries112AndTheCountStaysInStep) {
     errors.clear();
     answerUnwind();  // a write error cannot be defaulted: the program breaks out
     if (std::string(c.extension) != ".dbt") diskFull = true;
-    uint16_t st = c.change(static_cast<CrashErrors*>(this));
-    EXPECT_NE(st, 0) << c.what;
+    RddResult st = c.change(static_cast<CrashErrors*>(this));
+    EXPECT_NE(st, RDD_OK) << c.what;
     ASSERT_FALSE(errors.empty()) << c.what;
     const test::RaisedError& e = errors[0];
     EXPECT_EQ(e.d.genCode, EG_WRITE) << c.what;
@@ -210,7 +210,7 @@ TEST_P(FullDisk, TheWriteErrorNamesTheFileAndCarries112AndTheCountStaysInStep) {
     for (uint32_t n = 1; n <= 3; ++n) {
         rdd::goTo(area(), n);
         Item v{};
-        ASSERT_EQ(rdd::getValue(area(), 0, &v), 0);
+        ASSERT_EQ(rdd::getValue(area(), 0, &v), RDD_OK);
         EXPECT_EQ(test::textOf(v), "R" + std::to_string(n - 1) + std::string(10 - 2, ' ')) << c.what;
     }
 }
@@ -235,21 +235,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CrashErrors, AnIndexWriteOnAFullDiskIsAWriteErrorOfTheIndex) {
     table("cre_idx", true, false);
-    ASSERT_EQ(append("NEW"), 0);
+    ASSERT_EQ(append("NEW"), RDD_OK);
     // The table's record and count go first (dbfSettle); fail only the
     // index's writes by failing from the first write after them.
-    ASSERT_EQ(rdd::flush(area()), 0);
+    ASSERT_EQ(rdd::flush(area()), RDD_OK);
     rdd::goTo(area(), 4);
     Item v{};
     makeString(&v, "CHANGED", 7);
-    ASSERT_EQ(rdd::putValue(area(), 0, &v), 0);
-    ASSERT_EQ(rdd::goCold(area()), 0);
+    ASSERT_EQ(rdd::putValue(area(), 0, &v), RDD_OK);
+    ASSERT_EQ(rdd::goCold(area()), RDD_OK);
     errors.clear();
     answerUnwind();
     // a second change: its record write goes to the table in place, then
     // the index write fails
     makeString(&v, "AGAIN", 5);
-    ASSERT_EQ(rdd::putValue(area(), 0, &v), 0);
+    ASSERT_EQ(rdd::putValue(area(), 0, &v), RDD_OK);
     struct Once {
         static bool write(os::Handle h, const void* b, uint32_t n, uint32_t* done) {
             static int calls = 0;
@@ -262,7 +262,7 @@ TEST_F(CrashErrors, AnIndexWriteOnAFullDiskIsAWriteErrorOfTheIndex) {
         }
     };
     fileSyscalls().writeFile = Once::write;
-    EXPECT_NE(rdd::goCold(area()), 0);
+    EXPECT_NE(rdd::goCold(area()), RDD_OK);
     fileSyscalls().writeFile = fullDiskWrite;
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors[0].d.genCode, EG_WRITE);
@@ -302,7 +302,7 @@ TEST_F(CrashErrors, AnIndexLockForReadingMayBeRetriedOneForAChangeAlsoDefaulted)
     refusedLockFile = tree->file;
     Item key{};
     makeString(&key, "R1", 2);
-    EXPECT_NE(rdd::seek(area(), 0, &key, 0), 0);
+    EXPECT_NE(rdd::seek(area(), 0, &key, 0), RDD_OK);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].d.genCode, EG_LOCK);
     EXPECT_EQ(errors[0].d.subCode, 1031);
@@ -311,13 +311,13 @@ TEST_F(CrashErrors, AnIndexLockForReadingMayBeRetriedOneForAChangeAlsoDefaulted)
     refusedLockFile = os::INVALID;
     rdd::goTo(area(), 2);
     LockInfo li{2, 2, 0, 0};
-    ASSERT_EQ(rdd::lock(area(), &li), 0);
+    ASSERT_EQ(rdd::lock(area(), &li), RDD_OK);
     Item v{};
     makeString(&v, "CHANGED", 7);
-    ASSERT_EQ(rdd::putValue(area(), 0, &v), 0);
+    ASSERT_EQ(rdd::putValue(area(), 0, &v), RDD_OK);
     errors.clear();
     refusedLockFile = tree->file;
-    EXPECT_NE(rdd::goCold(area()), 0);
+    EXPECT_NE(rdd::goCold(area()), RDD_OK);
     refusedLockFile = os::INVALID;
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].d.genCode, EG_LOCK);
@@ -426,14 +426,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CrashErrors, ABlankRecordOfAnUncommittedSharedAppendIsOwedNotDamage) {
     table("cre_owed", true, true);
-    ASSERT_EQ(rdd::append(area(), 1), 0);  // writes the blank record at once
+    ASSERT_EQ(rdd::append(area(), 1), RDD_OK);  // writes the blank record at once
     // a second view of the same files, as a process after a kill would see
     // them: the blank record is there, its key is not
     NtxCheckResult r{};
     invoke("DBUSEAREA", {true, "DBFNTX", "cre_owed", "OTHER", true});
     OrderInfo oi{nullptr, "cre_owed", nullptr};
-    ASSERT_EQ(rdd::orderListAdd(area(), &oi), 0);
-    EXPECT_EQ(ntxVerifyOrder(area(), 1, &r), 0) << r.message;
+    ASSERT_EQ(rdd::orderListAdd(area(), &oi), RDD_OK);
+    EXPECT_EQ(ntxVerifyOrder(area(), 1, &r), RDD_OK) << r.message;
     EXPECT_EQ(r.owed, 1u);
     EXPECT_EQ(r.firstOwed, 4u);
 }
@@ -472,17 +472,17 @@ TEST_F(CrashErrors, ASharedChangeWritesItsRaisedCounterBeforeAnyPage) {
     table("cre_count", true, true);
     NtxTree* tree = ntxOrderTree(area(), 1);
     ASSERT_NE(tree, nullptr);
-    for (int i = 0; i < 40; ++i) ASSERT_EQ(append("N" + std::to_string(100 + i)), 0);  // splits too
-    ASSERT_EQ(rdd::flush(area()), 0);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(append("N" + std::to_string(100 + i)), RDD_OK);  // splits too
+    ASSERT_EQ(rdd::flush(area()), RDD_OK);
     // each change under the watch: a key change, and appends that split
     for (int round = 0; round < 3; ++round) {
         rdd::goTo(area(), 2);
         LockInfo li{2, 2, 0, 0};
-        ASSERT_EQ(rdd::lock(area(), &li), 0);
+        ASSERT_EQ(rdd::lock(area(), &li), RDD_OK);
         Item v{};
         std::string name = "Z" + std::to_string(round);
         makeString(&v, name.data(), uint32_t(name.size()));
-        ASSERT_EQ(rdd::putValue(area(), 0, &v), 0);
+        ASSERT_EQ(rdd::putValue(area(), 0, &v), RDD_OK);
         auto noteCounter = [&] {
             uint8_t head[4] = {};
             fsSeek(tree->file, 0, os::FROM_BEGIN);
@@ -492,10 +492,10 @@ TEST_F(CrashErrors, ASharedChangeWritesItsRaisedCounterBeforeAnyPage) {
         noteCounter();
         watchedIndex = tree->file;
         fileSyscalls().writeFile = watchingWrite;
-        ASSERT_EQ(rdd::goCold(area()), 0);
-        ASSERT_EQ(append("M" + std::to_string(round)), 0);
+        ASSERT_EQ(rdd::goCold(area()), RDD_OK);
+        ASSERT_EQ(append("M" + std::to_string(round)), RDD_OK);
         noteCounter();
-        ASSERT_EQ(rdd::goCold(area()), 0);
+        ASSERT_EQ(rdd::goCold(area()), RDD_OK);
         fileSyscalls().writeFile = fullDiskWrite;
         watchedIndex = os::INVALID;
     }

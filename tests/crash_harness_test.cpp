@@ -207,21 +207,21 @@ public:
         invoke("DBUSEAREA", {true, "DBFNTX", base, test::Arg::nil(), inShared});
         return area() != nullptr && dbfTableOf(area()) != nullptr;
     }
-    uint16_t addOrder(const char* bag) {
+    RddResult addOrder(const char* bag) {
         OrderInfo oi{nullptr, bag, nullptr};
         return rdd::orderListAdd(area(), &oi);
     }
     void createOrder(const char* bag, const char* key) {
         OrderCondition c{};
-        ASSERT_EQ(rdd::orderCondition(area(), &c), 0);
+        ASSERT_EQ(rdd::orderCondition(area(), &c), RDD_OK);
         OrderCreateInfo ci{bag, nullptr, key, nullptr, 0};
-        ASSERT_EQ(rdd::orderCreate(area(), &ci), 0);
+        ASSERT_EQ(rdd::orderCreate(area(), &ci), RDD_OK);
     }
-    uint16_t put(uint16_t field, const Item& v) { return rdd::putValue(area(), field, &v); }
-    uint16_t putRec(const Rec& r, const Rec* old) {
+    RddResult put(uint16_t field, const Item& v) { return rdd::putValue(area(), field, &v); }
+    RddResult putRec(const Rec& r, const Rec* old) {
         Item name{}, note{};
         makeString(&name, r.name.data(), uint32_t(r.name.size()));
-        uint16_t st = put(0, name);
+        RddResult st = put(0, name);
         if (!st) st = put(1, doubleItem(r.amt));
         if (!st && (!old || old->note != r.note)) {
             makeString(&note, r.note.data(), uint32_t(r.note.size()));
@@ -229,24 +229,24 @@ public:
         }
         return st;
     }
-    uint16_t lockRecord(uint32_t n) {
-        if (!shared) return 0;
+    RddResult lockRecord(uint32_t n) {
+        if (!shared) return RDD_OK;
         LockInfo li{n, 2, 0, 0};
-        uint16_t st = rdd::lock(area(), &li);
-        return st ? st : li.result ? 0 : 1;
+        RddResult st = rdd::lock(area(), &li);
+        return st ? st : li.result ? RDD_OK : RDD_FAILED;
     }
 
     // Runs one operation and notes what it did.
     // It succeeded when it and its commit returned 0 and raised nothing.
     void run(std::set<uint32_t> touched, std::map<uint32_t, Rec> intended, bool whole,
-             const std::function<uint16_t()>& body, const std::function<void()>& apply, bool commit = true) {
+             const std::function<RddResult()>& body, const std::function<void()>& apply, bool commit = true) {
         OpRecord op;
         op.start = inj.writes;
         size_t raisedBefore = errors.size();
-        uint16_t st = body();
+        RddResult st = body();
         if (!st && commit) st = rdd::flush(area());
         op.end = inj.writes;
-        op.ok = st == 0 && errors.size() == raisedBefore;
+        op.ok = !st && errors.size() == raisedBefore;
         op.touched = std::move(touched);
         op.intended = std::move(intended);
         op.whole = whole;
@@ -258,7 +258,7 @@ public:
         Rec r{nameOf(key), key * 1.5 - 20, note, false};
         uint32_t n = uint32_t(model.size() + 1);
         run({n}, {{n, r}}, false, [&] {
-            uint16_t st = rdd::append(area(), 1);
+            RddResult st = rdd::append(area(), 1);
             return st ? st : putRec(r, nullptr);
         }, [&] { model.push_back(r); });
     }
@@ -269,7 +269,7 @@ public:
         r.amt = key * 1.5 - 20;
         r.note = note;
         run({n}, {{n, r}}, false, [&] {
-            uint16_t st = rdd::goTo(area(), n);
+            RddResult st = rdd::goTo(area(), n);
             if (!st) st = lockRecord(n);
             return st ? st : putRec(r, &old);
         }, [&] { model[n - 1] = r; });
@@ -278,7 +278,7 @@ public:
         Rec r = model[n - 1];
         r.deleted = true;
         run({n}, {{n, r}}, false, [&] {
-            uint16_t st = rdd::goTo(area(), n);
+            RddResult st = rdd::goTo(area(), n);
             if (!st) st = lockRecord(n);
             return st ? st : rdd::deleteRecord(area());
         }, [&] { model[n - 1] = r; });
@@ -297,7 +297,7 @@ public:
     void close() {
         run({}, {}, false, [&] {
             invoke("DBCLOSEAREA");
-            return uint16_t(area() != nullptr);
+            return area() != nullptr ? RDD_FAILED : RDD_OK;
         }, [] {}, false);
     }
 
@@ -311,8 +311,8 @@ public:
         createOrder("crh_a", "AMT");
         invoke("DBCLOSEAREA");
         ASSERT_TRUE(openTable("crh", shared));
-        ASSERT_EQ(addOrder("crh_n"), 0);
-        ASSERT_EQ(addOrder("crh_a"), 0);
+        ASSERT_EQ(addOrder("crh_n"), RDD_OK);
+        ASSERT_EQ(addOrder("crh_a"), RDD_OK);
         ops.clear();
     }
 
@@ -429,9 +429,9 @@ public:
             }
         }
         for (int order = 1; order <= 2; ++order) {
-            uint16_t st = addOrder(bags[order - 1]);
+            RddResult st = addOrder(bags[order - 1]);
             uint16_t n = ntxOrderCount(area());
-            if (st != 0 || n != order) {
+            if (st || n != order) {
                 if (!(wholeInFlight && marked((std::string(bags[order - 1]) + ".ntx").c_str())))
                     fail(std::string("order ") + bags[order - 1] + " does not open");
                 // keep the numbering: the next order cannot be checked either

@@ -588,7 +588,7 @@ TEST_F(DbfDriver, SortCopiesInKeyOrderWithinASmallBudget) {
     info.keyCount = 2;
     info.keys = keys;
     dbfSortBudget = 16 * 1024;  // the fixture puts the default back
-    EXPECT_EQ(rdd::sort(from, &info), 0);
+    EXPECT_EQ(rdd::sort(from, &info), RDD_OK);
     EXPECT_TRUE(errors.empty());
     uint32_t n = 0;
     rdd::recCount(to, &n);

@@ -202,7 +202,7 @@ TEST_F(MacroTables, TypeOfFieldNames) {
 TEST_F(MacroTables, TheCompileOperationFeedsFiltersAndDbEval) {
     WorkArea* a = currentArea();
     ASSERT_NE(a, nullptr);
-    ASSERT_EQ(rdd::compile(a, "amount > 15"), 0);
+    ASSERT_EQ(rdd::compile(a, "amount > 15"), RDD_OK);
     ASSERT_EQ(a->result->type, T_BLOCK);
     Item* filter = tempAlloc();
     *filter = *a->result;
@@ -219,7 +219,7 @@ TEST_F(MacroTables, TheCompileOperationFeedsFiltersAndDbEval) {
     tempRelease(filter);
 
     // text that does not compile: status 2, nothing raised, the result untouched
-    EXPECT_EQ(rdd::compile(a, "amount >"), 2);
+    EXPECT_EQ(rdd::compile(a, "amount >"), RddResult{2});
     EXPECT_TRUE(errors.empty());
 
     // a filter compiled from macro text

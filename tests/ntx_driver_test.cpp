@@ -163,13 +163,13 @@ protected:
         desc.v.l = descending;
         c.args[10] = &desc;
         c.args[1] = forBlock;
-        ASSERT_EQ(rdd::orderCondition(area(), &c), 0);
+        ASSERT_EQ(rdd::orderCondition(area(), &c), RDD_OK);
         OrderCreateInfo ci{bag, nullptr, key, block, uint16_t(unique)};
-        ASSERT_EQ(rdd::orderCreate(area(), &ci), 0);
+        ASSERT_EQ(rdd::orderCreate(area(), &ci), RDD_OK);
     }
     void add(const char* bag) {
         OrderInfo oi{nullptr, bag, nullptr};
-        EXPECT_EQ(rdd::orderListAdd(area(), &oi), 0) << bag;
+        EXPECT_EQ(rdd::orderListAdd(area(), &oi), RDD_OK) << bag;
     }
     void focus(int n) {
         Item which = intItem(n);
@@ -225,8 +225,8 @@ protected:
     void verifyAll() {
         for (uint16_t n = 1; n <= ntxOrderCount(area()); ++n) {
             NtxCheckResult r{};
-            uint16_t st = ntxVerifyOrder(area(), n, &r);
-            ASSERT_EQ(st, 0) << "order " << n << ": " << r.message;
+            RddResult st = ntxVerifyOrder(area(), n, &r);
+            ASSERT_EQ(st, RDD_OK) << "order " << n << ": " << r.message;
         }
     }
     Item info(uint16_t code, int order = 0, const Item* value = nullptr) {
@@ -496,7 +496,7 @@ TEST_F(NtxDriver, TheSixteenthOrderIsRefusedAndTheFifteenStay) {
     for (int i = 0; i < 15; ++i) add(bags[size_t(i)].c_str());
     errors.clear();
     OrderInfo oi{nullptr, bags[15].c_str(), nullptr};
-    EXPECT_NE(rdd::orderListAdd(area(), &oi), 0);
+    EXPECT_NE(rdd::orderListAdd(area(), &oi), RDD_OK);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].d.genCode, 31);
     EXPECT_EQ(errors[0].d.subCode, 1027);
@@ -520,7 +520,7 @@ TEST_F(NtxDriver, TheSixteenthOrderIsRefusedAndTheFifteenStay) {
     focus(0);
     errors.clear();
     Item k = intItem(1);
-    EXPECT_NE(rdd::seek(area(), 0, &k, 0), 0);
+    EXPECT_NE(rdd::seek(area(), 0, &k, 0), RDD_OK);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].d.genCode, 36);
     EXPECT_EQ(errors[0].d.subCode, 1020);
@@ -740,7 +740,7 @@ TEST_F(NtxDriver, ARelationSeeksTheChildThroughItsControllingOrder) {
         rdd::recNo(child, &it);
         return uint32_t(it.v.l);
     };
-    auto childFlag = [&](uint16_t (*f)(WorkArea*, uint16_t*)) {
+    auto childFlag = [&](RddResult (*f)(WorkArea*, uint16_t*)) {
         uint16_t v = 0;
         f(child, &v);
         return v != 0;
@@ -799,7 +799,7 @@ TEST_F(NtxDriver, FailuresRaiseTheirErrorsAndLeaveTheAreaUsable) {
     *keep = empty;
     OrderCreateInfo ci{"ntxd_err_empty", nullptr, "", keep, 0};
     errors.clear();
-    EXPECT_NE(rdd::orderCreate(area(), &ci), 0);
+    EXPECT_NE(rdd::orderCreate(area(), &ci), RDD_OK);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].d.genCode, 34);
     EXPECT_EQ(errors[0].d.subCode, 1026);
@@ -830,7 +830,7 @@ TEST_F(NtxDriver, FailuresRaiseTheirErrorsAndLeaveTheAreaUsable) {
         fsClose(h);
         errors.clear();
         OrderInfo oi{nullptr, "ntxd_err_bad", nullptr};
-        EXPECT_NE(rdd::orderListAdd(area(), &oi), 0) << i;
+        EXPECT_NE(rdd::orderListAdd(area(), &oi), RDD_OK) << i;
         ASSERT_EQ(errors.size(), 1u) << i;
         EXPECT_EQ(errors[0].d.genCode, 32) << i;
         EXPECT_EQ(errors[0].subsystem, "DBFNTX");
@@ -902,7 +902,7 @@ TEST_F(NtxDriver, TheTableToolChecksReindexesAndReadsTheFiles) {
         invoke("FIELDPUT", {2, i - 100});
     }
     OrderCreateInfo ci{index.c_str(), nullptr, "NAME", nullptr, 0};
-    ASSERT_EQ(rdd::orderCreate(area(), &ci), 0);
+    ASSERT_EQ(rdd::orderCreate(area(), &ci), RDD_OK);
     invoke("DBCLOSEAREA");
     EXPECT_EQ(run.run(xbdb, {"check", index, table}).exitCode, 0);
     EXPECT_EQ(run.run(xbdb, {"info", index}).exitCode, 0);
@@ -991,10 +991,10 @@ TEST_F(NtxDriver, TheEvaluationBlockStopsABuildAndSortingKeepsTheOrder) {
         Item every = intItem(interval);
         c.args[4] = keep;
         c.args[5] = &every;
-        ASSERT_EQ(rdd::orderCondition(area(), &c), 0);
+        ASSERT_EQ(rdd::orderCondition(area(), &c), RDD_OK);
         files.push_back("ntxd_eval_name.ntx");
         OrderCreateInfo ci{"ntxd_eval_name", nullptr, "NAME", nullptr, 0};
-        ASSERT_EQ(rdd::orderCreate(area(), &ci), 0);
+        ASSERT_EQ(rdd::orderCreate(area(), &ci), RDD_OK);
     };
     build(10);  // asked at record 1 only
     EXPECT_EQ(info(DBOI_KEYCOUNT).v.l, 8);

@@ -125,7 +125,7 @@ protected:
         ASSERT_NE(a, nullptr);
         for (uint16_t n = 1; n <= ntxOrderCount(a); ++n) {
             NtxCheckResult r{};
-            EXPECT_EQ(ntxVerifyOrder(a, n, &r), 0) << "order " << n << ": " << r.message;
+            EXPECT_EQ(ntxVerifyOrder(a, n, &r), RDD_OK) << "order " << n << ": " << r.message;
         }
     }
 };

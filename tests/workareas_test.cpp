@@ -10,6 +10,7 @@
 
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "rdd/binding.h"
@@ -194,24 +195,49 @@ TEST_F(WorkAreas, OneListGivesEverySlotItsNameAndTheDefaultLayerFillsThemAll) {
     }
 }
 
+// A method result mixes with no other status word: no conversion to or
+// from a plain number.
+static_assert(!std::is_convertible_v<RddResult, uint16_t> && !std::is_convertible_v<uint16_t, RddResult>,
+              "method results are their own type");
+static_assert(!std::is_convertible_v<RddResult, int> && !std::is_convertible_v<int, RddResult>,
+              "method results are their own type");
+
+TEST(RddResult, TheConstantsAndTheNamedConversions) {
+    struct Case {
+        RddResult r;
+        bool failed;
+        uint16_t word;
+    };
+    const Case cases[] = {{RDD_OK, false, 0}, {RDD_FAILED, true, 1}, {RDD_RETRY, true, 1}, {RDD_UNWIND, true, ST_UNWIND}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(bool(c.r), c.failed) << c.word;
+        EXPECT_EQ(rddStatusWord(c.r), c.word);
+        EXPECT_EQ(rddFromStatus(c.word), c.r) << c.word;  // a handler status keeps its meaning
+    }
+    EXPECT_NE(RDD_OK, RDD_FAILED);
+    EXPECT_NE(RDD_FAILED, RDD_UNWIND);
+    EXPECT_EQ(rddFromStatus(ST_UNWIND), RDD_UNWIND);
+    EXPECT_TRUE(bool(rddFromStatus(0x2A01)));  // any other word the handler answered is a failure
+}
+
 TEST_F(WorkAreas, UnsupportedOperationsRaiseThirtyWithTheDriversNameOrTheStandIn) {
     use("PEOPLE", "P", "BARE");  // a driver without its own open: the generic one binds nothing
     WorkArea* a = current();
     ASSERT_NE(a, nullptr);
     uint16_t flag = 7, n = 9;
-    EXPECT_EQ(rdd::bof(a, &flag), 0);  // the flag queries still answer
-    EXPECT_EQ(rdd::fieldCount(a, &n), 0);
+    EXPECT_EQ(rdd::bof(a, &flag), RDD_OK);  // the flag queries still answer
+    EXPECT_EQ(rdd::fieldCount(a, &n), RDD_OK);
     EXPECT_EQ(n, 0);
     answerUnwind();
-    EXPECT_EQ(rdd::goTop(a), ST_UNWIND);
-    EXPECT_EQ(rdd::pack(a), ST_UNWIND);
+    EXPECT_EQ(rdd::goTop(a), RDD_UNWIND);
+    EXPECT_EQ(rdd::pack(a), RDD_UNWIND);
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0].d.genCode, EG_UNSUPPORTED);
     EXPECT_EQ(errors[0].subsystem, "???DRIVE");
     answerLogical(false);
     use("PEOPLE", "Q");
     answerUnwind();
-    EXPECT_EQ(rdd::zap(current()), ST_UNWIND);
+    EXPECT_EQ(rdd::zap(current()), RDD_UNWIND);
     EXPECT_EQ(errors.back().subsystem, "MEMTAB");
     EXPECT_EQ(errors.back().d.severity, 2);
 }
@@ -538,7 +564,7 @@ TEST_F(WorkAreas, RelationsAndTheirBookkeeping) {
     rdd::info(current(), DBI_RELATIONCOUNT, &info);
     EXPECT_EQ(info.v.l, 1);
     // the key evaluates in the parent's area, its value lands in the child
-    EXPECT_EQ(rdd::relationEval(areaAt(2), current()->relations), 0);
+    EXPECT_EQ(rdd::relationEval(areaAt(2), current()->relations), RDD_OK);
     expectDouble(*areaAt(2)->result, 31, 3, 0);
     // a relation to itself, or to an empty area
     invoke("DBSETRELATION", {"folk", blockOf("AGEBLK")});
@@ -573,7 +599,7 @@ TEST_F(WorkAreas, TransferCopiesFieldPairsAndTheDeletionMark) {
     t.pairCount = 1;
     t.pairs = pairs;
     t.scope.next = &next;
-    EXPECT_EQ(rdd::trans(current(), &t), 0);
+    EXPECT_EQ(rdd::trans(current(), &t), RDD_OK);
     auto& rows = MemDriver::tables["COPY"].rows;
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].text[0], "BEA     ");
@@ -594,17 +620,17 @@ TEST_F(WorkAreas, ShutdownClosesEveryAreaAndTheCompileBuildsABlockOrFailsCleanly
     Item info{};
     rdd::info(current(), DBI_LOCATEFOR, &info);
     EXPECT_EQ(textOf(info), "AGE > 3");
-    EXPECT_EQ(rdd::compile(current(), "PARENT > 1"), 0);  // the block lands in the result item
+    EXPECT_EQ(rdd::compile(current(), "PARENT > 1"), RDD_OK);  // the block lands in the result item
     ASSERT_TRUE(current()->result->type & T_BLOCK);
     Item block = *current()->result;
-    EXPECT_EQ(rdd::evalBlock(current(), &block), 0);
+    EXPECT_EQ(rdd::evalBlock(current(), &block), RDD_OK);
     expectLogical(*current()->result, true);  // KAI's PARENT is 2
-    EXPECT_EQ(rdd::compile(current(), "PARENT >"), 2);  // text that does not compile fails cleanly
+    EXPECT_EQ(rdd::compile(current(), "PARENT >"), RddResult{2});  // text that does not compile fails cleanly
     EXPECT_EXIT(rdd::compile(current(), std::string(257, 'x').c_str()), ::testing::ExitedWithCode(1), "1255");
     uint16_t size = 0;
     rdd::structSize(current(), &size);
     EXPECT_EQ(size, sizeof(test::MemArea));
-    EXPECT_EQ(rddCallVia<RDD_STRUCTSIZE>(&defaultMethods(), current(), &size), 0);
+    EXPECT_EQ(rddCallVia<RDD_STRUCTSIZE>(&defaultMethods(), current(), &size), RDD_OK);
     EXPECT_EQ(size, WORKAREA_SIZE);
     databaseEvent(EVENT_STOP);
     EXPECT_EQ(findSymbol("FOLK")->aliasArea, 0);

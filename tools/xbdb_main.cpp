@@ -227,13 +227,13 @@ int checkOrReindex(const char* index, const char* table, bool reindex) {
     WorkArea* a = openTable(table, !reindex);
     if (!a) return 1;
     OrderInfo oi{nullptr, index, nullptr};
-    if (rdd::orderListAdd(a, &oi) != 0 && ntxOrderCount(a) == 0) return 1;
-    if (reindex && rdd::orderListRebuild(a) != 0) return 1;
+    if (rdd::orderListAdd(a, &oi) && ntxOrderCount(a) == 0) return 1;
+    if (reindex && rdd::orderListRebuild(a)) return 1;
     NtxCheckResult r{};
-    uint16_t st = ntxVerifyOrder(a, 1, &r);
+    RddResult st = ntxVerifyOrder(a, 1, &r);
     char line[256];
     if (st) {
-        std::snprintf(line, sizeof line, "%s: %s (page %u): %s\n", index, ntxErrorText(st), r.page, r.message);
+        std::snprintf(line, sizeof line, "%s: %s (page %u): %s\n", index, ntxErrorText(rddStatusWord(st)), r.page, r.message);
         out(line);
         return 1;
     }

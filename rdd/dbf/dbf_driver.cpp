@@ -41,7 +41,7 @@ DbfArea* dbf(WorkArea* a) { return reinterpret_cast<DbfArea*>(a); }
 DbfTable* tab(WorkArea* a) { return &dbf(a)->table; }
 bool isOpen(WorkArea* a) { return tab(a)->tableFile != os::INVALID; }
 
-uint16_t envRaise(void* ctx, ErrorDescriptor* d) { return rdd::error(static_cast<WorkArea*>(ctx), d); }
+uint16_t envRaise(void* ctx, ErrorDescriptor* d) { return rddStatusWord(rdd::error(static_cast<WorkArea*>(ctx), d)); }
 
 void envHook(void* ctx, int n) {
     DbfArea* x = static_cast<DbfArea*>(ctx);
@@ -56,8 +56,8 @@ os::Handle envOpen(const char* name, const char* ext, uint32_t flags, ErrorDescr
 }
 
 // The engine's write-backs and first changes go through the area's table.
-uint16_t envGoCold(void* ctx) { return rdd::goCold(static_cast<WorkArea*>(ctx)); }
-uint16_t envGoHot(void* ctx) { return rdd::goHot(static_cast<WorkArea*>(ctx)); }
+uint16_t envGoCold(void* ctx) { return rddStatusWord(rdd::goCold(static_cast<WorkArea*>(ctx))); }
+uint16_t envGoHot(void* ctx) { return rddStatusWord(rdd::goHot(static_cast<WorkArea*>(ctx))); }
 
 const DbfEnv kEnv = {envRaise, envHook, envOpen, envGoCold, envGoHot};
 
@@ -70,7 +70,7 @@ void releaseHooks(DbfArea* x) {
 
 // Every operation that reads or moves the position follows a pending
 // relation first.
-uint16_t resolve(WorkArea* a) { return dbf(a)->pendingRelation ? rdd::forceRelation(a) : 0; }
+RddResult resolve(WorkArea* a) { return dbf(a)->pendingRelation ? rdd::forceRelation(a) : RDD_OK; }
 
 // The alias a table gets when none is given: the base name of the file.
 const char* defaultAlias(const OpenInfo* info, char* buffer) {
@@ -105,62 +105,62 @@ uint16_t itemType(char letter) {
 
 // ---- positioning --------------------------------------------------------
 
-uint16_t dbfBof(WorkArea* a, uint16_t* f) {
-    uint16_t r = resolve(a);
+RddResult dbfBof(WorkArea* a, uint16_t* f) {
+    RddResult r = resolve(a);
     *f = a->bof != 0;
     return r;
 }
-uint16_t dbfEof(WorkArea* a, uint16_t* f) {
-    uint16_t r = resolve(a);
+RddResult dbfEof(WorkArea* a, uint16_t* f) {
+    RddResult r = resolve(a);
     *f = a->eof != 0;
     return r;
 }
-uint16_t dbfFound(WorkArea* a, uint16_t* f) {
-    uint16_t r = resolve(a);
+RddResult dbfFound(WorkArea* a, uint16_t* f) {
+    RddResult r = resolve(a);
     *f = a->found != 0;
     return r;
 }
 
-uint16_t dbfGoToSlot(WorkArea* a, uint32_t n) {
+RddResult dbfGoToSlot(WorkArea* a, uint32_t n) {
     dbf(a)->pendingRelation = nullptr;
-    if (uint16_t r = dbfGoTo(tab(a), n)) return r;
-    return a->relations ? rdd::syncChildren(a) : 0;
+    if (RddResult r = rddFromStatus(dbfGoTo(tab(a), n))) return r;
+    return a->relations ? rdd::syncChildren(a) : RDD_OK;
 }
 
-uint16_t dbfGoToId(WorkArea* a, const Item* id) {
+RddResult dbfGoToId(WorkArea* a, const Item* id) {
     if (!(id->type & M_NUMERIC)) {
         ErrorDescriptor d = errorDescriptor(nullptr, EG_DATATYPE, 1020, 0);
         d.fileName = tab(a)->tableName;
-        uint16_t r = rdd::error(a, &d);
-        return r == ST_UNWIND ? r : RDD_FAILED;
+        RddResult r = rdd::error(a, &d);
+        return r == RDD_UNWIND ? r : RDD_FAILED;
     }
     double v = (id->type & T_DOUBLE) ? id->v.d : double(id->v.l);
     uint32_t n = v < 1 || v > 4294967295.0 ? 0 : uint32_t(v);
     return rdd::goTo(a, n);
 }
 
-uint16_t dbfGoTop(WorkArea* a) {
+RddResult dbfGoTop(WorkArea* a) {
     a->atTop = 1;
     a->atBottom = 0;
-    if (uint16_t r = rdd::goTo(a, 1)) return r;
+    if (RddResult r = rdd::goTo(a, 1)) return r;
     return rdd::skipFilter(a, 1);
 }
 
-uint16_t dbfGoBottom(WorkArea* a) {
-    if (uint16_t r = dbfGoCold(tab(a))) return r;
+RddResult dbfGoBottom(WorkArea* a) {
+    if (RddResult r = rddFromStatus(dbfGoCold(tab(a)))) return r;
     uint32_t count = 0;
     dbfRecCount(tab(a), &count);
     a->atTop = 0;
     a->atBottom = 1;
-    if (uint16_t r = rdd::goTo(a, count)) return r;
+    if (RddResult r = rdd::goTo(a, count)) return r;
     return rdd::skipFilter(a, -1);
 }
 
-uint16_t dbfSkipRaw(WorkArea* a, int32_t n) {
-    if (uint16_t r = resolve(a)) return r;
+RddResult dbfSkipRaw(WorkArea* a, int32_t n) {
+    if (RddResult r = resolve(a)) return r;
     if (n == 0) {
         uint32_t bof = a->bof, eof = a->eof;
-        uint16_t r = rdd::goTo(a, tab(a)->recNo);
+        RddResult r = rdd::goTo(a, tab(a)->recNo);
         a->bof = bof;
         a->eof = eof;
         return r;
@@ -169,26 +169,26 @@ uint16_t dbfSkipRaw(WorkArea* a, int32_t n) {
     return rdd::goTo(a, to < 1 || to > 0xFFFFFFFFll ? 0 : uint32_t(to));
 }
 
-uint16_t dbfSkip(WorkArea* a, int32_t n) {
-    if (uint16_t r = resolve(a)) return r;
+RddResult dbfSkip(WorkArea* a, int32_t n) {
+    if (RddResult r = resolve(a)) return r;
     a->atTop = a->atBottom = 0;
     if (n == 0 || settingHideDeleted() || a->filterBlock) return rddCallVia<RDD_SKIP>(&dbfParent, a, n);
-    if (uint16_t r = rdd::skipRaw(a, n)) return r;
+    if (RddResult r = rdd::skipRaw(a, n)) return r;
     if (n < 0) {
         if (a->bof) {
-            if (uint16_t r = rdd::goTop(a)) return r;
+            if (RddResult r = rdd::goTop(a)) return r;
             a->bof = 1;
         }
         a->eof = 0;
     } else {
         a->bof = 0;
     }
-    return 0;
+    return RDD_OK;
 }
 
 // ---- fields and records -------------------------------------------------
 
-uint16_t dbfAddField(WorkArea* a, const FieldDefinition* f) {
+RddResult dbfAddField(WorkArea* a, const FieldDefinition* f) {
     FieldDefinition forced = *f;
     if (f->type == T_DATE) forced.length = 8;
     if (f->type == T_LOGICAL) forced.length = 1;
@@ -196,115 +196,115 @@ uint16_t dbfAddField(WorkArea* a, const FieldDefinition* f) {
     return rddCallVia<RDD_ADDFIELD>(&dbfParent, a, &forced);
 }
 
-uint16_t dbfGetValueSlot(WorkArea* a, uint16_t i, Item* out) {
-    if (uint16_t r = resolve(a)) return r;
-    return dbfGetValue(tab(a), i, out);
+RddResult dbfGetValueSlot(WorkArea* a, uint16_t i, Item* out) {
+    if (RddResult r = resolve(a)) return r;
+    return rddFromStatus(dbfGetValue(tab(a), i, out));
 }
-uint16_t dbfPutValueSlot(WorkArea* a, uint16_t i, const Item* v) {
-    if (uint16_t r = resolve(a)) return r;
-    return dbfPutValue(tab(a), i, v);
+RddResult dbfPutValueSlot(WorkArea* a, uint16_t i, const Item* v) {
+    if (RddResult r = resolve(a)) return r;
+    return rddFromStatus(dbfPutValue(tab(a), i, v));
 }
-uint16_t dbfGetVarLenSlot(WorkArea* a, uint16_t i, uint32_t* n) {
-    if (uint16_t r = resolve(a)) return r;
-    return dbfGetVarLen(tab(a), i, n);
+RddResult dbfGetVarLenSlot(WorkArea* a, uint16_t i, uint32_t* n) {
+    if (RddResult r = resolve(a)) return r;
+    return rddFromStatus(dbfGetVarLen(tab(a), i, n));
 }
-uint16_t dbfDeleteSlot(WorkArea* a) {
-    if (uint16_t r = resolve(a)) return r;
-    return dbfDeleteRecord(tab(a));
+RddResult dbfDeleteSlot(WorkArea* a) {
+    if (RddResult r = resolve(a)) return r;
+    return rddFromStatus(dbfDeleteRecord(tab(a)));
 }
-uint16_t dbfRecallSlot(WorkArea* a) {
-    if (uint16_t r = resolve(a)) return r;
-    return dbfRecall(tab(a));
+RddResult dbfRecallSlot(WorkArea* a) {
+    if (RddResult r = resolve(a)) return r;
+    return rddFromStatus(dbfRecall(tab(a)));
 }
-uint16_t dbfDeletedSlot(WorkArea* a, uint16_t* f) {
-    if (uint16_t r = resolve(a)) return r;
+RddResult dbfDeletedSlot(WorkArea* a, uint16_t* f) {
+    if (RddResult r = resolve(a)) return r;
     bool d = false;
-    uint16_t r = dbfDeleted(tab(a), &d);
+    RddResult r = rddFromStatus(dbfDeleted(tab(a), &d));
     *f = d;
     return r;
 }
-uint16_t dbfGetRecordSlot(WorkArea* a, uint8_t** image) {
-    if (uint16_t r = resolve(a)) return r;
+RddResult dbfGetRecordSlot(WorkArea* a, uint8_t** image) {
+    if (RddResult r = resolve(a)) return r;
     const uint8_t* p = nullptr;
-    uint16_t r = dbfGetRecord(tab(a), &p);
+    RddResult r = rddFromStatus(dbfGetRecord(tab(a), &p));
     *image = const_cast<uint8_t*>(p);
     return r;
 }
-uint16_t dbfPutRecordSlot(WorkArea* a, const uint8_t* image) {
-    if (uint16_t r = resolve(a)) return r;
-    return dbfPutRecord(tab(a), image);
+RddResult dbfPutRecordSlot(WorkArea* a, const uint8_t* image) {
+    if (RddResult r = resolve(a)) return r;
+    return rddFromStatus(dbfPutRecord(tab(a), image));
 }
-uint16_t dbfGoColdSlot(WorkArea* a) { return dbfGoColdRaw(tab(a)); }
-uint16_t dbfGoHotSlot(WorkArea* a) { return dbfGoHotRaw(tab(a)); }
-uint16_t dbfRecCountSlot(WorkArea* a, uint32_t* n) { return dbfRecCount(tab(a), n); }
-uint16_t dbfRecNo(WorkArea* a, Item* out) {
-    uint16_t r = resolve(a);
+RddResult dbfGoColdSlot(WorkArea* a) { return rddFromStatus(dbfGoColdRaw(tab(a))); }
+RddResult dbfGoHotSlot(WorkArea* a) { return rddFromStatus(dbfGoHotRaw(tab(a))); }
+RddResult dbfRecCountSlot(WorkArea* a, uint32_t* n) { return rddFromStatus(dbfRecCount(tab(a), n)); }
+RddResult dbfRecNo(WorkArea* a, Item* out) {
+    RddResult r = resolve(a);
     setInteger(out, int32_t(tab(a)->recNo));
     return r;
 }
 
-uint16_t dbfAppendSlot(WorkArea* a, uint16_t releaseLocks) {
+RddResult dbfAppendSlot(WorkArea* a, uint16_t releaseLocks) {
     dbf(a)->pendingRelation = nullptr;
-    return dbfAppend(tab(a), releaseLocks != 0);
+    return rddFromStatus(dbfAppend(tab(a), releaseLocks != 0));
 }
-uint16_t dbfFlushSlot(WorkArea* a) { return dbfFlush(tab(a)); }
-uint16_t dbfPackSlot(WorkArea* a) {
-    if (uint16_t r = resolve(a)) return r;
-    return dbfPack(tab(a));
+RddResult dbfFlushSlot(WorkArea* a) { return rddFromStatus(dbfFlush(tab(a))); }
+RddResult dbfPackSlot(WorkArea* a) {
+    if (RddResult r = resolve(a)) return r;
+    return rddFromStatus(dbfPack(tab(a)));
 }
-uint16_t dbfZapSlot(WorkArea* a) {
-    if (uint16_t r = resolve(a)) return r;
-    return dbfZap(tab(a));
+RddResult dbfZapSlot(WorkArea* a) {
+    if (RddResult r = resolve(a)) return r;
+    return rddFromStatus(dbfZap(tab(a)));
 }
 
-uint16_t dbfLockSlot(WorkArea* a, LockInfo* l) {
-    if (uint16_t r = resolve(a)) return r;
+RddResult dbfLockSlot(WorkArea* a, LockInfo* l) {
+    if (RddResult r = resolve(a)) return r;
     bool result = false;
-    uint16_t r = dbfLock(tab(a), l->method, l->record, &result);
+    RddResult r = rddFromStatus(dbfLock(tab(a), l->method, l->record, &result));
     l->result = result;
     return r;
 }
-uint16_t dbfUnlockSlot(WorkArea* a, uint32_t n) { return dbfUnlock(tab(a), n); }
+RddResult dbfUnlockSlot(WorkArea* a, uint32_t n) { return rddFromStatus(dbfUnlock(tab(a), n)); }
 
 // ---- life of the area ---------------------------------------------------
 
-uint16_t dbfNewArea(WorkArea* a) {
-    if (uint16_t r = rddCallVia<RDD_NEWAREA>(&dbfParent, a)) return r;
+RddResult dbfNewArea(WorkArea* a) {
+    if (RddResult r = rddCallVia<RDD_NEWAREA>(&dbfParent, a)) return r;
     DbfArea* x = dbf(a);
     dbfTableInit(&x->table, &kEnv, x, &a->bof, &a->eof, &a->found);
     x->pendingRelation = nullptr;
     for (Item*& h : x->hooks) h = nullptr;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t dbfStructSize(WorkArea*, uint16_t* size) {
+RddResult dbfStructSize(WorkArea*, uint16_t* size) {
     *size = uint16_t(sizeof(DbfArea));
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t dbfSysName(WorkArea*, char* out) {
+RddResult dbfSysName(WorkArea*, char* out) {
     std::strcpy(out, "DBF");
-    return 0;
+    return RDD_OK;
 }
 
 // The fields the engine read become the area's field descriptors.
-uint16_t defineFields(WorkArea* a) {
+RddResult defineFields(WorkArea* a) {
     DbfTable* t = tab(a);
-    if (uint16_t r = rdd::setFieldExtent(a, uint16_t(t->fieldCount))) return r;
+    if (RddResult r = rdd::setFieldExtent(a, uint16_t(t->fieldCount))) return r;
     for (uint32_t i = 0; i < t->fieldCount; ++i) {
         const DbfField& f = t->fields[i];
         FieldDefinition d{f.name, itemType(f.type), 0, f.length, uint16_t(f.type == 'N' ? f.decimals : 0)};
-        if (uint16_t r = rdd::addField(a, &d)) return r;
+        if (RddResult r = rdd::addField(a, &d)) return r;
     }
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t dbfOpen(WorkArea* a, OpenInfo* info) {
+RddResult dbfOpen(WorkArea* a, OpenInfo* info) {
     char aliasBuffer[NAME_PART_SIZE];
     OpenInfo withAlias = *info;
     withAlias.alias = defaultAlias(info, aliasBuffer);
-    if (uint16_t r = dbfTableOpen(tab(a), info->fileName, info->shared != 0, info->readOnly != 0)) return r;
-    uint16_t r = defineFields(a);
+    if (RddResult r = rddFromStatus(dbfTableOpen(tab(a), info->fileName, info->shared != 0, info->readOnly != 0))) return r;
+    RddResult r = defineFields(a);
     if (!r) r = rddCallVia<RDD_OPEN>(&dbfParent, a, &withAlias);
     if (r) {
         rdd::close(a);
@@ -315,11 +315,11 @@ uint16_t dbfOpen(WorkArea* a, OpenInfo* info) {
     return rdd::goTop(a);
 }
 
-uint16_t dbfCreate(WorkArea* a, OpenInfo* info) {
+RddResult dbfCreate(WorkArea* a, OpenInfo* info) {
     char aliasBuffer[NAME_PART_SIZE];
     OpenInfo withAlias = *info;
     withAlias.alias = defaultAlias(info, aliasBuffer);
-    if (uint16_t r = rddCallVia<RDD_CREATE>(&dbfParent, a, &withAlias)) return r;
+    if (RddResult r = rddCallVia<RDD_CREATE>(&dbfParent, a, &withAlias)) return r;
     uint16_t count = a->fieldCount;
     auto* fields = static_cast<DbfField*>(memAllocZero(uint32_t(count ? count : 1) * sizeof(DbfField)));
     for (uint16_t i = 0; i < count; ++i) {
@@ -332,7 +332,7 @@ uint16_t dbfCreate(WorkArea* a, OpenInfo* info) {
         fields[i].length = d.length;
         fields[i].decimals = uint8_t(d.decimals);
     }
-    uint16_t r = dbfTableCreate(tab(a), info->fileName, fields, count);
+    RddResult r = rddFromStatus(dbfTableCreate(tab(a), info->fileName, fields, count));
     memFree(fields);
     if (r) {
         rdd::close(a);
@@ -341,22 +341,22 @@ uint16_t dbfCreate(WorkArea* a, OpenInfo* info) {
     return rdd::goTop(a);
 }
 
-uint16_t dbfClose(WorkArea* a) {
-    uint16_t status = rdd::clearRelations(a);
+RddResult dbfClose(WorkArea* a) {
+    RddResult status = rdd::clearRelations(a);
     dbf(a)->pendingRelation = nullptr;
     if (isOpen(a)) {
-        uint16_t r = dbfTableClose(tab(a));
+        RddResult r = rddFromStatus(dbfTableClose(tab(a)));
         if (!status) status = r;
         envHook(dbf(a), 2);
     } else {
         dbfTableClose(tab(a));  // frees what a failed open left
     }
     releaseHooks(dbf(a));
-    uint16_t r = rddCallVia<RDD_CLOSE>(&dbfParent, a);
+    RddResult r = rddCallVia<RDD_CLOSE>(&dbfParent, a);
     return status ? status : r;
 }
 
-uint16_t dbfRelease(WorkArea* a) {
+RddResult dbfRelease(WorkArea* a) {
     // An area released without close (a failed open) still gives back its
     // files and hooks.
     dbfTableClose(tab(a));
@@ -364,100 +364,100 @@ uint16_t dbfRelease(WorkArea* a) {
     return rddCallVia<RDD_RELEASE>(&dbfParent, a);
 }
 
-uint16_t dbfInfo(WorkArea* a, uint16_t code, Item* out) {
+RddResult dbfInfo(WorkArea* a, uint16_t code, Item* out) {
     DbfTable* t = tab(a);
     switch (code) {
         case DBI_ISDBF:
-        case DBI_CANPUTREC: setLogical(out, true); return 0;
-        case DBI_GETHEADERSIZE: setInteger(out, int32_t(t->headerLength)); return 0;
+        case DBI_CANPUTREC: setLogical(out, true); return RDD_OK;
+        case DBI_GETHEADERSIZE: setInteger(out, int32_t(t->headerLength)); return RDD_OK;
         case DBI_LASTUPDATE:
             itemClear(out);
             out->type = T_DATE;
             out->v.l = t->header[2] ? dateFromYmd(1900 + t->header[1], t->header[2], t->header[3], 0) : 0;
-            return 0;
-        case DBI_GETRECSIZE: setInteger(out, int32_t(t->recordLength)); return 0;
+            return RDD_OK;
+        case DBI_GETRECSIZE: setInteger(out, int32_t(t->recordLength)); return RDD_OK;
         case DBI_GETLOCKARRAY:
             makeArray(out, t->lockCount);
             for (uint32_t i = 0; i < t->lockCount; ++i) setInteger(&arrayItems(out)[i], int32_t(t->lockedRecords[i]));
-            return 0;
-        case DBI_TABLEEXT: makeString(out, ".dbf", 4); return 0;
-        case 20: setLogical(out, t->fileLocked); return 0;
-        case 23: setInteger(out, int32_t(t->tableFile)); return 0;
-        case 31: setInteger(out, int32_t(t->lockCount)); return 0;
-        case 32: setLogical(out, t->bufferCurrent); return 0;
-        case 36: setLogical(out, t->shared); return 0;
-        case DBI_DRIVERVERSION: makeString(out, "3.19", 4); return 0;
+            return RDD_OK;
+        case DBI_TABLEEXT: makeString(out, ".dbf", 4); return RDD_OK;
+        case 20: setLogical(out, t->fileLocked); return RDD_OK;
+        case 23: setInteger(out, int32_t(t->tableFile)); return RDD_OK;
+        case 31: setInteger(out, int32_t(t->lockCount)); return RDD_OK;
+        case 32: setLogical(out, t->bufferCurrent); return RDD_OK;
+        case 36: setLogical(out, t->shared); return RDD_OK;
+        case DBI_DRIVERVERSION: makeString(out, "3.19", 4); return RDD_OK;
         default: return rddCallVia<RDD_INFO>(&dbfParent, a, code, out);
     }
 }
 
 // ---- transfers ----------------------------------------------------------
 
-uint16_t dbfTrans(WorkArea* a, TransferInfo* t) {
+RddResult dbfTrans(WorkArea* a, TransferInfo* t) {
     if ((t->flags & TRANSFER_WHOLE_ALLOWED) && !tab(a)->hasMemo && t->destination) {
         Item canPut{}, size{};
         // Whole records only between tables of the same record length: a
         // record image is copied byte for byte.
-        if (rdd::info(t->destination, DBI_CANPUTREC, &canPut) == 0 && canPut.type == T_LOGICAL && canPut.v.l &&
-            rdd::info(t->destination, DBI_GETRECSIZE, &size) == 0 && (size.type & M_NUMERIC) &&
+        if (!rdd::info(t->destination, DBI_CANPUTREC, &canPut) && canPut.type == T_LOGICAL && canPut.v.l &&
+            !rdd::info(t->destination, DBI_GETRECSIZE, &size) && (size.type & M_NUMERIC) &&
             size.v.l == int32_t(tab(a)->recordLength))
             t->flags |= TRANSFER_WHOLE_CHOSEN;
     }
     return rddCallVia<RDD_TRANS>(&dbfParent, a, t);
 }
 
-uint16_t dbfTransRecord(WorkArea* a, TransferInfo* t) {
+RddResult dbfTransRecord(WorkArea* a, TransferInfo* t) {
     if (!(t->flags & TRANSFER_WHOLE_CHOSEN)) return rddCallVia<RDD_TRANSRECORD>(&dbfParent, a, t);
     WorkArea* to = t->destination;
     if (!to) return RDD_FAILED;
     uint8_t* image = nullptr;
-    if (uint16_t r = dbfGetRecordSlot(a, &image)) return r;
+    if (RddResult r = dbfGetRecordSlot(a, &image)) return r;
     bool deleted = tab(a)->deletedFlag;
-    if (uint16_t r = rdd::append(to, 1)) return r;
+    if (RddResult r = rdd::append(to, 1)) return r;
     // The source buffer stays valid: appending elsewhere does not move it.
-    if (uint16_t r = rdd::putRecord(to, image)) return r;
-    return deleted ? rdd::deleteRecord(to) : 0;
+    if (RddResult r = rdd::putRecord(to, image)) return r;
+    return deleted ? rdd::deleteRecord(to) : RDD_OK;
 }
 
 // ---- relations ----------------------------------------------------------
 
-uint16_t dbfChildSync(WorkArea* a, RelationRecord* r) {
-    if (uint16_t s = dbfGoCold(tab(a))) return s;
+RddResult dbfChildSync(WorkArea* a, RelationRecord* r) {
+    if (RddResult s = rddFromStatus(dbfGoCold(tab(a)))) return s;
     dbf(a)->pendingRelation = r;
     return rdd::syncChildren(a);
 }
 
-uint16_t dbfForceRelation(WorkArea* a) {
+RddResult dbfForceRelation(WorkArea* a) {
     RelationRecord* r = dbf(a)->pendingRelation;
-    if (!r) return 0;
+    if (!r) return RDD_OK;
     dbf(a)->pendingRelation = nullptr;
-    uint16_t s = rdd::relationEval(a, r);
+    RddResult s = rdd::relationEval(a, r);
     uint32_t target = 0;
-    if (s == 0 && !r->parent->eof && a->result && (a->result->type & M_NUMERIC)) {
+    if (!s && !r->parent->eof && a->result && (a->result->type & M_NUMERIC)) {
         double v = (a->result->type & T_DOUBLE) ? a->result->v.d : double(a->result->v.l);
         target = v < 1 || v > 4294967295.0 ? 0 : uint32_t(v);
     }
-    if (s == ST_UNWIND) return s;
-    uint16_t g = rdd::goTo(a, target);
+    if (s == RDD_UNWIND) return s;
+    RddResult g = rdd::goTo(a, target);
     a->found = tab(a)->positioned && tab(a)->recNo <= tab(a)->recordCount;
     a->bof = 0;
     return g;
 }
 
-uint16_t dbfChildStart(WorkArea* a, RelationRecord* r) {
-    if (uint16_t s = rdd::childSync(a, r)) return s;
+RddResult dbfChildStart(WorkArea* a, RelationRecord* r) {
+    if (RddResult s = rdd::childSync(a, r)) return s;
     return rddCallVia<RDD_CHILDSTART>(&dbfParent, a, r);
 }
 
-uint16_t dbfChildEnd(WorkArea* a, RelationRecord* r) {
+RddResult dbfChildEnd(WorkArea* a, RelationRecord* r) {
     if (dbf(a)->pendingRelation == r) {
-        if (uint16_t s = rdd::forceRelation(a)) return s;
+        if (RddResult s = rdd::forceRelation(a)) return s;
     }
     return rddCallVia<RDD_CHILDEND>(&dbfParent, a, r);
 }
 
-uint16_t dbfSetFilter(WorkArea* a, const Item* block, const Item* text) {
-    if (uint16_t r = resolve(a)) return r;
+RddResult dbfSetFilter(WorkArea* a, const Item* block, const Item* text) {
+    if (RddResult r = resolve(a)) return r;
     return rddCallVia<RDD_SETFILTER>(&dbfParent, a, block, text);
 }
 

@@ -112,7 +112,7 @@ struct Collect {
     uint8_t* record;
 };
 
-uint16_t collect(WorkArea* a, Collect* c) {
+RddResult collect(WorkArea* a, Collect* c) {
     uint8_t* image = nullptr;
     if (rdd::getRecord(a, &image) || !image) fatalError(1280);
     const DbfTable* t = dbfTableOf(a);
@@ -131,12 +131,12 @@ uint16_t collect(WorkArea* a, Collect* c) {
     std::memcpy(c->record + c->context->keyBytes, &t->recNo, 4);
     ExtSortStatus r = extSortAdd(c->sort, c->record);
     if (r) fatalError(extSortErrorNumber(r));
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t collectAction(WorkArea* a, void* c) { return collect(a, static_cast<Collect*>(c)); }
+RddResult collectAction(WorkArea* a, void* c) { return collect(a, static_cast<Collect*>(c)); }
 
-uint16_t dbfSort(WorkArea* a, const SortInfo* s) {
+RddResult dbfSort(WorkArea* a, const SortInfo* s) {
     if (!s->transfer.destination || s->keyCount == 0) return RDD_FAILED;
     const DbfTable* t = dbfTableOf(a);
     SortContext context{};
@@ -152,7 +152,7 @@ uint16_t dbfSort(WorkArea* a, const SortInfo* s) {
     }
     uint8_t* record = static_cast<uint8_t*>(memAlloc(recordSize));
     Collect c{&sort, &context, record};
-    uint16_t status = scopeLoop(a, &s->transfer.scope, collectAction, &c);
+    RddResult status = scopeLoop(a, &s->transfer.scope, collectAction, &c);
     memFree(record);
     if (!status && (r = extSortFinish(&sort))) {
         extSortEnd(&sort);

@@ -36,7 +36,7 @@ constexpr uint16_t kMaxSortKeys = 64;
 // left in the return Item. Status of the call.
 uint16_t callFunction(const char* name, const Item* args, uint16_t count) {
     GlobalSymbol* s = findSymbol(name);
-    if (!s) return RDD_FAILED;
+    if (!s) return rddStatusWord(RDD_FAILED);
     pushSymbol(s);
     pushNil();
     for (uint16_t i = 0; i < count; ++i) push(&args[i]);
@@ -128,10 +128,11 @@ XB_NATIVE(fnDBSORT, "__DBSORT") {
         info.transfer.pairs = pairs;
         info.keyCount = keyCount;
         info.keys = keys;
-        status = rdd::sort(a, &info);
+        status = rddStatusWord(rdd::sort(a, &info));
         memFree(pairs);
-        uint16_t closed = closeAndRelease(destination);
-        if (!status) status = closed;
+        RddResult closed = closeAndRelease(destination);
+        if (!status) status = rddStatusWord(closed);
+
     }
     tempRelease(work);
     selectArea(source);

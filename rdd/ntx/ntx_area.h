@@ -58,31 +58,31 @@ NtxOrder* ntxControlling(WorkArea* a);
 
 // Raises through the area's error operation with the order's file name.
 // The handler's answer (0 default, 1 retry, ST_UNWIND).
-uint16_t ntxRaise(WorkArea* a, uint16_t gen, uint16_t sub, uint16_t flags, const char* file, uint16_t osCode = 0);
+RddResult ntxRaise(WorkArea* a, uint16_t gen, uint16_t sub, uint16_t flags, const char* file, uint16_t osCode = 0);
 // The index lock in shared use (with the refresh after the outermost take);
 // 0, or the status of the lock error. forWrite: the lock is for a change
 // (its failure may be defaulted as well as retried).
-uint16_t ntxLockOrder(WorkArea* a, NtxOrder* o, bool forWrite = false);
+RddResult ntxLockOrder(WorkArea* a, NtxOrder* o, bool forWrite = false);
 // Raises the error of a failed engine status of order o: NTX_ERR_WRITE is
 // generic code 24, subcode 1011, with the index's name and the write's OS
 // code (112 for a full disk); the rest corruption (32/1012). RDD_FAILED or
 // ST_UNWIND.
-uint16_t ntxTreeError(WorkArea* a, NtxOrder* o, uint16_t st);
+RddResult ntxTreeError(WorkArea* a, NtxOrder* o, uint16_t st);
 // Marks every open order's file "not an index" (ntxMarkRebuild) before an
 // operation after which the orders must be rebuilt (pack, zap).
-uint16_t ntxMarkOrders(WorkArea* a);
+RddResult ntxMarkOrders(WorkArea* a);
 void ntxUnlockOrder(WorkArea* a, NtxOrder* o);
 // The key of the current record in order o (keySize bytes) and whether it
 // passes the for-condition. An evaluation failure is internal error 1240,
 // a value that cannot be a key 1242 (both fatal).
-uint16_t ntxRecordKey(WorkArea* a, NtxOrder* o, char* key, bool* passes);
+RddResult ntxRecordKey(WorkArea* a, NtxOrder* o, char* key, bool* passes);
 // A value as a search key: the key text and the search length (a shorter
 // character value searches over its own length).
 void ntxSearchKey(const NtxOrder* o, const Item* value, char* key, uint16_t* length);
 // DBF's goTo, leaving the orders' positions alone.
-uint16_t ntxParentGoTo(WorkArea* a, uint32_t record);
+RddResult ntxParentGoTo(WorkArea* a, uint32_t record);
 // Rebuilds every open order from the table, then goTop.
-uint16_t ntxRebuildAll(WorkArea* a);
+RddResult ntxRebuildAll(WorkArea* a);
 
 void fillNtxOrders(RddMethodTable* t);  // ntx_orders.cpp
 void fillNtxMoves(RddMethodTable* t);   // ntx_moves.cpp

@@ -29,6 +29,6 @@ NtxTree* ntxOrderTree(WorkArea* a, uint16_t n);
 // Checks order n against the area's table: structure (ntxCheck) and every
 // record's key (ntxVerifyTable with the order's kind). Moves the area; it
 // ends on the phantom record. NTX_OK or the first violation in *result.
-uint16_t ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result);
+RddResult ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result);
 
 }  // namespace xb

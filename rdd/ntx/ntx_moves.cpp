@@ -30,7 +30,7 @@ bool inScope(const NtxOrder* o, const char* key) {
 
 // An engine failure while moving: a stack fault is written to the console;
 // the area goes to the phantom record and the operation fails.
-uint16_t treeFailure(WorkArea* a, NtxOrder* o, uint16_t st) {
+RddResult treeFailure(WorkArea* a, NtxOrder* o, uint16_t st) {
     if (st == NTX_ERR_DEPTH) {
         static const char kFault[] = "Error DBFNTX, stack fault.\r\n";
         fsWrite(os::stdOutput(), kFault, uint16_t(sizeof kFault - 1));
@@ -61,31 +61,31 @@ uint16_t edgeRecord(NtxOrder* o, bool top, uint32_t* rec) {
     return 0;
 }
 
-uint16_t goEdge(WorkArea* a, bool top) {
+RddResult goEdge(WorkArea* a, bool top) {
     NtxOrder* o = ntxControlling(a);
     if (!o) return top ? rddCallVia<RDD_GOTOP>(&ntxParent, a) : rddCallVia<RDD_GOBOTTOM>(&ntxParent, a);
-    if (uint16_t r = rdd::goCold(a)) return r;
-    if (uint16_t r = ntxLockOrder(a, o)) return r;
+    if (RddResult r = rdd::goCold(a)) return r;
+    if (RddResult r = ntxLockOrder(a, o)) return r;
     a->atTop = top;
     a->atBottom = !top;
     uint32_t rec = 0;
     uint16_t st = edgeRecord(o, top, &rec);
     ntxUnlockOrder(a, o);
     if (st) return treeFailure(a, o, st);
-    if (uint16_t r = ntxParentGoTo(a, rec)) return r;
+    if (RddResult r = ntxParentGoTo(a, rec)) return r;
     return rdd::skipFilter(a, top ? 1 : -1);
 }
 
-uint16_t ntxGoTop(WorkArea* a) { return goEdge(a, true); }
+RddResult ntxGoTop(WorkArea* a) { return goEdge(a, true); }
 
-uint16_t ntxGoBottom(WorkArea* a) { return goEdge(a, false); }
+RddResult ntxGoBottom(WorkArea* a) { return goEdge(a, false); }
 
-uint16_t ntxGoTo(WorkArea* a, uint32_t record) {
+RddResult ntxGoTo(WorkArea* a, uint32_t record) {
     if (NtxOrder* o = ntxControlling(a)) o->tree.depth = 0;
     return rddCallVia<RDD_GOTO>(&ntxParent, a, record);
 }
 
-uint16_t ntxGoToId(WorkArea* a, const Item* id) { return rddCallVia<RDD_GOTOID>(&ntxParent, a, id); }
+RddResult ntxGoToId(WorkArea* a, const Item* id) { return rddCallVia<RDD_GOTOID>(&ntxParent, a, id); }
 
 // Puts the order's position on the current record: its own entry when it
 // has one, else the first key not below its key (*exact false).
@@ -93,7 +93,7 @@ uint16_t placeOnCurrent(WorkArea* a, NtxOrder* o, bool* exact, uint32_t* rec) {
     NtxTree* t = &o->tree;
     char* key = o->newKey;
     bool passes = true;
-    if (uint16_t r = ntxRecordKey(a, o, key, &passes)) return r;
+    if (RddResult r = ntxRecordKey(a, o, key, &passes)) return rddStatusWord(r);
     uint32_t recNo = ntxTable(a)->recNo;
     bool found = false;
     if (passes) {
@@ -108,11 +108,11 @@ uint16_t placeOnCurrent(WorkArea* a, NtxOrder* o, bool* exact, uint32_t* rec) {
     return ntxSeek(t, key, t->keySize, true, false, rec, &equal);
 }
 
-uint16_t ntxSkipRaw(WorkArea* a, int32_t n) {
+RddResult ntxSkipRaw(WorkArea* a, int32_t n) {
     NtxOrder* o = ntxControlling(a);
     if (!o || n == 0) return rddCallVia<RDD_SKIPRAW>(&ntxParent, a, n);
-    if (uint16_t r = rdd::goCold(a)) return r;
-    if (uint16_t r = ntxLockOrder(a, o)) return r;
+    if (RddResult r = rdd::goCold(a)) return r;
+    if (RddResult r = ntxLockOrder(a, o)) return r;
     DbfTable* tab = ntxTable(a);
     NtxTree* t = &o->tree;
     int direction = n > 0 ? 1 : -1;
@@ -154,14 +154,14 @@ uint16_t ntxSkipRaw(WorkArea* a, int32_t n) {
     return ntxParentGoTo(a, rec);
 }
 
-uint16_t ntxSeekSlot(WorkArea* a, uint16_t soft, const Item* value, uint16_t findLast) {
+RddResult ntxSeekSlot(WorkArea* a, uint16_t soft, const Item* value, uint16_t findLast) {
     NtxOrder* o = ntxControlling(a);
     if (!o) {
-        uint16_t r = ntxRaise(a, EG_NOORDER, 1020, EF_DEFAULT, ntxTable(a)->tableName);
-        return r == ST_UNWIND ? r : RDD_FAILED;
+        RddResult r = ntxRaise(a, EG_NOORDER, 1020, EF_DEFAULT, ntxTable(a)->tableName);
+        return r == RDD_UNWIND ? r : RDD_FAILED;
     }
-    if (uint16_t r = rdd::goCold(a)) return r;
-    if (uint16_t r = ntxLockOrder(a, o)) return r;
+    if (RddResult r = rdd::goCold(a)) return r;
+    if (RddResult r = ntxLockOrder(a, o)) return r;
     NtxTree* t = &o->tree;
     char key[NTX_MAX_KEY_SIZE + 1];
     uint16_t length = 0;
@@ -181,29 +181,29 @@ uint16_t ntxSeekSlot(WorkArea* a, uint16_t soft, const Item* value, uint16_t fin
     ntxUnlockOrder(a, o);
     if (st) return treeFailure(a, o, st);
     if (!rec) found = false;
-    if (uint16_t r = ntxParentGoTo(a, rec)) return r;
+    if (RddResult r = ntxParentGoTo(a, rec)) return r;
     DbfTable* tab = ntxTable(a);
     if (rec && (settingHideDeleted() || a->filterBlock)) {
-        if (uint16_t r = rdd::skipFilter(a, 1)) return r;
+        if (RddResult r = rdd::skipFilter(a, 1)) return r;
         found = false;
         if (tab->positioned && tab->recNo <= tab->recordCount) {
             bool passes = true;
-            if (uint16_t r = ntxRecordKey(a, o, o->newKey, &passes)) return r;
+            if (RddResult r = ntxRecordKey(a, o, o->newKey, &passes)) return r;
             found = length == 0 || ntxCompare(o->newKey, key, length, false) == 0;
         }
     }
     if (!found && !soft && rec) {
-        if (uint16_t r = ntxParentGoTo(a, 0)) return r;
+        if (RddResult r = ntxParentGoTo(a, 0)) return r;
     }
     a->found = found;
     if (tab->recordCount == 0) a->bof = 1;
-    return 0;
+    return RDD_OK;
 }
 
 // ---- keeping the orders up to date --------------------------------------
 
-uint16_t ntxGoHot(WorkArea* a) {
-    if (uint16_t r = rddCallVia<RDD_GOHOT>(&ntxParent, a)) return r;
+RddResult ntxGoHot(WorkArea* a) {
+    if (RddResult r = rddCallVia<RDD_GOHOT>(&ntxParent, a)) return r;
     NtxPart* p = ntxPart(a);
     DbfTable* tab = ntxTable(a);
     bool real = tab->positioned && tab->recNo <= tab->recordCount && !tab->appended;
@@ -211,10 +211,10 @@ uint16_t ntxGoHot(WorkArea* a) {
         NtxOrder* o = p->orders[i];
         o->oldKnown = false;
         if (!real) continue;
-        if (uint16_t r = ntxRecordKey(a, o, o->oldKey, &o->oldPassed)) return r;
+        if (RddResult r = ntxRecordKey(a, o, o->oldKey, &o->oldPassed)) return r;
         o->oldKnown = true;
     }
-    return 0;
+    return RDD_OK;
 }
 
 struct OtherSearch {
@@ -237,7 +237,7 @@ uint16_t findOther(const char* key, uint32_t exclude, uint32_t* record, void* co
         if (n == exclude) continue;
         if ((status = dbfGoTo(tab, n))) break;
         bool passes = true;
-        if ((status = ntxRecordKey(a, s->order, k, &passes))) break;
+        if ((status = rddStatusWord(ntxRecordKey(a, s->order, k, &passes)))) break;
         if (passes && ntxCompare(k, key, s->order->tree.keySize, false) == 0) *record = n;
     }
     uint16_t back = dbfGoTo(tab, saved);
@@ -265,8 +265,8 @@ uint16_t updateOrder(WorkArea* a, NtxOrder* o, uint32_t recNo, bool appended, co
     if (oldIn) {
         if (uint16_t st = ntxDelete(t, o->oldKey, recNo, &removed)) return st;
         if (!removed && !o->hasFor && !o->partial) {
-            uint16_t r = ntxRaise(a, EG_CORRUPTION, 1210, EF_DEFAULT, o->fileName);
-            if (r == ST_UNWIND) return r;
+            RddResult r = ntxRaise(a, EG_CORRUPTION, 1210, EF_DEFAULT, o->fileName);
+            if (r == RDD_UNWIND) return rddStatusWord(r);
         }
     }
     if (newPasses) {
@@ -278,7 +278,7 @@ uint16_t updateOrder(WorkArea* a, NtxOrder* o, uint32_t recNo, bool appended, co
     return 0;
 }
 
-uint16_t ntxGoCold(WorkArea* a) {
+RddResult ntxGoCold(WorkArea* a) {
     DbfTable* tab = ntxTable(a);
     NtxPart* p = ntxPart(a);
     if (!tab->recordDirty || p->count == 0) return rddCallVia<RDD_GOCOLD>(&ntxParent, a);
@@ -287,12 +287,12 @@ uint16_t ntxGoCold(WorkArea* a) {
     // The new keys come from the record buffer before it is written back.
     bool passes[NTX_MAX_ORDERS];
     for (uint16_t i = 0; i < p->count; ++i)
-        if (uint16_t r = ntxRecordKey(a, p->orders[i], p->orders[i]->newKey, &passes[i])) return r;
-    if (uint16_t r = rddCallVia<RDD_GOCOLD>(&ntxParent, a)) return r;
+        if (RddResult r = ntxRecordKey(a, p->orders[i], p->orders[i]->newKey, &passes[i])) return r;
+    if (RddResult r = rddCallVia<RDD_GOCOLD>(&ntxParent, a)) return r;
     // Exclusive use: the record and the header's count reach the disk
     // before any index page that names the record.
-    if (uint16_t r = dbfSettle(tab)) return r;
-    uint16_t status = 0;
+    if (RddResult r = rddFromStatus(dbfSettle(tab))) return r;
+    RddResult status = RDD_OK;
     for (uint16_t i = 0; i < p->count && !status; ++i) {
         NtxOrder* o = p->orders[i];
         if ((status = ntxLockOrder(a, o, true))) break;
@@ -301,7 +301,7 @@ uint16_t ntxGoCold(WorkArea* a) {
         uint16_t st = updateOrder(a, o, recNo, appended, key, passes[i]);
         if (!st && o->shared) st = ntxCommitShared(&o->tree);
         ntxUnlockOrder(a, o);
-        if (st == ST_UNWIND) status = st;
+        if (st == ST_UNWIND) status = RDD_UNWIND;
         else if (st) status = treeFailure(a, o, st);
         std::memcpy(o->oldKey, key, o->tree.keySize);
         o->oldPassed = passes[i];
@@ -312,18 +312,18 @@ uint16_t ntxGoCold(WorkArea* a) {
 
 // ---- relations into the area --------------------------------------------
 
-uint16_t ntxForceRelation(WorkArea* a) {
+RddResult ntxForceRelation(WorkArea* a) {
     if (!ntxControlling(a)) return rddCallVia<RDD_FORCERELATION>(&ntxParent, a);
     RelationRecord** pending = dbfPendingRelation(a);
     RelationRecord* r = *pending;
-    if (!r) return 0;
+    if (!r) return RDD_OK;
     *pending = nullptr;
-    uint16_t s = rdd::relationEval(a, r);
-    if (s == ST_UNWIND) return s;
-    if (s == 0 && !r->parent->eof && a->result) {
+    RddResult s = rdd::relationEval(a, r);
+    if (s == RDD_UNWIND) return s;
+    if (!s && !r->parent->eof && a->result) {
         Item* key = tempAlloc();
         *key = *a->result;
-        uint16_t k = rdd::seek(a, 0, key, 0);
+        RddResult k = rdd::seek(a, 0, key, 0);
         tempRelease(key);
         return k;
     }
@@ -332,8 +332,8 @@ uint16_t ntxForceRelation(WorkArea* a) {
 
 // ---- table operations around the orders ---------------------------------
 
-uint16_t ntxFlush(WorkArea* a) {
-    uint16_t status = rddCallVia<RDD_FLUSH>(&ntxParent, a);
+RddResult ntxFlush(WorkArea* a) {
+    RddResult status = rddCallVia<RDD_FLUSH>(&ntxParent, a);
     NtxPart* p = ntxPart(a);
     for (uint16_t i = 0; i < p->count; ++i) {
         NtxOrder* o = p->orders[i];
@@ -353,29 +353,29 @@ bool tableChangeAllowed(WorkArea* a) {
     return !t->shared && !t->readOnly;
 }
 
-uint16_t ntxPack(WorkArea* a) {
+RddResult ntxPack(WorkArea* a) {
     if (tableChangeAllowed(a)) {
-        if (uint16_t r = rdd::goCold(a)) return r;
-        if (uint16_t r = ntxMarkOrders(a)) return r;
+        if (RddResult r = rdd::goCold(a)) return r;
+        if (RddResult r = ntxMarkOrders(a)) return r;
     }
-    if (uint16_t r = rddCallVia<RDD_PACK>(&ntxParent, a)) return r;
+    if (RddResult r = rddCallVia<RDD_PACK>(&ntxParent, a)) return r;
     return ntxRebuildAll(a);
 }
 
-uint16_t ntxZap(WorkArea* a) {
+RddResult ntxZap(WorkArea* a) {
     if (tableChangeAllowed(a)) {
-        if (uint16_t r = rdd::goCold(a)) return r;
-        if (uint16_t r = ntxMarkOrders(a)) return r;
+        if (RddResult r = rdd::goCold(a)) return r;
+        if (RddResult r = ntxMarkOrders(a)) return r;
     }
-    if (uint16_t r = rddCallVia<RDD_ZAP>(&ntxParent, a)) return r;
+    if (RddResult r = rddCallVia<RDD_ZAP>(&ntxParent, a)) return r;
     return ntxRebuildAll(a);
 }
 
-uint16_t ntxSort(WorkArea* a, const SortInfo* s) {
+RddResult ntxSort(WorkArea* a, const SortInfo* s) {
     NtxPart* p = ntxPart(a);
     uint16_t kept = p->controlling;
     p->controlling = 0;
-    uint16_t r = rddCallVia<RDD_SORT>(&ntxParent, a, s);
+    RddResult r = rddCallVia<RDD_SORT>(&ntxParent, a, s);
     p->controlling = kept;
     if (NtxOrder* o = ntxControlling(a)) o->tree.depth = 0;
     return r;

@@ -60,7 +60,7 @@ const Item* condBlock(int n) {
 }
 double numberOf(const Item* it) { return (it->type & T_DOUBLE) ? it->v.d : double(it->v.l); }
 
-uint16_t ntxOrderCondition(WorkArea*, OrderCondition* c) {
+RddResult ntxOrderCondition(WorkArea*, OrderCondition* c) {
     clearCondition();
     bool set = false, partial = false;
     for (int i = 0; i < ORDER_CONDITION_ARGS; ++i) {
@@ -89,7 +89,7 @@ uint16_t ntxOrderCondition(WorkArea*, OrderCondition* c) {
     }
     condition.set = set;
     condition.partial = set && partial;
-    return 0;
+    return RDD_OK;
 }
 
 // ---- helpers ------------------------------------------------------------
@@ -136,7 +136,7 @@ int32_t plainFieldOf(WorkArea* a, const char* text, uint16_t keySize) {
 // Compiles text through the area into a new temporary; null on failure.
 Item* compileText(WorkArea* a, const char* text) {
     if (!text || !*text) return nullptr;
-    if (rdd::compile(a, text) != 0 || !a->result || !(a->result->type & T_BLOCK)) return nullptr;
+    if (rdd::compile(a, text) || !a->result || !(a->result->type & T_BLOCK)) return nullptr;
     Item* keep = tempAlloc();
     *keep = *a->result;
     return keep;
@@ -149,20 +149,20 @@ Item* keepBlock(const Item* block) {
 
 // Opens name (default extension .ntx) with the area's sharing, asking the
 // error handler while it answers retry. INVALID after a failure (*status).
-os::Handle openIndexFile(WorkArea* a, const char* name, bool create, uint16_t* status) {
+os::Handle openIndexFile(WorkArea* a, const char* name, bool create, RddResult* status) {
     const DbfTable* t = ntxTable(a);
     uint32_t mode = create ? 0x1182u : (t->shared ? 0x10C0u : 0x1090u) | (t->readOnly ? 0u : 2u);
     for (uint16_t tries = 1;; ++tries) {
         ErrorDescriptor d = errorDescriptor(nullptr, 0, create ? SUB_CREATE_INDEX : SUB_OPEN_INDEX, EF_RETRY | EF_DEFAULT);
         os::Handle h = fileNameOpen(name, ".ntx", mode, nullptr, &d);
         if (h != os::INVALID) {
-            *status = 0;
+            *status = RDD_OK;
             return h;
         }
         d.tries = tries;
-        uint16_t answer = rdd::error(a, &d);
-        if (answer == 1) continue;
-        *status = answer == ST_UNWIND ? answer : RDD_FAILED;
+        RddResult answer = rdd::error(a, &d);
+        if (answer == RDD_RETRY) continue;
+        *status = answer == RDD_UNWIND ? answer : RDD_FAILED;
         return os::INVALID;
     }
 }
@@ -183,9 +183,9 @@ void closeOrder(NtxOrder* o) {
 // and forBlock, when given, replace compiling the header's texts. building:
 // the file was just created for a build and is marked until the build
 // ends (any other open refuses a marked file).
-uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const Item* forBlock, NtxOrder** out,
+RddResult openOrder(WorkArea* a, const char* name, const Item* keyBlock, const Item* forBlock, NtxOrder** out,
                    bool building = false) {
-    uint16_t status = 0;
+    RddResult status = RDD_OK;
     os::Handle h = openIndexFile(a, name, false, &status);
     if (h == os::INVALID) return status;
     auto* o = static_cast<NtxOrder*>(memAllocZero(sizeof(NtxOrder)));
@@ -199,9 +199,9 @@ uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const It
     o->tree.sharedUse = o->shared;
     if (st) {
         fsClose(h);
-        uint16_t r = ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
+        RddResult r = ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
         memFree(o);
-        return r == ST_UNWIND ? r : RDD_FAILED;
+        return r == RDD_UNWIND ? r : RDD_FAILED;
     }
     char text[NTX_MAX_KEY_SIZE + 1];
     uint16_t n = ntxHeaderTextLength(header.keyExpr, NTX_MAX_KEY_SIZE);
@@ -223,8 +223,8 @@ uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const It
         std::strncpy(file, o->fileName, FILE_NAME_MAX);
         file[FILE_NAME_MAX] = 0;
         closeOrder(o);
-        uint16_t r = ntxRaise(a, EG_SYNTAX, SUB_KEY_SYNTAX, EF_DEFAULT, file);
-        return r == ST_UNWIND ? r : RDD_FAILED;
+        RddResult r = ntxRaise(a, EG_SYNTAX, SUB_KEY_SYNTAX, EF_DEFAULT, file);
+        return r == RDD_UNWIND ? r : RDD_FAILED;
     }
     o->partial = (o->tree.signature & NTX_SIG_PARTIAL) != 0;
     n = ntxHeaderTextLength(header.tagName, NTX_TAG_LENGTH);
@@ -239,7 +239,7 @@ uint16_t openOrder(WorkArea* a, const char* name, const Item* keyBlock, const It
     }
     ntxLockSetup(&o->lock, h, o->tree.signature);
     *out = o;
-    return 0;
+    return RDD_OK;
 }
 
 // ---- building -----------------------------------------------------------
@@ -257,16 +257,16 @@ uint16_t nextPair(char* key, uint32_t* record, bool* done, void* context) {
     WorkArea* a = s->area;
     while (s->next <= s->count) {
         uint32_t n = s->next++;
-        if (uint16_t r = ntxParentGoTo(a, n)) return r;
+        if (RddResult r = ntxParentGoTo(a, n)) return rddStatusWord(r);
         if (s->evalBlock && (n - 1) % (s->interval ? s->interval : 1) == 0) {
-            uint16_t r = rdd::evalBlock(a, s->evalBlock);
-            if (r == ST_UNWIND) return r;
+            RddResult r = rdd::evalBlock(a, s->evalBlock);
+            if (r == RDD_UNWIND) return rddStatusWord(r);
             if (r || !a->result || (a->result->type & T_ARRAY) ||
                 (a->result->type == T_LOGICAL && !a->result->v.l))
                 return BUILD_STOPPED;
         }
         bool passes = true;
-        if (uint16_t r = ntxRecordKey(a, s->order, key, &passes)) return r;
+        if (RddResult r = ntxRecordKey(a, s->order, key, &passes)) return rddStatusWord(r);
         if (idleServices) idleServices();
         if (passes) {
             *record = n;
@@ -283,20 +283,20 @@ uint16_t noPairs(char*, uint32_t*, bool* done, void*) {
     return 0;
 }
 
-uint16_t buildOrder(WorkArea* a, NtxOrder* o) {
+RddResult buildOrder(WorkArea* a, NtxOrder* o) {
     BuildSource s{a, o, 1, 0, condBlock(5), 0};
     if (const Item* iv = condArg(6); iv && (iv->type & M_NUMERIC) && numberOf(iv) > 0)
         s.interval = uint32_t(numberOf(iv));
     rdd::recCount(a, &s.count);
     uint16_t st = ntxBuildOrder(&o->tree, nextPair, &s, NTX_BUILD_SORT_BUDGET, o->fileName);
     if (st == BUILD_STOPPED) st = ntxBuildOrder(&o->tree, noPairs, nullptr, NTX_BUILD_SORT_BUDGET, o->fileName);
-    if (st == ST_UNWIND) return st;
+    if (st == ST_UNWIND) return RDD_UNWIND;
     if (st >= 4110) fatalError(st);
     // The final header write unmarks the file: a build is whole on disk
     // before the file opens as an index again.
     if (!st) st = o->shared ? ntxCommitShared(&o->tree) : ntxWriteHeader(&o->tree);
     if (st) return ntxTreeError(a, o, st);
-    return 0;
+    return RDD_OK;
 }
 
 // ---- the order list -----------------------------------------------------
@@ -343,8 +343,8 @@ void setNumber(Item* out, int32_t v) {
     out->v.l = v;
 }
 
-uint16_t ntxOrderListClear(WorkArea* a) {
-    uint16_t status = rdd::goCold(a);
+RddResult ntxOrderListClear(WorkArea* a) {
+    RddResult status = rdd::goCold(a);
     NtxPart* p = ntxPart(a);
     for (uint16_t i = 0; i < p->count; ++i) {
         closeOrder(p->orders[i]);
@@ -354,37 +354,37 @@ uint16_t ntxOrderListClear(WorkArea* a) {
     return status;
 }
 
-uint16_t ntxOrderListAdd(WorkArea* a, OrderInfo* info) {
-    if (uint16_t r = rdd::goCold(a)) return r;
+RddResult ntxOrderListAdd(WorkArea* a, OrderInfo* info) {
+    if (RddResult r = rdd::goCold(a)) return r;
     NtxPart* p = ntxPart(a);
     const char* name = info && info->bagName ? info->bagName : "";
     if (p->count >= NTX_MAX_ORDERS) {
-        uint16_t r = ntxRaise(a, EG_LIMIT, 1027, EF_DEFAULT, name);
-        return r == ST_UNWIND ? r : RDD_FAILED;
+        RddResult r = ntxRaise(a, EG_LIMIT, 1027, EF_DEFAULT, name);
+        return r == RDD_UNWIND ? r : RDD_FAILED;
     }
     NtxOrder* o = nullptr;
-    if (uint16_t r = openOrder(a, name, nullptr, nullptr, &o)) return r;
+    if (RddResult r = openOrder(a, name, nullptr, nullptr, &o)) return r;
     p->orders[p->count++] = o;
     if (p->count == 1) p->controlling = 1;
     return rdd::goTop(a);
 }
 
-uint16_t ntxOrderListFocus(WorkArea* a, OrderInfo* info) {
+RddResult ntxOrderListFocus(WorkArea* a, OrderInfo* info) {
     NtxPart* p = ntxPart(a);
     NtxOrder* now = ntxControlling(a);
     if (info && info->value) setText(info->value, now ? now->tag : "");
-    if (!info || !isGiven(info->order)) return 0;
+    if (!info || !isGiven(info->order)) return RDD_OK;
     int32_t n = orderNumberOf(a, info->order);
-    if (n < 0) return 0;
+    if (n < 0) return RDD_OK;
     p->controlling = uint16_t(n);
     if (NtxOrder* o = ntxControlling(a)) o->tree.depth = 0;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t ntxOrderListRebuild(WorkArea* a) { return ntxRebuildAll(a); }
+RddResult ntxOrderListRebuild(WorkArea* a) { return ntxRebuildAll(a); }
 
-uint16_t ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
-    if (uint16_t r = ntxOrderListClear(a)) return r;
+RddResult ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
+    if (RddResult r = ntxOrderListClear(a)) return r;
     const char* keyText = ci->keyText ? ci->keyText : "";
     const Item* keyBlock = ci->keyBlock && (ci->keyBlock->type & T_BLOCK) ? ci->keyBlock : nullptr;
     int32_t field = plainFieldOf(a, keyText, 0);
@@ -393,13 +393,13 @@ uint16_t ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
         compiled = compileText(a, keyText);
         if (!compiled) {
             clearCondition();
-            uint16_t r = ntxRaise(a, EG_SYNTAX, SUB_KEY_SYNTAX, EF_DEFAULT, ci->bagName);
-            return r == ST_UNWIND ? r : RDD_FAILED;
+            RddResult r = ntxRaise(a, EG_SYNTAX, SUB_KEY_SYNTAX, EF_DEFAULT, ci->bagName);
+            return r == RDD_UNWIND ? r : RDD_FAILED;
         }
         keyBlock = compiled;
     }
     // The key's type and size come from the blank record.
-    uint16_t status = ntxParentGoTo(a, 0);
+    RddResult status = ntxParentGoTo(a, 0);
     Item* value = tempAlloc();
     if (!status) {
         if (keyBlock) {
@@ -412,8 +412,8 @@ uint16_t ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
     NtxKeyShape shape = ntxKeyShape(*value);
     tempRelease(value);
     if (!status && shape.keySize == 0) {
-        uint16_t r = ntxRaise(a, EG_DATAWIDTH, 1026, EF_DEFAULT, ci->bagName);
-        status = r == ST_UNWIND ? r : RDD_FAILED;
+        RddResult r = ntxRaise(a, EG_DATAWIDTH, 1026, EF_DEFAULT, ci->bagName);
+        status = r == RDD_UNWIND ? r : RDD_FAILED;
     }
     os::Handle h = os::INVALID;
     if (!status) h = openIndexFile(a, ci->bagName, true, &status);
@@ -435,9 +435,9 @@ uint16_t ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
         NtxOrder* o = nullptr;
         if (st) {
             bool write = st == NTX_ERR_WRITE;
-            uint16_t r = ntxRaise(a, write ? EG_WRITE : EG_CORRUPTION, write ? SUB_WRITE : SUB_CORRUPT, EF_DEFAULT,
+            RddResult r = ntxRaise(a, write ? EG_WRITE : EG_CORRUPTION, write ? SUB_WRITE : SUB_CORRUPT, EF_DEFAULT,
                                   fullName, write ? fsWriteErrorCode() : 0);
-            status = r == ST_UNWIND ? r : RDD_FAILED;
+            status = r == RDD_UNWIND ? r : RDD_FAILED;
         } else {
             status = openOrder(a, fullName, keyBlock, condBlock(2), &o, true);
         }
@@ -458,18 +458,18 @@ uint16_t ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
     return rdd::goTop(a);
 }
 
-uint16_t headerText(WorkArea* a, NtxOrder* o, bool forText, Item* out) {
-    if (uint16_t r = ntxLockOrder(a, o)) return r;
+RddResult headerText(WorkArea* a, NtxOrder* o, bool forText, Item* out) {
+    if (RddResult r = ntxLockOrder(a, o)) return r;
     NtxHeader h;
     uint16_t st = ntxReadHeader(o->file, &h);
     ntxUnlockOrder(a, o);
     const char* field = forText ? h.forExpr : h.keyExpr;
     if (out) makeString(out, st ? "" : field, st ? 0 : ntxHeaderTextLength(field, NTX_MAX_KEY_SIZE));
-    return 0;
+    return RDD_OK;
 }
 
 // Answers the scope's previous value in value (NIL when none) and clears it.
-uint16_t setScope(NtxOrder* o, int side, Item* value) {
+RddResult setScope(NtxOrder* o, int side, Item* value) {
     Item* previous = o->scope[side];
     if (value) {
         if (previous) *value = *previous;
@@ -479,10 +479,10 @@ uint16_t setScope(NtxOrder* o, int side, Item* value) {
     o->scope[side] = nullptr;
     o->scopeEmpty = false;
     o->tree.depth = 0;
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t ntxOrderInfo(WorkArea* a, uint16_t code, OrderInfo* info) {
+RddResult ntxOrderInfo(WorkArea* a, uint16_t code, OrderInfo* info) {
     Item* out = info ? info->value : nullptr;
     int32_t n = orderNumberOf(a, info ? info->order : nullptr);
     NtxPart* p = ntxPart(a);
@@ -493,48 +493,48 @@ uint16_t ntxOrderInfo(WorkArea* a, uint16_t code, OrderInfo* info) {
         else if (out && code != DBOI_POSITION && code != DBOI_KEYCOUNT) setText(out, "");
         else if (out) itemClear(out);
         if (out && (code == DBOI_POSITION || code == DBOI_KEYCOUNT)) setNumber(out, 0);
-        return 0;
+        return RDD_OK;
     }
     NtxOrder* o = p->orders[n - 1];
     switch (code) {
         case DBOI_CONDITION: return headerText(a, o, true, out);
         case DBOI_EXPRESSION: return headerText(a, o, false, out);
         case DBOI_POSITION: {
-            if (uint16_t r = rdd::goCold(a)) return r;
-            if (uint16_t r = ntxLockOrder(a, o)) return r;
+            if (RddResult r = rdd::goCold(a)) return r;
+            if (RddResult r = ntxLockOrder(a, o)) return r;
             uint32_t number = 0, rec = 0;
             uint16_t st = 0;
             if (out && (out->type & M_NUMERIC)) {
                 number = numberOf(out) > 0 ? uint32_t(numberOf(out)) : 0;
                 st = ntxGoToNumber(&o->tree, number, &rec);
                 ntxUnlockOrder(a, o);
-                if (!st) st = ntxParentGoTo(a, rec);
+                if (!st) st = rddStatusWord(ntxParentGoTo(a, rec));
                 setNumber(out, rec ? int32_t(number) : 0);
-                return st ? RDD_FAILED : 0;
+                return st ? RDD_FAILED : RDD_OK;
             }
             DbfTable* t = ntxTable(a);
             if (t->positioned && t->recNo <= t->recordCount) {
                 bool passes = true, found = false;
-                st = ntxRecordKey(a, o, o->newKey, &passes);
+                st = rddStatusWord(ntxRecordKey(a, o, o->newKey, &passes));
                 if (!st && passes) st = ntxLocate(&o->tree, o->newKey, t->recNo, &found);
                 if (!st && found) st = ntxKeyNumber(&o->tree, &number);
             }
             ntxUnlockOrder(a, o);
             setNumber(out, int32_t(number));
-            return st ? RDD_FAILED : 0;
+            return st ? RDD_FAILED : RDD_OK;
         }
-        case DBOI_NAME: setText(out, o->tag); return 0;
-        case DBOI_NUMBER: setNumber(out, n); return 0;
-        case DBOI_BAGNAME: setText(out, o->fileName); return 0;
-        case DBOI_BAGEXT: setText(out, ".NTX"); return 0;
+        case DBOI_NAME: setText(out, o->tag); return RDD_OK;
+        case DBOI_NUMBER: setNumber(out, n); return RDD_OK;
+        case DBOI_BAGNAME: setText(out, o->fileName); return RDD_OK;
+        case DBOI_BAGEXT: setText(out, ".NTX"); return RDD_OK;
         case DBOI_KEYCOUNT: {
-            if (uint16_t r = rdd::goCold(a)) return r;
-            if (uint16_t r = ntxLockOrder(a, o)) return r;
+            if (RddResult r = rdd::goCold(a)) return r;
+            if (RddResult r = ntxLockOrder(a, o)) return r;
             uint32_t count = 0;
             uint16_t st = ntxKeyCount(&o->tree, &count);
             ntxUnlockOrder(a, o);
             setNumber(out, int32_t(count));
-            return st ? RDD_FAILED : 0;
+            return st ? RDD_FAILED : RDD_OK;
         }
         case DBOI_SCOPETOP:
         case DBOI_SCOPEBOTTOM: {
@@ -557,37 +557,37 @@ uint16_t ntxOrderInfo(WorkArea* a, uint16_t code, OrderInfo* info) {
                 uint16_t len = std::min(o->scopeLength[0], o->scopeLength[1]);
                 o->scopeEmpty = ntxCompare(o->scopeKey[0], o->scopeKey[1], len, o->tree.descending) > 0;
             }
-            return 0;
+            return RDD_OK;
         }
         case DBOI_SCOPETOPCLEAR: return setScope(o, 0, out);
         case DBOI_SCOPEBOTTOMCLEAR: return setScope(o, 1, out);
         default:
             if (out) itemClear(out);
-            return 0;
+            return RDD_OK;
     }
 }
 
 // ---- life of the area ---------------------------------------------------
 
-uint16_t ntxNewArea(WorkArea* a) {
-    if (uint16_t r = rddCallVia<RDD_NEWAREA>(&ntxParent, a)) return r;
+RddResult ntxNewArea(WorkArea* a) {
+    if (RddResult r = rddCallVia<RDD_NEWAREA>(&ntxParent, a)) return r;
     std::memset(ntxPart(a), 0, sizeof(NtxPart));
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t ntxStructSize(WorkArea*, uint16_t* size) {
+RddResult ntxStructSize(WorkArea*, uint16_t* size) {
     *size = uint16_t(partOffset() + sizeof(NtxPart));
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t ntxSysName(WorkArea*, char* out) {
+RddResult ntxSysName(WorkArea*, char* out) {
     std::strcpy(out, "DBFNTX");
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t ntxClose(WorkArea* a) {
-    uint16_t status = ntxOrderListClear(a);
-    uint16_t r = rddCallVia<RDD_CLOSE>(&ntxParent, a);
+RddResult ntxClose(WorkArea* a) {
+    RddResult status = ntxOrderListClear(a);
+    RddResult r = rddCallVia<RDD_CLOSE>(&ntxParent, a);
     // The condition record's Items must not outlive the last area that could
     // use them (the layer's stop closes every area before the temporaries go).
     bool others = false;
@@ -627,32 +627,32 @@ NtxOrder* ntxControlling(WorkArea* a) {
     return p->controlling && p->controlling <= p->count ? p->orders[p->controlling - 1] : nullptr;
 }
 
-uint16_t ntxRaise(WorkArea* a, uint16_t gen, uint16_t sub, uint16_t flags, const char* file, uint16_t osCode) {
+RddResult ntxRaise(WorkArea* a, uint16_t gen, uint16_t sub, uint16_t flags, const char* file, uint16_t osCode) {
     AreaErrorInfo e{gen, sub, flags, osCode, 1, file, nullptr};
     return raiseAreaError(a, e);
 }
 
-uint16_t ntxTreeError(WorkArea* a, NtxOrder* o, uint16_t st) {
+RddResult ntxTreeError(WorkArea* a, NtxOrder* o, uint16_t st) {
     // A failed write is a write error of the index file (a full disk
     // carries its reason, 112, beside the cleared OS error); anything else
     // the file holds is corruption.
-    uint16_t r = st == NTX_ERR_WRITE
-                     ? ntxRaise(a, EG_WRITE, SUB_WRITE, EF_DEFAULT, o->fileName, fsWriteErrorCode())
-                     : ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
-    return r == ST_UNWIND ? r : RDD_FAILED;
+    RddResult r = st == NTX_ERR_WRITE
+                      ? ntxRaise(a, EG_WRITE, SUB_WRITE, EF_DEFAULT, o->fileName, fsWriteErrorCode())
+                      : ntxRaise(a, EG_CORRUPTION, SUB_CORRUPT, EF_DEFAULT, o->fileName);
+    return r == RDD_UNWIND ? r : RDD_FAILED;
 }
 
-uint16_t ntxMarkOrders(WorkArea* a) {
+RddResult ntxMarkOrders(WorkArea* a) {
     NtxPart* p = ntxPart(a);
     for (uint16_t i = 0; i < p->count; ++i) {
         NtxOrder* o = p->orders[i];
         if (uint16_t st = ntxMarkRebuild(&o->tree)) return ntxTreeError(a, o, st);
     }
-    return 0;
+    return RDD_OK;
 }
 
-uint16_t ntxLockOrder(WorkArea* a, NtxOrder* o, bool forWrite) {
-    if (!o->shared) return 0;
+RddResult ntxLockOrder(WorkArea* a, NtxOrder* o, bool forWrite) {
+    if (!o->shared) return RDD_OK;
     for (uint16_t tries = 1;; ++tries) {
         bool outermost = o->lock.depth == 0;
         if (ntxLockTake(&o->lock, idleServices)) {
@@ -660,15 +660,15 @@ uint16_t ntxLockOrder(WorkArea* a, NtxOrder* o, bool forWrite) {
                 bool changed = false;
                 ntxRefresh(&o->tree, &changed);
             }
-            return 0;
+            return RDD_OK;
         }
         uint16_t os = fsLastError();
         // A lock for reading may only be retried; one for a change may
         // also be defaulted (the change is then not made).
         uint16_t flags = forWrite ? uint16_t(EF_RETRY | EF_DEFAULT) : EF_RETRY;
-        uint16_t r = ntxRaise(a, EG_LOCK, os ? 1031 : 1035, flags, o->fileName, os);
-        if (r == 1) continue;
-        return r == ST_UNWIND ? r : RDD_FAILED;
+        RddResult r = ntxRaise(a, EG_LOCK, os ? 1031 : 1035, flags, o->fileName, os);
+        if (r == RDD_RETRY) continue;
+        return r == RDD_UNWIND ? r : RDD_FAILED;
     }
 }
 
@@ -680,28 +680,28 @@ void ntxUnlockOrder(WorkArea* a, NtxOrder* o) {
     }
 }
 
-uint16_t ntxRecordKey(WorkArea* a, NtxOrder* o, char* key, bool* passes) {
+RddResult ntxRecordKey(WorkArea* a, NtxOrder* o, char* key, bool* passes) {
     *passes = true;
     if (o->hasFor) {
-        uint16_t r = rdd::evalBlock(a, o->forBlock);
-        if (r == ST_UNWIND) return r;
+        RddResult r = rdd::evalBlock(a, o->forBlock);
+        if (r == RDD_UNWIND) return r;
         if (r || !a->result || a->result->type != T_LOGICAL) fatalError(1240);
         *passes = a->result->v.l != 0;
     }
     const uint16_t size = o->tree.keySize;
     if (o->plainField >= 0) {
         uint8_t* image = nullptr;
-        if (uint16_t r = rdd::getRecord(a, &image)) return r;
+        if (RddResult r = rdd::getRecord(a, &image)) return r;
         const DbfTable* t = ntxTable(a);
         std::memcpy(key, image + t->fieldOffsets[o->plainField], size);
         if (t->fields[o->plainField].type == 'N') ntxNumericTransform(key, size);
-        return 0;
+        return RDD_OK;
     }
-    uint16_t r = rdd::evalBlock(a, o->keyBlock);
-    if (r == ST_UNWIND) return r;
+    RddResult r = rdd::evalBlock(a, o->keyBlock);
+    if (r == RDD_UNWIND) return r;
     if (r || !a->result) fatalError(1240);
     if (ntxKeyFromItem(*a->result, size, o->tree.keyDecimals, key)) fatalError(1242);
-    return 0;
+    return RDD_OK;
 }
 
 void ntxSearchKey(const NtxOrder* o, const Item* value, char* key, uint16_t* length) {
@@ -716,12 +716,12 @@ void ntxSearchKey(const NtxOrder* o, const Item* value, char* key, uint16_t* len
     *length = size;
 }
 
-uint16_t ntxParentGoTo(WorkArea* a, uint32_t record) { return rddCallVia<RDD_GOTO>(&ntxParent, a, record); }
+RddResult ntxParentGoTo(WorkArea* a, uint32_t record) { return rddCallVia<RDD_GOTO>(&ntxParent, a, record); }
 
-uint16_t ntxRebuildAll(WorkArea* a) {
-    if (uint16_t r = rdd::goCold(a)) return r;
+RddResult ntxRebuildAll(WorkArea* a) {
+    if (RddResult r = rdd::goCold(a)) return r;
     NtxPart* p = ntxPart(a);
-    uint16_t status = 0;
+    RddResult status = RDD_OK;
     for (uint16_t i = 0; i < p->count && !status; ++i) {
         NtxOrder* o = p->orders[i];
         if ((status = ntxLockOrder(a, o, true))) break;
@@ -748,8 +748,8 @@ struct VerifyContext {
 };
 uint16_t verifyKey(uint32_t record, char* key, bool* passes, void* context) {
     auto* v = static_cast<VerifyContext*>(context);
-    if (uint16_t r = ntxParentGoTo(v->area, record)) return r;
-    return ntxRecordKey(v->area, v->order, key, passes);
+    if (RddResult r = ntxParentGoTo(v->area, record)) return rddStatusWord(r);
+    return rddStatusWord(ntxRecordKey(v->area, v->order, key, passes));
 }
 bool blankRecord(uint32_t record, void* context) {
     auto* v = static_cast<VerifyContext*>(context);
@@ -763,22 +763,22 @@ bool blankRecord(uint32_t record, void* context) {
 }
 }  // namespace
 
-uint16_t ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result) {
+RddResult ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result) {
     NtxPart* p = ntxPart(a);
     std::memset(result, 0, sizeof *result);
     if (n < 1 || n > p->count) return RDD_FAILED;
-    if (uint16_t r = rdd::goCold(a)) return r;
+    if (RddResult r = rdd::goCold(a)) return r;
     NtxOrder* o = p->orders[n - 1];
     uint32_t count = 0;
     rdd::recCount(a, &count);
     NtxOrderKind kind = o->tree.unique ? NTX_ORDER_UNIQUE : o->partial ? NTX_ORDER_PARTIAL : NTX_ORDER_ORDINARY;
     VerifyContext v{a, o};
-    if (uint16_t r = ntxLockOrder(a, o)) return r;
+    if (RddResult r = ntxLockOrder(a, o)) return r;
     uint16_t st = ntxVerifyTable(&o->tree, count, kind, verifyKey, &v, result, blankRecord);
     ntxUnlockOrder(a, o);
     o->tree.depth = 0;
     ntxParentGoTo(a, 0);
-    return st;
+    return rddFromStatus(st);
 }
 
 }  // namespace xb

@@ -56,15 +56,15 @@ struct MemDriver {
     static MemArea* m(WorkArea* a) { return reinterpret_cast<MemArea*>(a); }
     static uint32_t count(WorkArea* a) { return uint32_t(m(a)->table->rows.size()); }
 
-    static uint16_t sysName(WorkArea*, char* out) {
+    static RddResult sysName(WorkArea*, char* out) {
         std::strcpy(out, "MEMTAB");
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t structSize(WorkArea*, uint16_t* size) {
+    static RddResult structSize(WorkArea*, uint16_t* size) {
         *size = uint16_t(sizeof(MemArea));
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t goTo(WorkArea* a, uint32_t n) {
+    static RddResult goTo(WorkArea* a, uint32_t n) {
         ++goToCalls;
         MemArea* x = m(a);
         if (n >= 1 && n <= count(a)) {
@@ -76,29 +76,29 @@ struct MemDriver {
             a->bof = count(a) == 0;
         }
         a->found = 0;
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t goToId(WorkArea* a, const Item* id) { return rdd::goTo(a, uint32_t(itemDouble(id))); }
-    static uint16_t goTop(WorkArea* a) {
+    static RddResult goToId(WorkArea* a, const Item* id) { return rdd::goTo(a, uint32_t(itemDouble(id))); }
+    static RddResult goTop(WorkArea* a) {
         rdd::goTo(a, 1);
         a->atTop = 1;
         a->atBottom = 0;
         return rdd::skipFilter(a, 1);
     }
-    static uint16_t goBottom(WorkArea* a) {
+    static RddResult goBottom(WorkArea* a) {
         rdd::goTo(a, count(a));
         a->atBottom = 1;
         a->atTop = 0;
         return rdd::skipFilter(a, -1);
     }
-    static uint16_t skipRaw(WorkArea* a, int32_t n) {
+    static RddResult skipRaw(WorkArea* a, int32_t n) {
         MemArea* x = m(a);
-        if (n == 0) return 0;
+        if (n == 0) return RDD_OK;
         int64_t to = int64_t(x->recNo) + n;
         if (to < 1) {
             rdd::goTo(a, 1);
             a->bof = 1;
-            return 0;
+            return RDD_OK;
         }
         return rdd::goTo(a, uint32_t(to > count(a) ? count(a) + 1 : to));
     }
@@ -106,7 +106,7 @@ struct MemDriver {
         MemArea* x = m(a);
         return x->recNo >= 1 && x->recNo <= count(a) ? &x->table->rows[x->recNo - 1] : nullptr;
     }
-    static uint16_t getValue(WorkArea* a, uint16_t i, Item* out) {
+    static RddResult getValue(WorkArea* a, uint16_t i, Item* out) {
         MemRow* r = row(a);
         const MemField& f = m(a)->table->fields[i];
         std::string t = r ? r->text[i] : std::string();
@@ -118,79 +118,79 @@ struct MemDriver {
         case 'D': out->type = T_DATE; out->v.l = int32_t(v); break;
         case 'L': out->type = T_LOGICAL; out->v.l = v != 0; break;
         }
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t getVarLen(WorkArea* a, uint16_t i, uint32_t* n) {
+    static RddResult getVarLen(WorkArea* a, uint16_t i, uint32_t* n) {
         MemRow* r = row(a);
         *n = r ? uint32_t(r->text[i].size()) : 0;
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t putValue(WorkArea* a, uint16_t i, const Item* v) {
+    static RddResult putValue(WorkArea* a, uint16_t i, const Item* v) {
         MemRow* r = row(a);
-        if (!r) return 0;
+        if (!r) return RDD_OK;
         if (isString(v)) r->text[i].assign(strData(v), strLength(v));
         else if (v->type == T_LOGICAL || v->type == T_DATE || v->type == T_INTEGER) r->number[i] = v->v.l;
         else if (v->type == T_DOUBLE) r->number[i] = v->v.d;
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t append(WorkArea* a, uint16_t) {
+    static RddResult append(WorkArea* a, uint16_t) {
         MemRow r;
         r.text.resize(m(a)->table->fields.size());
         r.number.resize(m(a)->table->fields.size());
         m(a)->table->rows.push_back(r);
         return goTo(a, count(a));
     }
-    static uint16_t recCount(WorkArea* a, uint32_t* n) {
+    static RddResult recCount(WorkArea* a, uint32_t* n) {
         *n = count(a);
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t recNo(WorkArea* a, Item* out) {
+    static RddResult recNo(WorkArea* a, Item* out) {
         itemClear(out);
         out->type = T_INTEGER;
         out->v.l = int32_t(m(a)->recNo);
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t deleted(WorkArea* a, uint16_t* f) {
+    static RddResult deleted(WorkArea* a, uint16_t* f) {
         *f = row(a) && row(a)->deleted;
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t deleteRecord(WorkArea* a) {
+    static RddResult deleteRecord(WorkArea* a) {
         if (MemRow* r = row(a)) r->deleted = true;
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t recall(WorkArea* a) {
+    static RddResult recall(WorkArea* a) {
         if (MemRow* r = row(a)) r->deleted = false;
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t flush(WorkArea*) {
+    static RddResult flush(WorkArea*) {
         ++flushes;
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t lock(WorkArea* a, LockInfo* l) {
+    static RddResult lock(WorkArea* a, LockInfo* l) {
         if (l->method == LOCK_RECORD) locked.clear();
         if (l->method != LOCK_FILE) locked.push_back(l->record ? l->record : m(a)->recNo);
         l->result = 1;
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t unlock(WorkArea*, uint32_t n) {
+    static RddResult unlock(WorkArea*, uint32_t n) {
         if (n == 0) locked.clear();
-        return 0;
+        return RDD_OK;
     }
-    static uint16_t info(WorkArea* a, uint16_t code, Item* out) {
+    static RddResult info(WorkArea* a, uint16_t code, Item* out) {
         switch (code) {
-        case DBI_TABLEEXT: makeString(out, ".mem", 4); return 0;
-        case DBI_GETHEADERSIZE: itemClear(out); out->type = T_INTEGER; out->v.l = 99; return 0;
+        case DBI_TABLEEXT: makeString(out, ".mem", 4); return RDD_OK;
+        case DBI_GETHEADERSIZE: itemClear(out); out->type = T_INTEGER; out->v.l = 99; return RDD_OK;
         case DBI_GETLOCKARRAY:
             makeArray(out, uint32_t(locked.size()));
             for (size_t i = 0; i < locked.size(); ++i) {
                 arrayItems(out)[i].type = T_INTEGER;
                 arrayItems(out)[i].v.l = int32_t(locked[i]);
             }
-            return 0;
+            return RDD_OK;
         }
         return rddCallVia<RDD_INFO>(&memParent, a, code, out);
     }
-    static uint16_t open(WorkArea* a, OpenInfo* info) {
+    static RddResult open(WorkArea* a, OpenInfo* info) {
         auto t = tables.find(info->fileName);
         if (t == tables.end()) {
             AreaErrorInfo e{};
@@ -198,7 +198,7 @@ struct MemDriver {
             e.subCode = 1001;
             e.flags = EF_DEFAULT;
             e.fileName = info->fileName;
-            uint16_t r = raiseAreaError(a, e);
+            RddResult r = raiseAreaError(a, e);
             return r ? r : RDD_FAILED;
         }
         m(a)->table = &t->second;
@@ -209,10 +209,10 @@ struct MemDriver {
                    : f.type == 'D' ? T_DATE : T_LOGICAL;
             rdd::addField(a, &d);
         }
-        if (uint16_t r = rddCallVia<RDD_OPEN>(&memParent, a, info)) return r;
+        if (RddResult r = rddCallVia<RDD_OPEN>(&memParent, a, info)) return r;
         return rdd::goTop(a);
     }
-    static uint16_t create(WorkArea* a, OpenInfo* info) {
+    static RddResult create(WorkArea* a, OpenInfo* info) {
         MemTable t;
         for (uint16_t i = 0; i < a->fieldCount; ++i) {
             const FieldDescriptor& d = a->fields[i];
@@ -251,13 +251,13 @@ struct MemDriver {
     }
 
     // MEMKID: its own goTo counts and calls the parent's.
-    static uint16_t kidGoTo(WorkArea* a, uint32_t n) {
+    static RddResult kidGoTo(WorkArea* a, uint32_t n) {
         ++kidGoToCalls;
         return rddCallVia<RDD_GOTO>(&kidParent, a, n);
     }
-    static uint16_t kidSysName(WorkArea*, char* out) {
+    static RddResult kidSysName(WorkArea*, char* out) {
         std::strcpy(out, "MEMKID");
-        return 0;
+        return RDD_OK;
     }
     static void fillKid(RddMethodTable* t) {
         rddSetSlot<RDD_GOTO>(t, kidGoTo);
