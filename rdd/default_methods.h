@@ -22,13 +22,13 @@ void fillDefaultMethods(RddMethodTable* table);
 bool isUnsupportedSlot(const RddMethodTable* table, uint16_t slot);
 
 // Raises generic code 30 ("Operaci\xF3n no soportada") through the area's
-// error operation. ST_UNWIND, or RDD_FAILED when the handler let it pass.
+// error operation. RDD_UNWIND, or RDD_FAILED when the handler let it pass.
 RddResult unsupportedOperation(WorkArea* a);
 
 // For drivers: fills a descriptor (severity 2) and passes it to the area's
 // error operation, whose subsystem rule applies (the driver's name). Returns
-// the handler's answer: 0 default, 1 retry (only with EF_RETRY in flags),
-// ST_UNWIND.
+// the handler's answer: RDD_OK default, RDD_RETRY (only with EF_RETRY in
+// flags), RDD_UNWIND.
 struct AreaErrorInfo {
     uint16_t genCode;
     uint16_t subCode;
