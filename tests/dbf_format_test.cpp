@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/dates.h"
@@ -203,6 +204,10 @@ protected:
         return s;
     }
 };
+
+// The memo file's results mix with no other status word.
+static_assert(!std::is_convertible_v<DbtStatus, uint16_t> && !std::is_convertible_v<uint16_t, DbtStatus>,
+              "memo results are their own type");
 
 TEST_F(DbtFile, NewFileAndBlockArithmetic) {
     auto b = bytes();
