@@ -448,7 +448,7 @@ public:
         NtxTree* t = ntxOrderTree(area(), uint16_t(order));
         NtxCheckResult cr{};
         Collect c;
-        uint16_t st = ntxCheck(t, &cr, collect, &c);
+        NtxStatus st = ntxCheck(t, &cr, collect, &c);
         if (st) {
             fail(tag + "structure: " + cr.message);
             return;

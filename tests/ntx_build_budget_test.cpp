@@ -33,17 +33,17 @@ struct Pairs {
     size_t next;
 };
 
-uint16_t nextPair(char* key, uint32_t* record, bool* done, void* context) {
+bool nextPair(char* key, uint32_t* record, bool* done, void* context) {
     Pairs& p = *static_cast<Pairs*>(context);
     if (p.next == p.list->size()) {
         *done = true;
-        return 0;
+        return true;
     }
     const Entry& e = (*p.list)[p.next++];
     std::memcpy(key, e.first.data(), e.first.size());
     *record = e.second;
     *done = false;
-    return 0;
+    return true;
 }
 
 class NtxBuildBudgetTest : public test::NtxTest {

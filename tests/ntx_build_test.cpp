@@ -30,24 +30,31 @@ protected:
         size_t next;
         uint16_t keySize;
         size_t failAt;  // pair whose key cannot be made (SIZE_MAX: none)
+        size_t stoppedAt;  // where the source stopped the build
     };
-    static uint16_t nextPair(char* key, uint32_t* record, bool* done, void* context) {
+    static bool nextPair(char* key, uint32_t* record, bool* done, void* context) {
         Source& s = *static_cast<Source*>(context);
-        if (s.next == s.failAt) return 1240;
+        if (s.next == s.failAt) {
+            s.stoppedAt = s.next;
+            return false;
+        }
         if (s.next == s.pairs->size()) {
             *done = true;
-            return 0;
+            return true;
         }
         std::memcpy(key, (*s.pairs)[s.next].first.data(), s.keySize);
         *record = (*s.pairs)[s.next++].second;
-        return 0;
+        return true;
     }
-    uint16_t buildFrom(NtxTree* t, const std::vector<Entry>& pairs, uint32_t budget, size_t failAt = SIZE_MAX) {
+    size_t stoppedAt = SIZE_MAX;  // of the last build
+    NtxStatus buildFrom(NtxTree* t, const std::vector<Entry>& pairs, uint32_t budget, size_t failAt = SIZE_MAX) {
         std::string base = dir + "/sort";
         files.push_back(base + "_s0");
         files.push_back(base + "_s1");
-        Source src{&pairs, 0, t->keySize, failAt};
-        return ntxBuildOrder(t, nextPair, &src, budget, base.c_str());
+        Source src{&pairs, 0, t->keySize, failAt, SIZE_MAX};
+        NtxStatus st = ntxBuildOrder(t, nextPair, &src, budget, base.c_str());
+        stoppedAt = src.stoppedAt;
+        return st;
     }
     // n pairs "K<i>" in a shuffled order, record i + 1.
     static std::vector<Entry> numbered(int n, uint16_t keySize, unsigned seed) {
@@ -145,6 +152,8 @@ TEST_F(NtxBuildTest, ExternalSortMergesInSeveralPassesWithin16KB) {
 // The sort's results do not mix with other status words.
 static_assert(!std::is_convertible_v<ExtSortStatus, uint16_t> && !std::is_convertible_v<uint16_t, ExtSortStatus>,
               "external sort results are their own type");
+static_assert(!std::is_convertible_v<NtxStatus, uint16_t> && !std::is_convertible_v<uint16_t, NtxStatus>,
+              "index engine results are their own type");
 
 TEST_F(NtxBuildTest, ExternalSortReportsItsFailures) {
     ExtSort s;
@@ -259,10 +268,11 @@ TEST_F(NtxBuildTest, BuiltOrdersMatchTheModelAndKeepWorkingUnderChanges) {
     }
 }
 
-TEST_F(NtxBuildTest, AFailingSourceStopsTheBuildWithItsStatus) {
+TEST_F(NtxBuildTest, AFailingSourceStopsTheBuild) {
     NtxTree* t = create("s.ntx", 8);
     std::vector<Entry> pairs = numbered(5000, 8, 11);
-    EXPECT_EQ(buildFrom(t, pairs, 16384, 4000), 1240);  // after several sort runs
+    EXPECT_EQ(buildFrom(t, pairs, 16384, 4000), NTX_STOPPED);  // after several sort runs
+    EXPECT_EQ(stoppedAt, 4000u);  // the source's own reason stays with the source
     EXPECT_FALSE(os::fileExists((dir + "/sort_s0").c_str()));
     // the same order builds once the source works
     ASSERT_EQ(buildFrom(t, pairs, 16384), NTX_OK);

@@ -227,7 +227,7 @@ TEST(NtxPageCheckTest, EveryOffsetOfAnEntryIsJudgedAsByDivision) {
                 bool unused = true;
                 for (uint16_t i = 0; i <= g.maxKeys; i++)
                     if (i != entry && ntxSlotOffset(page, i) == v) unused = false;
-                uint16_t want = fits && unused ? NTX_OK : NTX_ERR_PAGE;
+                NtxStatus want = fits && unused ? NTX_OK : NTX_ERR_PAGE;
                 ASSERT_EQ(ntxCheckPage(bad, g), want) << "key size " << keySize << ", entry " << entry << ", " << v;
             }
         }

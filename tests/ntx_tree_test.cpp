@@ -391,7 +391,7 @@ TEST_F(NtxTreeTest, DamagedPagesAndLinksGiveErrorsNotCrashesOrHangs) {
     struct Case {
         const char* what;
         void (*damage)(os::Handle h, const std::vector<uint8_t>& root, NtxTree* t);
-        uint16_t checkStatus;
+        NtxStatus checkStatus;
     };
     static const Case cases[] = {
         {"root count above the maximum", [](os::Handle h, const std::vector<uint8_t>&, NtxTree* t) {
@@ -448,7 +448,7 @@ TEST_F(NtxTreeTest, DamagedPagesAndLinksGiveErrorsNotCrashesOrHangs) {
         c.damage(h, root, t);
         detach(t);
         NtxTree* d;
-        uint16_t st = attach(h, &d);
+        NtxStatus st = attach(h, &d);
         if (st != NTX_OK) {
             EXPECT_EQ(c.checkStatus, st);
             continue;
@@ -497,7 +497,7 @@ TEST_F(NtxTreeTest, HostileHeadersAreRefusedAtAttach) {
         uint32_t offset;
         uint32_t value;
         int bytes;
-        uint16_t status;
+        NtxStatus status;
     } cases[] = {
         {"signature without bits 1 and 2", 0, 0x01, 2, NTX_ERR_SIGNATURE},
         {"key size 0", 14, 0, 2, NTX_ERR_KEY_SIZE},

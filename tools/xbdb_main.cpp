@@ -114,7 +114,7 @@ int infoIndex(const char* name) {
         return 1;
     }
     NtxHeader hd;
-    uint16_t st = ntxReadHeader(h, &hd);
+    NtxStatus st = ntxReadHeader(h, &hd);
     uint32_t size = fsSeek(h, 0, os::FROM_END);
     fsClose(h);
     if (st) {
@@ -233,7 +233,7 @@ int checkOrReindex(const char* index, const char* table, bool reindex) {
     RddResult st = ntxVerifyOrder(a, 1, &r);
     char line[256];
     if (st) {
-        std::snprintf(line, sizeof line, "%s: %s (page %u): %s\n", index, ntxErrorText(rddStatusWord(st)), r.page, r.message);
+        std::snprintf(line, sizeof line, "%s: %s (page %u): %s\n", index, ntxErrorText(r.status), r.page, r.message);
         out(line);
         return 1;
     }

@@ -60,14 +60,14 @@ NtxOrder* ntxControlling(WorkArea* a);
 // The handler's answer (RDD_OK default, RDD_RETRY, RDD_UNWIND).
 RddResult ntxRaise(WorkArea* a, uint16_t gen, uint16_t sub, uint16_t flags, const char* file, uint16_t osCode = 0);
 // The index lock in shared use (with the refresh after the outermost take);
-// 0, or the status of the lock error. forWrite: the lock is for a change
+// RDD_OK, or the status of the lock error. forWrite: the lock is for a change
 // (its failure may be defaulted as well as retried).
 RddResult ntxLockOrder(WorkArea* a, NtxOrder* o, bool forWrite = false);
 // Raises the error of a failed engine status of order o: NTX_ERR_WRITE is
 // generic code 24, subcode 1011, with the index's name and the write's OS
 // code (112 for a full disk); the rest corruption (32/1012). RDD_FAILED or
 // RDD_UNWIND.
-RddResult ntxTreeError(WorkArea* a, NtxOrder* o, uint16_t st);
+RddResult ntxTreeError(WorkArea* a, NtxOrder* o, NtxStatus st);
 // Marks every open order's file "not an index" (ntxMarkRebuild) before an
 // operation after which the orders must be rebuilt (pack, zap).
 RddResult ntxMarkOrders(WorkArea* a);

@@ -13,7 +13,7 @@ uint8_t* pageAt(NtxBuilder* b, uint16_t level) { return b->pages + size_t(level)
 
 // Writes the batched pages at batchStart in one write. The tree's file
 // size already counts them; on failure it goes back to where they start.
-uint16_t flushBatch(NtxBuilder* b) {
+NtxStatus flushBatch(NtxBuilder* b) {
     if (b->batchPages == 0) return NTX_OK;
     NtxTree* t = b->tree;
     uint32_t at = b->batchStart, n = b->batchPages * NTX_PAGE_SIZE;
@@ -27,10 +27,10 @@ uint16_t flushBatch(NtxBuilder* b) {
 
 // Appends the page of `level` at the end of the file (through the batch);
 // *offset is where.
-uint16_t writePage(NtxBuilder* b, uint16_t level, uint32_t* offset) {
+NtxStatus writePage(NtxBuilder* b, uint16_t level, uint32_t* offset) {
     NtxTree* t = b->tree;
     if (b->batchPages == NTX_BUILD_BATCH) {
-        uint16_t st = flushBatch(b);
+        NtxStatus st = flushBatch(b);
         if (st != NTX_OK) return st;
     }
     uint32_t at = t->fileSize;
@@ -56,7 +56,7 @@ void append(NtxBuilder* b, uint16_t level, uint32_t child, uint32_t record, cons
 
 // Places an item at `level`; a full page there is written (with `child`
 // as its rightmost child) and the item moves up with it as its child.
-uint16_t place(NtxBuilder* b, uint16_t level, uint32_t child, uint32_t record, const char* key) {
+NtxStatus place(NtxBuilder* b, uint16_t level, uint32_t child, uint32_t record, const char* key) {
     const NtxGeometry& g = b->tree->geom;
     for (;;) {
         if (level >= NTX_BUILD_LEVELS) return NTX_ERR_TOO_DEEP;
@@ -72,7 +72,7 @@ uint16_t place(NtxBuilder* b, uint16_t level, uint32_t child, uint32_t record, c
         }
         ntxPut32(ntxSlot(p, n), child);
         uint32_t written;
-        uint16_t st = writePage(b, level, &written);
+        NtxStatus st = writePage(b, level, &written);
         if (st != NTX_OK) return st;
         ntxInitPage(p, g);
         child = written;
@@ -82,13 +82,13 @@ uint16_t place(NtxBuilder* b, uint16_t level, uint32_t child, uint32_t record, c
 
 }  // namespace
 
-uint16_t ntxBuildBegin(NtxBuilder* b, NtxTree* t) {
+NtxStatus ntxBuildBegin(NtxBuilder* b, NtxTree* t) {
     std::memset(b, 0, sizeof *b);
     b->tree = t;
     b->unique = t->unique;
     // Marked before the file is cut: a kill before the final header write
     // leaves a file that does not open as an index.
-    uint16_t st = ntxMarkRebuild(t);
+    NtxStatus st = ntxMarkRebuild(t);
     if (st == NTX_OK) st = ntxReset(t);
     if (st != NTX_OK) return st;
     b->pages = static_cast<uint8_t*>(memAlloc(NTX_BUILD_LEVELS * NTX_PAGE_SIZE));
@@ -98,14 +98,14 @@ uint16_t ntxBuildBegin(NtxBuilder* b, NtxTree* t) {
     return NTX_OK;
 }
 
-uint16_t ntxBuildAdd(NtxBuilder* b, const char* key, uint32_t record) {
+NtxStatus ntxBuildAdd(NtxBuilder* b, const char* key, uint32_t record) {
     NtxTree* t = b->tree;
     if (b->unique) {
         if (b->haveKey && ntxCompare(b->lastKey, key, t->keySize, t->descending) == 0) return NTX_OK;
         std::memcpy(b->lastKey, key, t->keySize);
         b->haveKey = true;
     }
-    uint16_t st = NTX_OK;
+    NtxStatus st = NTX_OK;
     if (b->pending) st = place(b, 0, 0, b->pendingRecord, b->pendingKey);
     std::memcpy(b->pendingKey, key, t->keySize);
     b->pendingRecord = record;
@@ -114,10 +114,10 @@ uint16_t ntxBuildAdd(NtxBuilder* b, const char* key, uint32_t record) {
     return st;
 }
 
-uint16_t ntxBuildFinish(NtxBuilder* b) {
+NtxStatus ntxBuildFinish(NtxBuilder* b) {
     NtxTree* t = b->tree;
     const NtxGeometry& g = t->geom;
-    uint16_t st;
+    NtxStatus st;
     if (b->pending) {
         uint8_t* leaf = pageAt(b, 0);
         uint16_t n = ntxPageCount(leaf);
@@ -159,29 +159,38 @@ void ntxBuildEnd(NtxBuilder* b) {
     b->pages = b->batch = nullptr;
 }
 
-uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase) {
+namespace {
+// A failure of the external sort travels as its internal error number.
+NtxStatus sortFailure(ExtSortStatus s) { return NtxStatus{extSortErrorNumber(s)}; }
+}  // namespace
+
+NtxStatus ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase) {
     const uint16_t size = t->keySize;
     ExtSort sort;
-    uint16_t st = extSortErrorNumber(extSortBeginBytes(&sort, ntxEntrySize(size), ntxEntryKeyBytes(size), budget, tempBase));
+    NtxStatus st = sortFailure(extSortBeginBytes(&sort, ntxEntrySize(size), ntxEntryKeyBytes(size), budget, tempBase));
     char key[NTX_MAX_KEY_SIZE];
     char entry[2 * NTX_MAX_KEY_SIZE + 4];
-    for (bool done = false; st == 0;) {
+    for (bool done = false; !st;) {
         uint32_t record = 0;
-        if ((st = source(key, &record, &done, context)) != 0 || done) break;
+        if (!source(key, &record, &done, context)) {
+            st = NTX_STOPPED;
+            break;
+        }
+        if (done) break;
         ntxEntryMake(entry, key, size, t->descending, record);
-        st = extSortErrorNumber(extSortAdd(&sort, entry));
+        st = sortFailure(extSortAdd(&sort, entry));
     }
-    if (st == 0) st = extSortErrorNumber(extSortFinish(&sort));
+    if (!st) st = sortFailure(extSortFinish(&sort));
     NtxBuilder b;
     std::memset(&b, 0, sizeof b);
-    if (st == 0) st = ntxBuildBegin(&b, t);
-    while (st == 0) {
+    if (!st) st = ntxBuildBegin(&b, t);
+    while (!st) {
         const void* next;
-        if ((st = extSortErrorNumber(extSortNext(&sort, &next))) != 0 || !next) break;
+        if ((st = sortFailure(extSortNext(&sort, &next))) || !next) break;
         const char* e = static_cast<const char*>(next);
         st = ntxBuildAdd(&b, ntxEntryKey(e, size), ntxEntryRecord(e, size));
     }
-    if (st == 0) st = ntxBuildFinish(&b);
+    if (!st) st = ntxBuildFinish(&b);
     ntxBuildEnd(&b);
     extSortEnd(&sort);
     return st;

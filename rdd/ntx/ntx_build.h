@@ -45,17 +45,18 @@ struct NtxBuilder {
 };
 constexpr uint32_t NTX_BUILD_BATCH = 32;
 
-uint16_t ntxBuildBegin(NtxBuilder* b, NtxTree* t);
-uint16_t ntxBuildAdd(NtxBuilder* b, const char* key, uint32_t record);
-uint16_t ntxBuildFinish(NtxBuilder* b);
+NtxStatus ntxBuildBegin(NtxBuilder* b, NtxTree* t);
+NtxStatus ntxBuildAdd(NtxBuilder* b, const char* key, uint32_t record);
+NtxStatus ntxBuildFinish(NtxBuilder* b);
 void ntxBuildEnd(NtxBuilder* b);
 
 // The whole build: pairs from the caller are sorted by the external sort
 // (budget bytes of memory, temporary files tempBase + "_s0"/"_s1") and
 // written by the page writer. source fills key (keySize bytes) and
-// *record, or sets *done when there are no more; it returns 0 or a status
-// that stops the build. The result is 0, the source's status, an external
-// sort error (4110, 4412 to 4415) or an NtxStatus. The header is left
+// *record, or sets *done when there are no more; it returns false to stop
+// the build (keeping its reason in its context). The result is NTX_OK,
+// NTX_STOPPED when the source stopped, an external sort failure (its error
+// number, ntxSortErrorNumber) or another NtxStatus. The header is left
 // dirty, as after ntxBuildFinish. Without any pair the order is one empty
 // root page.
 //
@@ -63,8 +64,8 @@ void ntxBuildEnd(NtxBuilder* b);
 // bytes make about 24 runs merged in one pass, where a few kilobytes would
 // need thousands of runs and several passes through the temporary files.
 constexpr uint32_t NTX_BUILD_SORT_BUDGET = 1024u * 1024u;
-using NtxPairSource = uint16_t (*)(char* key, uint32_t* record, bool* done, void* context);
-uint16_t ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase);
+using NtxPairSource = bool (*)(char* key, uint32_t* record, bool* done, void* context);
+NtxStatus ntxBuildOrder(NtxTree* t, NtxPairSource source, void* context, uint32_t budget, const char* tempBase);
 
 // Sort entries: the key's collation weights (each byte through the sort
 // weight table, complemented in a descending order), the record number (4

@@ -28,7 +28,7 @@ struct Walk {
     bool havePrev;
 };
 
-uint16_t fail(Walk& w, uint16_t status, uint32_t page, const char* what) {
+NtxStatus fail(Walk& w, NtxStatus status, uint32_t page, const char* what) {
     w.r->status = status;
     w.r->page = page;
     std::snprintf(w.r->message, sizeof w.r->message, "page %lu: %s", static_cast<unsigned long>(page),
@@ -49,7 +49,7 @@ bool mark(Walk& w, uint32_t offset) {
     return true;
 }
 
-uint16_t enter(Walk& w, uint32_t page) {
+NtxStatus enter(Walk& w, uint32_t page) {
     if (w.depth >= NTX_MAX_DEPTH) return fail(w, NTX_ERR_DEPTH, page, nullptr);
     if (!ntxPageOffsetValid(page, w.t->fileSize)) return fail(w, NTX_ERR_CHILD, page, nullptr);
     if (!mark(w, page)) return fail(w, NTX_ERR_CYCLE, page, nullptr);
@@ -66,9 +66,9 @@ uint16_t enter(Walk& w, uint32_t page) {
     return NTX_OK;
 }
 
-uint16_t walkTree(Walk& w, NtxCheckVisit visit, void* context) {
+NtxStatus walkTree(Walk& w, NtxCheckVisit visit, void* context) {
     NtxTree* t = w.t;
-    uint16_t st = enter(w, t->root);
+    NtxStatus st = enter(w, t->root);
     while (st == NTX_OK && w.depth > 0) {
         Frame& f = w.frames[w.depth - 1];
         uint16_t slot = uint16_t(f.step / 2);
@@ -97,7 +97,7 @@ uint16_t walkTree(Walk& w, NtxCheckVisit visit, void* context) {
     return st;
 }
 
-uint16_t walkFreeList(Walk& w) {
+NtxStatus walkFreeList(Walk& w) {
     NtxTree* t = w.t;
     uint8_t page[NTX_PAGE_SIZE];
     for (uint32_t off = t->freeList; off != 0;) {
@@ -113,7 +113,7 @@ uint16_t walkFreeList(Walk& w) {
 
 }  // namespace
 
-uint16_t ntxCheck(NtxTree* t, NtxCheckResult* result, NtxCheckVisit visit, void* context) {
+NtxStatus ntxCheck(NtxTree* t, NtxCheckResult* result, NtxCheckVisit visit, void* context) {
     std::memset(result, 0, sizeof *result);
     Walk w;
     std::memset(&w, 0, sizeof w);
@@ -122,7 +122,7 @@ uint16_t ntxCheck(NtxTree* t, NtxCheckResult* result, NtxCheckVisit visit, void*
     w.pageCount = t->fileSize / NTX_PAGE_SIZE + 1;
     w.seen = static_cast<uint8_t*>(memAllocZero(w.pageCount / 8 + 1));
     w.frames = static_cast<Frame*>(memAllocZero(sizeof(Frame) * NTX_MAX_DEPTH));
-    uint16_t st = walkTree(w, visit, context);
+    NtxStatus st = walkTree(w, visit, context);
     // The free list is checked after the tree, so that a free page the tree
     // still uses is named as a free-list fault.
     if (st == NTX_OK) st = walkFreeList(w);

@@ -18,7 +18,7 @@
 namespace xb {
 
 struct NtxCheckResult {
-    uint16_t status;     // NTX_OK or the first violation
+    NtxStatus status;    // NTX_OK or the first violation
     uint32_t page;       // the page where it was found (0: header or none)
     char message[160];   // one line naming the violation
     uint32_t keys;       // keys seen in order
@@ -35,6 +35,6 @@ struct NtxCheckResult {
 // stop the walk (the result is then NTX_OK with the keys seen so far).
 using NtxCheckVisit = bool (*)(const char* key, uint32_t record, void* context);
 
-uint16_t ntxCheck(NtxTree* t, NtxCheckResult* result, NtxCheckVisit visit, void* context);
+NtxStatus ntxCheck(NtxTree* t, NtxCheckResult* result, NtxCheckVisit visit, void* context);
 
 }  // namespace xb

@@ -28,7 +28,9 @@ uint16_t ntxControllingOrder(WorkArea* a);  // 0: natural order
 NtxTree* ntxOrderTree(WorkArea* a, uint16_t n);
 // Checks order n against the area's table: structure (ntxCheck) and every
 // record's key (ntxVerifyTable with the order's kind). Moves the area; it
-// ends on the phantom record. NTX_OK or the first violation in *result.
+// ends on the phantom record. RDD_OK; RDD_FAILED with the first violation
+// in *result (result->status, result->message); or the failure of reading a
+// record's key.
 RddResult ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result);
 
 }  // namespace xb

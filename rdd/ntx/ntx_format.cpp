@@ -8,28 +8,30 @@
 
 namespace xb {
 
-const char* ntxErrorText(uint16_t status) {
-    switch (status) {
-    case NTX_OK: return "no error";
-    case NTX_ERR_SIGNATURE: return "not an index file (signature)";
-    case NTX_ERR_KEY_SIZE: return "key size outside 1..256";
-    case NTX_ERR_GEOMETRY: return "item size, maximum or half page do not match the key size";
-    case NTX_ERR_ROOT: return "root offset outside the file or not on a page boundary";
-    case NTX_ERR_FREE_LIST: return "free list offset outside the file, unaligned or cyclic";
-    case NTX_ERR_PAGE: return "key count above the maximum or offset table outside the page";
-    case NTX_ERR_CHILD: return "child offset outside the file or not on a page boundary";
-    case NTX_ERR_DEPTH: return "descent deeper than the stack allows";
-    case NTX_ERR_READ: return "index file read failed";
-    case NTX_ERR_WRITE: return "index file write failed";
-    case NTX_ERR_TOO_DEEP: return "build needs more than 20 levels";
-    case NTX_ERR_SHORT: return "file shorter than the index header";
-    case NTX_ERR_ORDER: return "keys out of order";
-    case NTX_ERR_CYCLE: return "page reached twice (cycle or shared page)";
-    case NTX_ERR_EMPTY_PAGE: return "page without keys where a key is needed";
-    case NTX_ERR_DUPLICATE: return "key twice in a unique order";
-    case NTX_ERR_TABLE: return "order does not match its table";
-    default: return "unknown index error";
-    }
+const char* ntxErrorText(NtxStatus status) {
+    static const char* const kText[] = {
+        "no error",
+        "not an index file (signature)",
+        "key size outside 1..256",
+        "item size, maximum or half page do not match the key size",
+        "root offset outside the file or not on a page boundary",
+        "free list offset outside the file, unaligned or cyclic",
+        "key count above the maximum or offset table outside the page",
+        "child offset outside the file or not on a page boundary",
+        "descent deeper than the stack allows",
+        "index file read failed",
+        "index file write failed",
+        "build needs more than 20 levels",
+        "file shorter than the index header",
+        "keys out of order",
+        "page reached twice (cycle or shared page)",
+        "page without keys where a key is needed",
+        "key twice in a unique order",
+        "order does not match its table",
+        "stopped by the caller",
+    };
+    static_assert(sizeof kText / sizeof kText[0] == NTX_STOPPED.code + 1u, "one text per status");
+    return status.code < sizeof kText / sizeof kText[0] ? kText[status.code] : "unknown index error";
 }
 
 NtxGeometry ntxGeometry(uint16_t keySize) {
@@ -40,7 +42,7 @@ NtxGeometry ntxGeometry(uint16_t keySize) {
     return g;
 }
 
-uint16_t ntxValidateHeader(const NtxHeader& h, uint32_t fileSize) {
+NtxStatus ntxValidateHeader(const NtxHeader& h, uint32_t fileSize) {
     if ((h.signature & NTX_SIG_BASE) == 0) return NTX_ERR_SIGNATURE;
     if (h.keySize == 0 || h.keySize > NTX_MAX_KEY_SIZE) return NTX_ERR_KEY_SIZE;
     NtxGeometry g = ntxGeometry(h.keySize);
@@ -86,7 +88,7 @@ void ntxInitPage(uint8_t* page, const NtxGeometry& g) {
     for (uint16_t i = 0; i <= g.maxKeys; i++) ntxPut16(page + 2 + 2 * i, uint16_t(base + i * g.itemSize));
 }
 
-uint16_t ntxCheckPage(const uint8_t* page, const NtxGeometry& g) {
+NtxStatus ntxCheckPage(const uint8_t* page, const NtxGeometry& g) {
     if (ntxPageCount(page) > g.maxKeys) return NTX_ERR_PAGE;
     uint32_t base = 2u * g.maxKeys + 4;
     // One bit per item slot: each entry must name a distinct slot, so that

@@ -79,29 +79,43 @@ struct NtxItemHead {
 };
 static_assert(sizeof(NtxItemHead) == 8 && offsetof(NtxItemHead, record) == 4, "item layout");
 
-// Results of the format checks and of the engine built on them. 0 is
+// Results of the format checks and of the engine built on them: a type of
+// its own, so that it mixes with no other status word. NTX_OK (0) is
 // success; ntxErrorText names each failure in one line.
-enum NtxStatus : uint16_t {
-    NTX_OK = 0,
-    NTX_ERR_SIGNATURE,   // neither bit 1 nor bit 2 of the signature
-    NTX_ERR_KEY_SIZE,    // key size 0 or above 256
-    NTX_ERR_GEOMETRY,    // item size, maximum or half page do not follow the key size
-    NTX_ERR_ROOT,        // root offset outside the file or not on a page boundary
-    NTX_ERR_FREE_LIST,   // free offset outside the file, unaligned, or a free-list cycle
-    NTX_ERR_PAGE,        // key count above the maximum or offset table outside the page
-    NTX_ERR_CHILD,       // a child offset outside the file or not on a page boundary
-    NTX_ERR_DEPTH,       // the descent went deeper than its stack (a cycle or a hostile tree)
-    NTX_ERR_READ,        // the file could not be read (short read)
-    NTX_ERR_WRITE,       // the file could not be written
-    NTX_ERR_TOO_DEEP,    // a bottom-up build needed more than 20 levels
-    NTX_ERR_SHORT,       // the file is shorter than its header
-    NTX_ERR_ORDER,       // keys out of order (found by the checker)
-    NTX_ERR_CYCLE,       // a page reached twice (found by the checker)
-    NTX_ERR_EMPTY_PAGE,  // a page without keys where a key is needed
-    NTX_ERR_DUPLICATE,   // a key twice in a unique order (found by the checker)
-    NTX_ERR_TABLE,       // the order does not match its table (found by the table check)
+//
+// Two results carry what is not the engine's own: NTX_STOPPED, when a
+// caller's callback (a build's pair source, a unique update's search, a
+// table check's key reader) asked to stop, the callback keeping its own
+// reason; and a failure of the external sort under a build, whose code is
+// the internal error number the sort gave (4110 and up; ntxSortErrorNumber).
+struct NtxStatus {
+    uint16_t code;
+    constexpr explicit operator bool() const { return code != 0; }
+    friend constexpr bool operator==(NtxStatus a, NtxStatus b) { return a.code == b.code; }
+    friend constexpr bool operator!=(NtxStatus a, NtxStatus b) { return a.code != b.code; }
 };
-const char* ntxErrorText(uint16_t status);
+constexpr NtxStatus NTX_OK{0};
+constexpr NtxStatus NTX_ERR_SIGNATURE{1};    // neither bit 1 nor bit 2 of the signature
+constexpr NtxStatus NTX_ERR_KEY_SIZE{2};     // key size 0 or above 256
+constexpr NtxStatus NTX_ERR_GEOMETRY{3};     // item size, maximum or half page do not follow the key size
+constexpr NtxStatus NTX_ERR_ROOT{4};         // root offset outside the file or not on a page boundary
+constexpr NtxStatus NTX_ERR_FREE_LIST{5};    // free offset outside the file, unaligned, or a free-list cycle
+constexpr NtxStatus NTX_ERR_PAGE{6};         // key count above the maximum or offset table outside the page
+constexpr NtxStatus NTX_ERR_CHILD{7};        // a child offset outside the file or not on a page boundary
+constexpr NtxStatus NTX_ERR_DEPTH{8};        // the descent went deeper than its stack (a cycle or a hostile tree)
+constexpr NtxStatus NTX_ERR_READ{9};         // the file could not be read (short read)
+constexpr NtxStatus NTX_ERR_WRITE{10};       // the file could not be written
+constexpr NtxStatus NTX_ERR_TOO_DEEP{11};    // a bottom-up build needed more than 20 levels
+constexpr NtxStatus NTX_ERR_SHORT{12};       // the file is shorter than its header
+constexpr NtxStatus NTX_ERR_ORDER{13};       // keys out of order (found by the checker)
+constexpr NtxStatus NTX_ERR_CYCLE{14};       // a page reached twice (found by the checker)
+constexpr NtxStatus NTX_ERR_EMPTY_PAGE{15};  // a page without keys where a key is needed
+constexpr NtxStatus NTX_ERR_DUPLICATE{16};   // a key twice in a unique order (found by the checker)
+constexpr NtxStatus NTX_ERR_TABLE{17};       // the order does not match its table (found by the table check)
+constexpr NtxStatus NTX_STOPPED{18};         // a callback of the caller asked to stop
+// The internal error number of a failed external sort, 0 for any other result.
+constexpr uint16_t ntxSortErrorNumber(NtxStatus s) { return s.code >= 4110 ? s.code : 0; }
+const char* ntxErrorText(NtxStatus status);
 
 // Page geometry of a key size.
 struct NtxGeometry {
@@ -114,7 +128,7 @@ NtxGeometry ntxGeometry(uint16_t keySize);  // keySize 1..256
 // Header checks done at open: signature, key size and geometry, the root
 // (a page boundary, at least 1024, the whole page inside fileSize) and the
 // free-list head (0 or the same). Returns the first violation.
-uint16_t ntxValidateHeader(const NtxHeader& h, uint32_t fileSize);
+NtxStatus ntxValidateHeader(const NtxHeader& h, uint32_t fileSize);
 
 // A fresh header: signature, change counter 1, root 1024, no free page,
 // geometry of keySize, the texts cut to 256 bytes (key and condition) and
@@ -166,7 +180,7 @@ void ntxInitPage(uint8_t* page, const NtxGeometry& g);
 // The page's count is at most the maximum and its max + 1 offset entries
 // are distinct item slots that lie wholly inside the page. Every page read
 // from a file passes this before any item of it is touched.
-uint16_t ntxCheckPage(const uint8_t* page, const NtxGeometry& g);
+NtxStatus ntxCheckPage(const uint8_t* page, const NtxGeometry& g);
 // A child (or free-list) offset that may be followed: a page boundary
 // after the header whose page lies inside fileSize.
 inline bool ntxPageOffsetValid(uint32_t offset, uint32_t fileSize) {

@@ -30,7 +30,7 @@ bool inScope(const NtxOrder* o, const char* key) {
 
 // An engine failure while moving: a stack fault is written to the console;
 // the area goes to the phantom record and the operation fails.
-RddResult treeFailure(WorkArea* a, NtxOrder* o, uint16_t st) {
+RddResult treeFailure(WorkArea* a, NtxOrder* o, NtxStatus st) {
     if (st == NTX_ERR_DEPTH) {
         static const char kFault[] = "Error DBFNTX, stack fault.\r\n";
         fsWrite(os::stdOutput(), kFault, uint16_t(sizeof kFault - 1));
@@ -43,11 +43,11 @@ RddResult treeFailure(WorkArea* a, NtxOrder* o, uint16_t st) {
 
 // The first (top) or last record of the order within its scopes; 0 when
 // there is none.
-uint16_t edgeRecord(NtxOrder* o, bool top, uint32_t* rec) {
+NtxStatus edgeRecord(NtxOrder* o, bool top, uint32_t* rec) {
     NtxTree* t = &o->tree;
     *rec = 0;
-    if (o->scopeEmpty) return 0;
-    uint16_t st;
+    if (o->scopeEmpty) return NTX_OK;
+    NtxStatus st;
     int side = top ? 0 : 1;
     if (o->scope[side]) {
         bool found = false;
@@ -58,7 +58,7 @@ uint16_t edgeRecord(NtxOrder* o, bool top, uint32_t* rec) {
     }
     if (st) return st;
     if (*rec && !inScope(o, t->curKey)) *rec = 0;
-    return 0;
+    return NTX_OK;
 }
 
 RddResult goEdge(WorkArea* a, bool top) {
@@ -69,7 +69,7 @@ RddResult goEdge(WorkArea* a, bool top) {
     a->atTop = top;
     a->atBottom = !top;
     uint32_t rec = 0;
-    uint16_t st = edgeRecord(o, top, &rec);
+    NtxStatus st = edgeRecord(o, top, &rec);
     ntxUnlockOrder(a, o);
     if (st) return treeFailure(a, o, st);
     if (RddResult r = ntxParentGoTo(a, rec)) return r;
@@ -89,20 +89,21 @@ RddResult ntxGoToId(WorkArea* a, const Item* id) { return rddCallVia<RDD_GOTOID>
 
 // Puts the order's position on the current record: its own entry when it
 // has one, else the first key not below its key (*exact false).
-uint16_t placeOnCurrent(WorkArea* a, NtxOrder* o, bool* exact, uint32_t* rec) {
+// NTX_STOPPED when the record's key could not be made (*keyResult says why).
+NtxStatus placeOnCurrent(WorkArea* a, NtxOrder* o, bool* exact, uint32_t* rec, RddResult* keyResult) {
     NtxTree* t = &o->tree;
     char* key = o->newKey;
     bool passes = true;
-    if (RddResult r = ntxRecordKey(a, o, key, &passes)) return rddStatusWord(r);
+    if ((*keyResult = ntxRecordKey(a, o, key, &passes))) return NTX_STOPPED;
     uint32_t recNo = ntxTable(a)->recNo;
     bool found = false;
     if (passes) {
-        if (uint16_t st = ntxLocate(t, key, recNo, &found)) return st;
+        if (NtxStatus st = ntxLocate(t, key, recNo, &found)) return st;
     }
     *exact = found;
     if (found) {
         *rec = recNo;
-        return 0;
+        return NTX_OK;
     }
     bool equal = false;
     return ntxSeek(t, key, t->keySize, true, false, rec, &equal);
@@ -118,7 +119,8 @@ RddResult ntxSkipRaw(WorkArea* a, int32_t n) {
     int direction = n > 0 ? 1 : -1;
     uint32_t steps = n > 0 ? uint32_t(n) : uint32_t(-int64_t(n));
     uint32_t rec = 0;
-    uint16_t st = 0;
+    NtxStatus st = NTX_OK;
+    RddResult keyResult = RDD_OK;
     bool phantom = !tab->positioned || tab->recNo > tab->recordCount;
     if (phantom) {
         // Forwards the phantom record stays; backwards the last key counts
@@ -131,7 +133,7 @@ RddResult ntxSkipRaw(WorkArea* a, int32_t n) {
         }
     } else if (t->depth == 0 || t->curRecord != tab->recNo) {
         bool exact = false;
-        st = placeOnCurrent(a, o, &exact, &rec);
+        st = placeOnCurrent(a, o, &exact, &rec, &keyResult);
         // Off the order (a failing condition): the key found next is the
         // first step forwards; backwards the step goes from there.
         if (!st && !exact && direction > 0 && rec) --steps;
@@ -149,6 +151,7 @@ RddResult ntxSkipRaw(WorkArea* a, int32_t n) {
     }
     if (!st && rec && !inScope(o, t->curKey)) rec = 0;
     ntxUnlockOrder(a, o);
+    if (st == NTX_STOPPED) return keyResult;
     if (st) return treeFailure(a, o, st);
     a->atTop = a->atBottom = 0;
     return ntxParentGoTo(a, rec);
@@ -168,7 +171,7 @@ RddResult ntxSeekSlot(WorkArea* a, uint16_t soft, const Item* value, uint16_t fi
     ntxSearchKey(o, value, key, &length);
     uint32_t rec = 0;
     bool found = false;
-    uint16_t st = 0;
+    NtxStatus st = NTX_OK;
     if (o->scopeEmpty) {
         rec = 0;
     } else if (length == 0) {
@@ -220,11 +223,12 @@ RddResult ntxGoHot(WorkArea* a) {
 struct OtherSearch {
     WorkArea* area;
     NtxOrder* order;
+    RddResult result;  // why the search stopped
 };
 
 // Another record with the key: a scan of the table from the engine, so
 // that neither relations nor the area's hooks see it.
-uint16_t findOther(const char* key, uint32_t exclude, uint32_t* record, void* context) {
+bool findOther(const char* key, uint32_t exclude, uint32_t* record, void* context) {
     auto* s = static_cast<OtherSearch*>(context);
     WorkArea* a = s->area;
     DbfTable* tab = ntxTable(a);
@@ -232,50 +236,59 @@ uint16_t findOther(const char* key, uint32_t exclude, uint32_t* record, void* co
     uint32_t count = tab->recordCount;
     char* k = s->order->newKey;
     *record = 0;
-    uint16_t status = 0;
+    RddResult status = RDD_OK;
     for (uint32_t n = 1; n <= count && !*record; ++n) {
         if (n == exclude) continue;
-        if ((status = dbfGoTo(tab, n))) break;
+        if ((status = rddFromStatus(dbfGoTo(tab, n)))) break;
         bool passes = true;
-        if ((status = rddStatusWord(ntxRecordKey(a, s->order, k, &passes)))) break;
+        if ((status = ntxRecordKey(a, s->order, k, &passes))) break;
         if (passes && ntxCompare(k, key, s->order->tree.keySize, false) == 0) *record = n;
     }
-    uint16_t back = dbfGoTo(tab, saved);
+    RddResult back = rddFromStatus(dbfGoTo(tab, saved));
     a->bof = bof;
     a->eof = eof;
     a->found = found;
-    return status ? status : back;
+    s->result = status ? status : back;
+    return !s->result;
 }
 
-uint16_t updateOrder(WorkArea* a, NtxOrder* o, uint32_t recNo, bool appended, const char* newKey, bool newPasses) {
+// Brings order o up to date with record recNo's new key. NTX_STOPPED when
+// the driver's own step failed (*driverResult says how).
+NtxStatus updateOrder(WorkArea* a, NtxOrder* o, uint32_t recNo, bool appended, const char* newKey, bool newPasses,
+                      RddResult* driverResult) {
     NtxTree* t = &o->tree;
     bool oldIn = !appended && o->oldKnown && o->oldPassed;
     if (t->unique) {
         NtxUniqueChange c{recNo, o->oldKey, oldIn, newKey, newPasses};
-        OtherSearch s{a, o};
+        OtherSearch s{a, o, RDD_OK};
         // The scan overwrites newKey: keep the new key apart.
         char keep[NTX_MAX_KEY_SIZE];
         std::memcpy(keep, newKey, t->keySize);
         c.newKey = keep;
-        return ntxUniqueUpdate(t, c, findOther, &s);
+        NtxStatus st = ntxUniqueUpdate(t, c, findOther, &s);
+        if (st == NTX_STOPPED) *driverResult = s.result;
+        return st;
     }
     bool changed = !oldIn || !newPasses || std::memcmp(o->oldKey, newKey, t->keySize) != 0;
-    if (!changed) return 0;
+    if (!changed) return NTX_OK;
     bool removed = false;
     if (oldIn) {
-        if (uint16_t st = ntxDelete(t, o->oldKey, recNo, &removed)) return st;
+        if (NtxStatus st = ntxDelete(t, o->oldKey, recNo, &removed)) return st;
         if (!removed && !o->hasFor && !o->partial) {
             RddResult r = ntxRaise(a, EG_CORRUPTION, 1210, EF_DEFAULT, o->fileName);
-            if (r == RDD_UNWIND) return rddStatusWord(r);
+            if (r == RDD_UNWIND) {
+                *driverResult = r;
+                return NTX_STOPPED;
+            }
         }
     }
     if (newPasses) {
-        if (uint16_t st = ntxInsert(t, newKey, recNo)) {
+        if (NtxStatus st = ntxInsert(t, newKey, recNo)) {
             if (st == NTX_ERR_READ || st == NTX_ERR_PAGE) fatalError(17);
             return st;
         }
     }
-    return 0;
+    return NTX_OK;
 }
 
 RddResult ntxGoCold(WorkArea* a) {
@@ -298,10 +311,11 @@ RddResult ntxGoCold(WorkArea* a) {
         if ((status = ntxLockOrder(a, o, true))) break;
         char key[NTX_MAX_KEY_SIZE];
         std::memcpy(key, o->newKey, o->tree.keySize);
-        uint16_t st = updateOrder(a, o, recNo, appended, key, passes[i]);
+        RddResult driverResult = RDD_OK;
+        NtxStatus st = updateOrder(a, o, recNo, appended, key, passes[i], &driverResult);
         if (!st && o->shared) st = ntxCommitShared(&o->tree);
         ntxUnlockOrder(a, o);
-        if (st == ST_UNWIND) status = RDD_UNWIND;
+        if (st == NTX_STOPPED) status = driverResult;
         else if (st) status = treeFailure(a, o, st);
         std::memcpy(o->oldKey, key, o->tree.keySize);
         o->oldPassed = passes[i];

@@ -30,7 +30,6 @@ namespace {
 constexpr uint16_t SUB_OPEN_INDEX = 1003, SUB_CREATE_INDEX = 1006, SUB_WRITE = 1011, SUB_CORRUPT = 1012;
 // A key or for-condition text that does not compile: the macro syntax error's code.
 constexpr uint16_t SUB_KEY_SYNTAX = 1449;
-constexpr uint16_t BUILD_STOPPED = 0xFFF0;  // the evaluation block ended the reading
 
 // ---- the order condition record (one for the runtime) --------------------
 
@@ -194,7 +193,7 @@ RddResult openOrder(WorkArea* a, const char* name, const Item* keyBlock, const I
     o->shared = ntxTable(a)->shared;
     o->plainField = -1;
     NtxHeader header;
-    uint16_t st = ntxReadHeader(h, &header);
+    NtxStatus st = ntxReadHeader(h, &header);
     if (!st) st = building ? ntxAttachMarked(&o->tree, h) : ntxAttach(&o->tree, h);
     o->tree.sharedUse = o->shared;
     if (st) {
@@ -250,48 +249,57 @@ struct BuildSource {
     uint32_t next, count;
     const Item* evalBlock;
     uint32_t interval;
+    // Why the reading stopped: the evaluation block ended it (blockEnded), or
+    // a step failed (result).
+    bool blockEnded;
+    RddResult result;
 };
 
-uint16_t nextPair(char* key, uint32_t* record, bool* done, void* context) {
+bool nextPair(char* key, uint32_t* record, bool* done, void* context) {
     auto* s = static_cast<BuildSource*>(context);
     WorkArea* a = s->area;
     while (s->next <= s->count) {
         uint32_t n = s->next++;
-        if (RddResult r = ntxParentGoTo(a, n)) return rddStatusWord(r);
+        if ((s->result = ntxParentGoTo(a, n))) return false;
         if (s->evalBlock && (n - 1) % (s->interval ? s->interval : 1) == 0) {
             RddResult r = rdd::evalBlock(a, s->evalBlock);
-            if (r == RDD_UNWIND) return rddStatusWord(r);
+            if (r == RDD_UNWIND) {
+                s->result = r;
+                return false;
+            }
             if (r || !a->result || (a->result->type & T_ARRAY) ||
-                (a->result->type == T_LOGICAL && !a->result->v.l))
-                return BUILD_STOPPED;
+                (a->result->type == T_LOGICAL && !a->result->v.l)) {
+                s->blockEnded = true;
+                return false;
+            }
         }
         bool passes = true;
-        if (RddResult r = ntxRecordKey(a, s->order, key, &passes)) return rddStatusWord(r);
+        if ((s->result = ntxRecordKey(a, s->order, key, &passes))) return false;
         if (idleServices) idleServices();
         if (passes) {
             *record = n;
             *done = false;
-            return 0;
+            return true;
         }
     }
     *done = true;
-    return 0;
+    return true;
 }
 
-uint16_t noPairs(char*, uint32_t*, bool* done, void*) {
+bool noPairs(char*, uint32_t*, bool* done, void*) {
     *done = true;
-    return 0;
+    return true;
 }
 
 RddResult buildOrder(WorkArea* a, NtxOrder* o) {
-    BuildSource s{a, o, 1, 0, condBlock(5), 0};
+    BuildSource s{a, o, 1, 0, condBlock(5), 0, false, RDD_OK};
     if (const Item* iv = condArg(6); iv && (iv->type & M_NUMERIC) && numberOf(iv) > 0)
         s.interval = uint32_t(numberOf(iv));
     rdd::recCount(a, &s.count);
-    uint16_t st = ntxBuildOrder(&o->tree, nextPair, &s, NTX_BUILD_SORT_BUDGET, o->fileName);
-    if (st == BUILD_STOPPED) st = ntxBuildOrder(&o->tree, noPairs, nullptr, NTX_BUILD_SORT_BUDGET, o->fileName);
-    if (st == ST_UNWIND) return RDD_UNWIND;
-    if (st >= 4110) fatalError(st);
+    NtxStatus st = ntxBuildOrder(&o->tree, nextPair, &s, NTX_BUILD_SORT_BUDGET, o->fileName);
+    if (st == NTX_STOPPED && s.blockEnded) st = ntxBuildOrder(&o->tree, noPairs, nullptr, NTX_BUILD_SORT_BUDGET, o->fileName);
+    if (st == NTX_STOPPED) return s.result;  // reported where it failed
+    if (uint16_t n = ntxSortErrorNumber(st)) fatalError(n);
     // The final header write unmarks the file: a build is whole on disk
     // before the file opens as an index again.
     if (!st) st = o->shared ? ntxCommitShared(&o->tree) : ntxWriteHeader(&o->tree);
@@ -429,7 +437,7 @@ RddResult ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
         NtxTree fresh{};
         char fullName[FILE_NAME_MAX + 1] = {};
         std::strncpy(fullName, fileNameFull(), FILE_NAME_MAX);
-        uint16_t st = ntxCreate(&fresh, h, hi, true);
+        NtxStatus st = ntxCreate(&fresh, h, hi, true);
         if (!st) ntxDetach(&fresh);
         fsClose(h);
         NtxOrder* o = nullptr;
@@ -461,7 +469,7 @@ RddResult ntxOrderCreate(WorkArea* a, OrderCreateInfo* ci) {
 RddResult headerText(WorkArea* a, NtxOrder* o, bool forText, Item* out) {
     if (RddResult r = ntxLockOrder(a, o)) return r;
     NtxHeader h;
-    uint16_t st = ntxReadHeader(o->file, &h);
+    NtxStatus st = ntxReadHeader(o->file, &h);
     ntxUnlockOrder(a, o);
     const char* field = forText ? h.forExpr : h.keyExpr;
     if (out) makeString(out, st ? "" : field, st ? 0 : ntxHeaderTextLength(field, NTX_MAX_KEY_SIZE));
@@ -503,25 +511,26 @@ RddResult ntxOrderInfo(WorkArea* a, uint16_t code, OrderInfo* info) {
             if (RddResult r = rdd::goCold(a)) return r;
             if (RddResult r = ntxLockOrder(a, o)) return r;
             uint32_t number = 0, rec = 0;
-            uint16_t st = 0;
+            NtxStatus st = NTX_OK;
             if (out && (out->type & M_NUMERIC)) {
                 number = numberOf(out) > 0 ? uint32_t(numberOf(out)) : 0;
                 st = ntxGoToNumber(&o->tree, number, &rec);
                 ntxUnlockOrder(a, o);
-                if (!st) st = rddStatusWord(ntxParentGoTo(a, rec));
+                RddResult moved = st ? RDD_OK : ntxParentGoTo(a, rec);
                 setNumber(out, rec ? int32_t(number) : 0);
-                return st ? RDD_FAILED : RDD_OK;
+                return st || moved ? RDD_FAILED : RDD_OK;
             }
             DbfTable* t = ntxTable(a);
+            RddResult keyed = RDD_OK;
             if (t->positioned && t->recNo <= t->recordCount) {
                 bool passes = true, found = false;
-                st = rddStatusWord(ntxRecordKey(a, o, o->newKey, &passes));
-                if (!st && passes) st = ntxLocate(&o->tree, o->newKey, t->recNo, &found);
-                if (!st && found) st = ntxKeyNumber(&o->tree, &number);
+                keyed = ntxRecordKey(a, o, o->newKey, &passes);
+                if (!keyed && passes) st = ntxLocate(&o->tree, o->newKey, t->recNo, &found);
+                if (!keyed && !st && found) st = ntxKeyNumber(&o->tree, &number);
             }
             ntxUnlockOrder(a, o);
             setNumber(out, int32_t(number));
-            return st ? RDD_FAILED : RDD_OK;
+            return st || keyed ? RDD_FAILED : RDD_OK;
         }
         case DBOI_NAME: setText(out, o->tag); return RDD_OK;
         case DBOI_NUMBER: setNumber(out, n); return RDD_OK;
@@ -531,7 +540,7 @@ RddResult ntxOrderInfo(WorkArea* a, uint16_t code, OrderInfo* info) {
             if (RddResult r = rdd::goCold(a)) return r;
             if (RddResult r = ntxLockOrder(a, o)) return r;
             uint32_t count = 0;
-            uint16_t st = ntxKeyCount(&o->tree, &count);
+            NtxStatus st = ntxKeyCount(&o->tree, &count);
             ntxUnlockOrder(a, o);
             setNumber(out, int32_t(count));
             return st ? RDD_FAILED : RDD_OK;
@@ -632,7 +641,7 @@ RddResult ntxRaise(WorkArea* a, uint16_t gen, uint16_t sub, uint16_t flags, cons
     return raiseAreaError(a, e);
 }
 
-RddResult ntxTreeError(WorkArea* a, NtxOrder* o, uint16_t st) {
+RddResult ntxTreeError(WorkArea* a, NtxOrder* o, NtxStatus st) {
     // A failed write is a write error of the index file (a full disk
     // carries its reason, 112, beside the cleared OS error); anything else
     // the file holds is corruption.
@@ -646,7 +655,7 @@ RddResult ntxMarkOrders(WorkArea* a) {
     NtxPart* p = ntxPart(a);
     for (uint16_t i = 0; i < p->count; ++i) {
         NtxOrder* o = p->orders[i];
-        if (uint16_t st = ntxMarkRebuild(&o->tree)) return ntxTreeError(a, o, st);
+        if (NtxStatus st = ntxMarkRebuild(&o->tree)) return ntxTreeError(a, o, st);
     }
     return RDD_OK;
 }
@@ -745,11 +754,13 @@ namespace {
 struct VerifyContext {
     WorkArea* area;
     NtxOrder* order;
+    RddResult result;  // why the key reader stopped the check
 };
-uint16_t verifyKey(uint32_t record, char* key, bool* passes, void* context) {
+bool verifyKey(uint32_t record, char* key, bool* passes, void* context) {
     auto* v = static_cast<VerifyContext*>(context);
-    if (RddResult r = ntxParentGoTo(v->area, record)) return rddStatusWord(r);
-    return rddStatusWord(ntxRecordKey(v->area, v->order, key, passes));
+    if ((v->result = ntxParentGoTo(v->area, record))) return false;
+    v->result = ntxRecordKey(v->area, v->order, key, passes);
+    return !v->result;
 }
 bool blankRecord(uint32_t record, void* context) {
     auto* v = static_cast<VerifyContext*>(context);
@@ -772,13 +783,15 @@ RddResult ntxVerifyOrder(WorkArea* a, uint16_t n, NtxCheckResult* result) {
     uint32_t count = 0;
     rdd::recCount(a, &count);
     NtxOrderKind kind = o->tree.unique ? NTX_ORDER_UNIQUE : o->partial ? NTX_ORDER_PARTIAL : NTX_ORDER_ORDINARY;
-    VerifyContext v{a, o};
+    VerifyContext v{a, o, RDD_OK};
     if (RddResult r = ntxLockOrder(a, o)) return r;
-    uint16_t st = ntxVerifyTable(&o->tree, count, kind, verifyKey, &v, result, blankRecord);
+    NtxStatus st = ntxVerifyTable(&o->tree, count, kind, verifyKey, &v, result, blankRecord);
     ntxUnlockOrder(a, o);
     o->tree.depth = 0;
     ntxParentGoTo(a, 0);
-    return rddFromStatus(st);
+    if (st == NTX_STOPPED) return v.result;
+    if (st && !result->status) result->status = st;
+    return st ? RDD_FAILED : RDD_OK;
 }
 
 }  // namespace xb

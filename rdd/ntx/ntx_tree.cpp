@@ -43,19 +43,19 @@ uint8_t* scratch(int b) {
 }
 
 // Positioned reads: the file pointer is left alone.
-uint16_t readAt(os::Handle h, uint32_t offset, void* buffer, uint32_t n) {
-    return fsReadAt(h, offset, buffer, n) == int32_t(n) ? uint16_t(NTX_OK) : uint16_t(NTX_ERR_READ);
+NtxStatus readAt(os::Handle h, uint32_t offset, void* buffer, uint32_t n) {
+    return fsReadAt(h, offset, buffer, n) == int32_t(n) ? NTX_OK : NTX_ERR_READ;
 }
 
-uint16_t writeAt(os::Handle h, uint32_t offset, const void* buffer, uint32_t n) {
+NtxStatus writeAt(os::Handle h, uint32_t offset, const void* buffer, uint32_t n) {
     if (fsSeek(h, int32_t(offset), os::FROM_BEGIN) != offset) return NTX_ERR_WRITE;
-    return fsWriteLong(h, buffer, n) == int32_t(n) ? uint16_t(NTX_OK) : uint16_t(NTX_ERR_WRITE);
+    return fsWriteLong(h, buffer, n) == int32_t(n) ? NTX_OK : NTX_ERR_WRITE;
 }
 
 // Cuts the file at offset.
-uint16_t truncateAt(os::Handle h, uint32_t offset) {
+NtxStatus truncateAt(os::Handle h, uint32_t offset) {
     if (fsSeek(h, int32_t(offset), os::FROM_BEGIN) != offset) return NTX_ERR_WRITE;
-    return fsWrite(h, "", 0) == 0 ? uint16_t(NTX_OK) : uint16_t(NTX_ERR_WRITE);
+    return fsWrite(h, "", 0) == 0 ? NTX_OK : NTX_ERR_WRITE;
 }
 
 uint32_t sizeOf(os::Handle h) { return fsSeek(h, 0, os::FROM_END); }
@@ -65,7 +65,7 @@ uint16_t diskSignature(const NtxTree* t) {
 }
 
 // The 12 header bytes: signature, change counter, root, free-list head.
-uint16_t writeHead(NtxTree* t) {
+NtxStatus writeHead(NtxTree* t) {
     uint8_t head[NTX_HEADER_SHARED];
     ntxPut16(head, diskSignature(t));
     ntxPut16(head + 2, t->changeCounter);
@@ -76,7 +76,7 @@ uint16_t writeHead(NtxTree* t) {
 
 // Shared use: before the first write of a change, the raised change
 // counter with the root and free list as they still are.
-uint16_t beginChange(NtxTree* t) {
+NtxStatus beginChange(NtxTree* t) {
     if (!t->sharedUse || t->changing) return NTX_OK;
     t->changeCounter++;
     t->changing = true;
@@ -84,7 +84,7 @@ uint16_t beginChange(NtxTree* t) {
 }
 
 // Brings the page at offset into buffer b, checked.
-uint16_t loadPage(NtxTree* t, uint32_t offset, int b, uint8_t** out) {
+NtxStatus loadPage(NtxTree* t, uint32_t offset, int b, uint8_t** out) {
     if (!ntxPageOffsetValid(offset, t->fileSize)) return NTX_ERR_CHILD;
     uint8_t* p = shared->page[b];
     *out = p;
@@ -95,7 +95,7 @@ uint16_t loadPage(NtxTree* t, uint32_t offset, int b, uint8_t** out) {
     } else if (!ntxCacheGet(t->cache, offset, p)) {
         // Checked once, when it comes from the file; cached pages were.
         shared->owner[b] = nullptr;
-        uint16_t st = readAt(t->file, offset, p, NTX_PAGE_SIZE);
+        NtxStatus st = readAt(t->file, offset, p, NTX_PAGE_SIZE);
         if (st == NTX_OK) st = ntxCheckPage(p, t->geom);
         if (st != NTX_OK) return st;
         // Leaves go in cold: the inner pages are the ones every search reads.
@@ -107,8 +107,8 @@ uint16_t loadPage(NtxTree* t, uint32_t offset, int b, uint8_t** out) {
 }
 
 // Writes buffer b as the page at offset.
-uint16_t storePage(NtxTree* t, uint32_t offset, int b) {
-    uint16_t st = beginChange(t);
+NtxStatus storePage(NtxTree* t, uint32_t offset, int b) {
+    NtxStatus st = beginChange(t);
     if (st == NTX_OK) st = writeAt(t->file, offset, shared->page[b], NTX_PAGE_SIZE);
     int o = 1 - b;
     if (shared->owner[o] == t && shared->offset[o] == offset) shared->owner[o] = nullptr;
@@ -130,7 +130,7 @@ uint16_t storePage(NtxTree* t, uint32_t offset, int b) {
 // (the caller writes it before it asks for another). A page from the free
 // list leaves it on disk at once: the header's new head is written before
 // anything can link to the page.
-uint16_t allocPage(NtxTree* t, uint32_t* offset) {
+NtxStatus allocPage(NtxTree* t, uint32_t* offset) {
     if (t->freeList == 0) {
         *offset = (t->fileSize + NTX_PAGE_SIZE - 1) / NTX_PAGE_SIZE * NTX_PAGE_SIZE;
         if (*offset < NTX_PAGE_SIZE) *offset = NTX_PAGE_SIZE;
@@ -139,7 +139,7 @@ uint16_t allocPage(NtxTree* t, uint32_t* offset) {
     uint32_t head = t->freeList;
     if (!ntxPageOffsetValid(head, t->fileSize)) return NTX_ERR_FREE_LIST;
     uint8_t page[NTX_PAGE_SIZE];
-    uint16_t st = readAt(t->file, head, page, NTX_PAGE_SIZE);
+    NtxStatus st = readAt(t->file, head, page, NTX_PAGE_SIZE);
     if (st != NTX_OK) return st;
     // The link lies in the child field of slot 0; a page whose table is
     // damaged is read at the physical first slot instead.
@@ -159,8 +159,8 @@ uint16_t allocPage(NtxTree* t, uint32_t* offset) {
 
 // A page written to a fresh place (the end of the file or a page taken
 // from the free list): *offset receives where.
-uint16_t storeFresh(NtxTree* t, int b, uint32_t* offset) {
-    uint16_t st = allocPage(t, offset);
+NtxStatus storeFresh(NtxTree* t, int b, uint32_t* offset) {
+    NtxStatus st = allocPage(t, offset);
     if (st == NTX_OK) st = storePage(t, *offset, b);
     return st;
 }
@@ -168,11 +168,11 @@ uint16_t storeFresh(NtxTree* t, int b, uint32_t* offset) {
 // Turns the page at offset (whose buffer is b) into the new free-list head.
 // Only for a page nothing links to any more: the header names it at the
 // next header write, so a kill before then leaks the page.
-uint16_t freePage(NtxTree* t, uint32_t offset, int b) {
+NtxStatus freePage(NtxTree* t, uint32_t offset, int b) {
     uint8_t* p = shared->page[b];
     ntxInitPage(p, t->geom);
     ntxPut32(ntxSlot(p, 0), t->freeList);
-    uint16_t st = storePage(t, offset, b);
+    NtxStatus st = storePage(t, offset, b);
     // A free page is no page of the tree: only the free list reads it, from
     // the file.
     ntxCacheForget(t->cache, offset);
@@ -182,7 +182,7 @@ uint16_t freePage(NtxTree* t, uint32_t offset, int b) {
     return NTX_OK;
 }
 
-uint16_t push(NtxTree* t, uint32_t page, uint16_t pos, uint16_t count) {
+NtxStatus push(NtxTree* t, uint32_t page, uint16_t pos, uint16_t count) {
     if (t->depth >= NTX_MAX_DEPTH) {
         t->depth = 0;
         return NTX_ERR_DEPTH;
@@ -197,10 +197,10 @@ void lose(NtxTree* t) {
 }
 
 // Takes the item on top of the stack as the current key.
-uint16_t takeTop(NtxTree* t, uint32_t* record) {
+NtxStatus takeTop(NtxTree* t, uint32_t* record) {
     NtxLevel& top = t->stack[t->depth - 1];
     uint8_t* p;
-    uint16_t st = loadPage(t, top.page, 0, &p);
+    NtxStatus st = loadPage(t, top.page, 0, &p);
     if (st != NTX_OK) {
         lose(t);
         return st;
@@ -232,10 +232,10 @@ bool settleBackward(NtxTree* t) {
 }
 
 // Follows slot 0 children down from page (pushing each page at slot 0).
-uint16_t descendFirst(NtxTree* t, uint32_t page) {
+NtxStatus descendFirst(NtxTree* t, uint32_t page) {
     while (page != 0) {
         uint8_t* p;
-        uint16_t st = loadPage(t, page, 0, &p);
+        NtxStatus st = loadPage(t, page, 0, &p);
         if (st == NTX_OK) st = push(t, page, 0, ntxPageCount(p));
         if (st != NTX_OK) return st;
         page = ntxSlotChild(p, 0);
@@ -244,10 +244,10 @@ uint16_t descendFirst(NtxTree* t, uint32_t page) {
 }
 
 // Follows the rightmost children down from page (pushing each at slot n).
-uint16_t descendLast(NtxTree* t, uint32_t page) {
+NtxStatus descendLast(NtxTree* t, uint32_t page) {
     while (page != 0) {
         uint8_t* p;
-        uint16_t st = loadPage(t, page, 0, &p);
+        NtxStatus st = loadPage(t, page, 0, &p);
         if (st != NTX_OK) return st;
         uint16_t n = ntxPageCount(p);
         if ((st = push(t, page, n, n)) != NTX_OK) return st;
@@ -256,7 +256,7 @@ uint16_t descendLast(NtxTree* t, uint32_t page) {
     return NTX_OK;
 }
 
-uint16_t allocBuffers(NtxTree* t) {
+NtxStatus allocBuffers(NtxTree* t) {
     t->stack = static_cast<NtxLevel*>(memAlloc(sizeof(NtxLevel) * (NTX_MAX_DEPTH + 1)));
     t->curKey = static_cast<char*>(memAllocZero(t->keySize + 5u));
     t->searchKey = static_cast<char*>(memAllocZero(t->keySize + 5u));
@@ -290,19 +290,19 @@ struct Replaced {
     uint16_t count;
 };
 
-uint16_t freeReplaced(NtxTree* t, const Replaced& r) {
+NtxStatus freeReplaced(NtxTree* t, const Replaced& r) {
     for (uint16_t i = 0; i < r.count; i++)
-        if (uint16_t st = freePage(t, r.page[i], 0)) return st;
+        if (NtxStatus st = freePage(t, r.page[i], 0)) return st;
     return NTX_OK;
 }
 
 // The new root after a root split or collapse: the 12 header bytes are
 // the switch, written at once in both modes.
-uint16_t switchRoot(NtxTree* t, uint32_t root) {
+NtxStatus switchRoot(NtxTree* t, uint32_t root) {
     uint32_t old = t->root;
     t->root = root;
     t->dirty = true;
-    uint16_t st = beginChange(t);
+    NtxStatus st = beginChange(t);
     if (st == NTX_OK) st = writeHead(t);
     if (st != NTX_OK) t->root = old;
     return st;
@@ -314,7 +314,7 @@ uint16_t switchRoot(NtxTree* t, uint32_t root) {
 // the item that pointed to the full page is pointed at the upper half by
 // the write that inserts the middle item one level up (or, for the root,
 // by the header naming a new root); only then are the full pages freed.
-uint16_t insertAt(NtxTree* t, int level, const char* key, uint32_t record, uint32_t child) {
+NtxStatus insertAt(NtxTree* t, int level, const char* key, uint32_t record, uint32_t child) {
     const NtxGeometry& g = t->geom;
     uint8_t pending[NTX_MAX_KEY_SIZE + 8];
     writeItem(pending, child, record, key, t->keySize);
@@ -324,7 +324,7 @@ uint16_t insertAt(NtxTree* t, int level, const char* key, uint32_t record, uint3
     for (;;) {
         NtxLevel lv = t->stack[level];
         uint8_t* p;
-        uint16_t st = loadPage(t, lv.page, 0, &p);
+        NtxStatus st = loadPage(t, lv.page, 0, &p);
         if (st != NTX_OK) return st;
         uint16_t n = ntxPageCount(p);
         uint16_t pos = lv.pos > n ? n : lv.pos;
@@ -391,12 +391,12 @@ uint16_t insertAt(NtxTree* t, int level, const char* key, uint32_t record, uint3
 // item's page go to fresh pages, and one write of the item's page (the
 // predecessor over the item, its child the fresh copy) switches to them.
 // A leaf left empty is not copied: its parent's link becomes 0.
-uint16_t replaceByPredecessor(NtxTree* t, int level) {
+NtxStatus replaceByPredecessor(NtxTree* t, int level) {
     const NtxGeometry& g = t->geom;
     int top = t->depth - 1;
     NtxLevel leaf = t->stack[top];
     uint8_t* q;
-    uint16_t st = loadPage(t, leaf.page, 1, &q);
+    NtxStatus st = loadPage(t, leaf.page, 1, &q);
     if (st != NTX_OK) return st;
     if (leaf.pos >= ntxPageCount(q)) return NTX_ERR_PAGE;
     uint8_t pred[NTX_MAX_KEY_SIZE + 8];
@@ -431,8 +431,8 @@ uint16_t replaceByPredecessor(NtxTree* t, int level) {
 }
 
 // Deletes the item named by the top of the stack.
-uint16_t deleteTop(NtxTree* t) {
-    uint16_t st;
+NtxStatus deleteTop(NtxTree* t) {
+    NtxStatus st;
     for (;;) {
         int level = t->depth - 1;
         NtxLevel lv = t->stack[level];
@@ -508,12 +508,12 @@ uint16_t deleteTop(NtxTree* t) {
 
 uint32_t ntxBufferUses() { return sharedUses; }
 
-uint16_t ntxReadHeader(os::Handle file, NtxHeader* out) {
+NtxStatus ntxReadHeader(os::Handle file, NtxHeader* out) {
     std::memset(out, 0, sizeof *out);
     if (fsSeek(file, 0, os::FROM_BEGIN) != 0) return NTX_ERR_READ;
     int32_t got = fsReadLong(file, out, NTX_HEADER_READ);
     if (got < 0) return NTX_ERR_READ;
-    return got == int32_t(NTX_HEADER_READ) ? uint16_t(NTX_OK) : uint16_t(NTX_ERR_SHORT);
+    return got == int32_t(NTX_HEADER_READ) ? NTX_OK : NTX_ERR_SHORT;
 }
 
 uint16_t ntxHeaderTextLength(const char* field, uint16_t room) {
@@ -524,7 +524,7 @@ uint16_t ntxHeaderTextLength(const char* field, uint16_t room) {
 
 namespace {
 
-uint16_t attach(NtxTree* t, os::Handle file, bool acceptMark) {
+NtxStatus attach(NtxTree* t, os::Handle file, bool acceptMark) {
     std::memset(t, 0, sizeof *t);
     t->file = file;
     NtxHeader h;
@@ -532,7 +532,7 @@ uint16_t attach(NtxTree* t, os::Handle file, bool acceptMark) {
     uint32_t size = sizeOf(file);
     if (size == 0xFFFFFFFFu) return NTX_ERR_READ;
     if (size < NTX_HEADER_READ) return NTX_ERR_SHORT;
-    uint16_t st = readAt(file, 0, &h, NTX_HEADER_READ);
+    NtxStatus st = readAt(file, 0, &h, NTX_HEADER_READ);
     if (st != NTX_OK) return st;
     bool marked = acceptMark && (h.signature & NTX_SIG_BASE) == 0;
     if (marked) h.signature = uint16_t(h.signature | NTX_SIG_BASE);
@@ -553,13 +553,13 @@ uint16_t attach(NtxTree* t, os::Handle file, bool acceptMark) {
 
 }  // namespace
 
-uint16_t ntxAttach(NtxTree* t, os::Handle file) { return attach(t, file, false); }
-uint16_t ntxAttachMarked(NtxTree* t, os::Handle file) { return attach(t, file, true); }
+NtxStatus ntxAttach(NtxTree* t, os::Handle file) { return attach(t, file, false); }
+NtxStatus ntxAttachMarked(NtxTree* t, os::Handle file) { return attach(t, file, true); }
 
-uint16_t ntxMarkRebuild(NtxTree* t) {
+NtxStatus ntxMarkRebuild(NtxTree* t) {
     uint8_t sig[2];
     ntxPut16(sig, uint16_t(t->signature & ~NTX_SIG_BASE));
-    uint16_t st = writeAt(t->file, 0, sig, 2);
+    NtxStatus st = writeAt(t->file, 0, sig, 2);
     if (st == NTX_OK) t->rebuilding = true;
     return st;
 }
@@ -580,7 +580,7 @@ void ntxDetach(NtxTree* t) {
     }
 }
 
-uint16_t ntxCreate(NtxTree* t, os::Handle file, const NtxHeaderInfo& info, bool building) {
+NtxStatus ntxCreate(NtxTree* t, os::Handle file, const NtxHeaderInfo& info, bool building) {
     std::memset(t, 0, sizeof *t);
     if (info.keySize == 0 || info.keySize > NTX_MAX_KEY_SIZE) return NTX_ERR_KEY_SIZE;
     NtxHeader h;
@@ -588,17 +588,17 @@ uint16_t ntxCreate(NtxTree* t, os::Handle file, const NtxHeaderInfo& info, bool 
     if (building) h.signature = uint16_t(h.signature & ~NTX_SIG_BASE);
     uint8_t page[NTX_PAGE_SIZE];
     ntxInitPage(page, ntxGeometry(info.keySize));
-    uint16_t st = writeAt(file, 0, &h, NTX_PAGE_SIZE);
+    NtxStatus st = writeAt(file, 0, &h, NTX_PAGE_SIZE);
     if (st == NTX_OK) st = writeAt(file, NTX_PAGE_SIZE, page, NTX_PAGE_SIZE);
     if (st == NTX_OK) st = truncateAt(file, 2 * NTX_PAGE_SIZE);
     if (st != NTX_OK) return st;
     return attach(t, file, building);
 }
 
-uint16_t ntxReset(NtxTree* t) {
+NtxStatus ntxReset(NtxTree* t) {
     dropCache(t);
     lose(t);
-    uint16_t st = truncateAt(t->file, NTX_PAGE_SIZE);
+    NtxStatus st = truncateAt(t->file, NTX_PAGE_SIZE);
     if (st != NTX_OK) return st;
     t->fileSize = NTX_PAGE_SIZE;
     t->root = NTX_PAGE_SIZE;
@@ -607,10 +607,10 @@ uint16_t ntxReset(NtxTree* t) {
     return NTX_OK;
 }
 
-uint16_t ntxWriteHeader(NtxTree* t) {
+NtxStatus ntxWriteHeader(NtxTree* t) {
     if (!t->dirty) return NTX_OK;
     NtxHeader& h = shared->header;
-    uint16_t st = readAt(t->file, 0, &h, NTX_HEADER_READ);
+    NtxStatus st = readAt(t->file, 0, &h, NTX_HEADER_READ);
     if (st != NTX_OK) return st;
     h.signature = diskSignature(t);
     h.changeCounter = 1;
@@ -622,10 +622,10 @@ uint16_t ntxWriteHeader(NtxTree* t) {
     return NTX_OK;
 }
 
-uint16_t ntxCommitShared(NtxTree* t) {
+NtxStatus ntxCommitShared(NtxTree* t) {
     if (!t->changing) t->changeCounter++;
     t->changing = false;
-    uint16_t st = writeHead(t);
+    NtxStatus st = writeHead(t);
     if (st == NTX_OK) t->dirty = false;
     return st;
 }
@@ -633,11 +633,11 @@ uint16_t ntxCommitShared(NtxTree* t) {
 // The counter alone does not tell: a rebuild in shared use leaves it, and
 // it wraps at 65,536. The root, the free-list head and the file size are
 // compared as well; any difference drops every page held and the position.
-uint16_t ntxRefresh(NtxTree* t, bool* changed) {
+NtxStatus ntxRefresh(NtxTree* t, bool* changed) {
     *changed = false;
     t->changing = false;
     uint8_t head[NTX_HEADER_SHARED];
-    uint16_t st = readAt(t->file, 0, head, NTX_HEADER_SHARED);
+    NtxStatus st = readAt(t->file, 0, head, NTX_HEADER_SHARED);
     if (st != NTX_OK) return st;
     uint16_t counter = ntxGet16(head + 2);
     uint32_t root = ntxGet32(head + 4), freeList = ntxGet32(head + 8);
@@ -657,7 +657,7 @@ uint16_t ntxRefresh(NtxTree* t, bool* changed) {
     return NTX_OK;
 }
 
-uint16_t ntxDescend(NtxTree* t, NtxMode mode, const char* key, uint16_t length, uint32_t* record) {
+NtxStatus ntxDescend(NtxTree* t, NtxMode mode, const char* key, uint16_t length, uint32_t* record) {
     *record = 0;
     lose(t);
     if (length == 0 || length > t->keySize) length = t->keySize;
@@ -666,7 +666,7 @@ uint16_t ntxDescend(NtxTree* t, NtxMode mode, const char* key, uint16_t length, 
         uint8_t* p;
         // The root goes to the second buffer, where it stays between
         // descents until a change needs that buffer.
-        uint16_t st = loadPage(t, page, page == t->root ? 1 : 0, &p);
+        NtxStatus st = loadPage(t, page, page == t->root ? 1 : 0, &p);
         if (st != NTX_OK) {
             lose(t);
             return st;
@@ -696,18 +696,18 @@ uint16_t ntxDescend(NtxTree* t, NtxMode mode, const char* key, uint16_t length, 
     if (mode == NTX_INSERT) return NTX_OK;
     bool any = mode == NTX_LAST ? settleBackward(t) : settleForward(t);
     if (!any) return NTX_OK;
-    uint16_t st = takeTop(t, record);
+    NtxStatus st = takeTop(t, record);
     if (st != NTX_OK) return st;
     if (mode == NTX_EXACT && ntxCompare(t->curKey, key, length, false) != 0) *record = 0;
     return NTX_OK;
 }
 
-uint16_t ntxStep(NtxTree* t, int direction, uint32_t* record) {
+NtxStatus ntxStep(NtxTree* t, int direction, uint32_t* record) {
     *record = 0;
     if (t->depth == 0) return NTX_OK;
     NtxLevel& top = t->stack[t->depth - 1];
     uint8_t* p;
-    uint16_t st = loadPage(t, top.page, 0, &p);
+    NtxStatus st = loadPage(t, top.page, 0, &p);
     if (st != NTX_OK) {
         lose(t);
         return st;
@@ -737,11 +737,11 @@ uint16_t ntxStep(NtxTree* t, int direction, uint32_t* record) {
     return takeTop(t, record);
 }
 
-uint16_t ntxSeek(NtxTree* t, const char* key, uint16_t length, bool soft, bool last, uint32_t* record,
+NtxStatus ntxSeek(NtxTree* t, const char* key, uint16_t length, bool soft, bool last, uint32_t* record,
                  bool* found) {
     *found = false;
     if (length == 0 || length > t->keySize) length = t->keySize;
-    uint16_t st;
+    NtxStatus st;
     if (last) {
         // The slot after the last key equal over the length, then one back.
         if ((st = ntxDescend(t, NTX_INSERT, key, length, record)) != NTX_OK) return st;
@@ -760,9 +760,9 @@ uint16_t ntxSeek(NtxTree* t, const char* key, uint16_t length, bool soft, bool l
     return NTX_OK;
 }
 
-uint16_t ntxSeekAtMost(NtxTree* t, const char* key, uint16_t length, uint32_t* record) {
+NtxStatus ntxSeekAtMost(NtxTree* t, const char* key, uint16_t length, uint32_t* record) {
     if (length == 0 || length > t->keySize) length = t->keySize;
-    uint16_t st = ntxDescend(t, NTX_INSERT, key, length, record);
+    NtxStatus st = ntxDescend(t, NTX_INSERT, key, length, record);
     if (st != NTX_OK) return st;
     if (!settleBackward(t)) {
         lose(t);
@@ -771,13 +771,13 @@ uint16_t ntxSeekAtMost(NtxTree* t, const char* key, uint16_t length, uint32_t* r
     return takeTop(t, record);
 }
 
-uint16_t ntxKeyNumber(NtxTree* t, uint32_t* number) {
+NtxStatus ntxKeyNumber(NtxTree* t, uint32_t* number) {
     *number = 0;
     if (t->depth == 0 || t->curRecord == 0) return NTX_OK;
     char key[NTX_MAX_KEY_SIZE];
     uint32_t record = t->curRecord, r = record;
     std::memcpy(key, t->curKey, t->keySize);
-    uint16_t st = NTX_OK;
+    NtxStatus st = NTX_OK;
     uint32_t n = 0;
     while (st == NTX_OK && r != 0) {
         n++;
@@ -790,21 +790,21 @@ uint16_t ntxKeyNumber(NtxTree* t, uint32_t* number) {
     return NTX_OK;
 }
 
-uint16_t ntxGoToNumber(NtxTree* t, uint32_t number, uint32_t* record) {
+NtxStatus ntxGoToNumber(NtxTree* t, uint32_t number, uint32_t* record) {
     *record = 0;
     if (number == 0) {
         lose(t);
         return NTX_OK;
     }
-    uint16_t st = ntxDescend(t, NTX_FIRST, nullptr, 0, record);
+    NtxStatus st = ntxDescend(t, NTX_FIRST, nullptr, 0, record);
     for (uint32_t i = 1; st == NTX_OK && *record != 0 && i < number; i++) st = ntxStep(t, 1, record);
     return st;
 }
 
-uint16_t ntxLocate(NtxTree* t, const char* key, uint32_t record, bool* found) {
+NtxStatus ntxLocate(NtxTree* t, const char* key, uint32_t record, bool* found) {
     *found = false;
     uint32_t r;
-    uint16_t st = ntxDescend(t, NTX_EXACT, key, t->keySize, &r);
+    NtxStatus st = ntxDescend(t, NTX_EXACT, key, t->keySize, &r);
     while (st == NTX_OK && r != 0) {
         if (ntxCompare(t->curKey, key, t->keySize, false) != 0) break;
         if (r == record) {
@@ -816,23 +816,23 @@ uint16_t ntxLocate(NtxTree* t, const char* key, uint32_t record, bool* found) {
     return st;
 }
 
-uint16_t ntxInsert(NtxTree* t, const char* key, uint32_t record) {
+NtxStatus ntxInsert(NtxTree* t, const char* key, uint32_t record) {
     uint32_t r;
-    uint16_t st = ntxDescend(t, NTX_INSERT, key, t->keySize, &r);
+    NtxStatus st = ntxDescend(t, NTX_INSERT, key, t->keySize, &r);
     if (st == NTX_OK) st = insertAt(t, t->depth - 1, key, record, 0);
     lose(t);
     return st;
 }
 
-uint16_t ntxDelete(NtxTree* t, const char* key, uint32_t record, bool* found) {
-    uint16_t st = ntxLocate(t, key, record, found);
+NtxStatus ntxDelete(NtxTree* t, const char* key, uint32_t record, bool* found) {
+    NtxStatus st = ntxLocate(t, key, record, found);
     if (st == NTX_OK && *found) st = deleteTop(t);
     lose(t);
     return st;
 }
 
-uint16_t ntxReplaceRecord(NtxTree* t, const char* key, uint32_t oldRecord, uint32_t newRecord, bool* found) {
-    uint16_t st = ntxLocate(t, key, oldRecord, found);
+NtxStatus ntxReplaceRecord(NtxTree* t, const char* key, uint32_t oldRecord, uint32_t newRecord, bool* found) {
+    NtxStatus st = ntxLocate(t, key, oldRecord, found);
     if (st == NTX_OK && *found) {
         const NtxLevel& top = t->stack[t->depth - 1];
         uint8_t* p;
@@ -846,14 +846,14 @@ uint16_t ntxReplaceRecord(NtxTree* t, const char* key, uint32_t oldRecord, uint3
     return st;
 }
 
-uint16_t ntxKeyCount(NtxTree* t, uint32_t* count) {
+NtxStatus ntxKeyCount(NtxTree* t, uint32_t* count) {
     *count = 0;
     lose(t);
     // Depth-first over the pages, the stack holding the next slot per level.
     // A sound tree visits each page once; more visits than pages means
     // shared or cyclic child links.
     uint32_t budget = t->fileSize / NTX_PAGE_SIZE;
-    uint16_t st = push(t, t->root, 0, 0);
+    NtxStatus st = push(t, t->root, 0, 0);
     while (st == NTX_OK && t->depth > 0) {
         NtxLevel& top = t->stack[t->depth - 1];
         uint8_t* p;

@@ -106,13 +106,13 @@ struct NtxTree {
 // the texts for compiling the key and condition, the tag, and orderInfo's
 // codes 1 and 2. A text of 256 characters has no terminator: measure it
 // with ntxHeaderTextLength. NTX_ERR_READ/NTX_ERR_SHORT on a short file.
-uint16_t ntxReadHeader(os::Handle file, NtxHeader* out);
+NtxStatus ntxReadHeader(os::Handle file, NtxHeader* out);
 // Length of a header text field (keyExpr, forExpr: room 256; tagName: 10).
 uint16_t ntxHeaderTextLength(const char* field, uint16_t room);
 
 // Reads the header (548 bytes at offset 0) and the file size, validates
 // them and fills t. On failure nothing is allocated.
-uint16_t ntxAttach(NtxTree* t, os::Handle file);
+NtxStatus ntxAttach(NtxTree* t, os::Handle file);
 void ntxDetach(NtxTree* t);
 
 // Writes a new header and an empty root page at 1024 and cuts the file
@@ -120,19 +120,19 @@ void ntxDetach(NtxTree* t);
 // written marked (as by ntxMarkRebuild) and stays so until the build's
 // final header write, so that a kill before the keys are in leaves a file
 // that does not open as an index.
-uint16_t ntxCreate(NtxTree* t, os::Handle file, const NtxHeaderInfo& info, bool building = false);
+NtxStatus ntxCreate(NtxTree* t, os::Handle file, const NtxHeaderInfo& info, bool building = false);
 // ntxAttach for a file whose header is marked by an interrupted or running
 // build: the mark is accepted (and kept: t->rebuilding).
-uint16_t ntxAttachMarked(NtxTree* t, os::Handle file);
+NtxStatus ntxAttachMarked(NtxTree* t, os::Handle file);
 // Writes the signature without bits 1 and 2 (which makes the file "not an
 // index" to every open) and sets t->rebuilding; header writes keep the mark
 // until a build finishes, and the header write after it unmarks the file.
 // Called before a rebuild, a pack or a zap changes what the order must hold.
-uint16_t ntxMarkRebuild(NtxTree* t);
+NtxStatus ntxMarkRebuild(NtxTree* t);
 
 // Empties the order: the file is cut after its header, the root is a new
 // empty page at 1024, the free list is empty, the header dirty.
-uint16_t ntxReset(NtxTree* t);
+NtxStatus ntxReset(NtxTree* t);
 
 // Header write-back. Exclusive use: reads the first 548 bytes and writes
 // them back with the signature (marked while t->rebuilding), change
@@ -140,48 +140,48 @@ uint16_t ntxReset(NtxTree* t);
 // (ntxCommitShared): the first 12 bytes with the change counter raised
 // (once per change: a change that already wrote its raised counter keeps
 // it).
-uint16_t ntxWriteHeader(NtxTree* t);
-uint16_t ntxCommitShared(NtxTree* t);
+NtxStatus ntxWriteHeader(NtxTree* t);
+NtxStatus ntxCommitShared(NtxTree* t);
 // After obtaining the index lock: reads the first 12 bytes; when the change
 // counter differs, takes the new root and free list, re-reads the file size,
 // drops the position and the cached pages and sets *changed.
-uint16_t ntxRefresh(NtxTree* t, bool* changed);
+NtxStatus ntxRefresh(NtxTree* t, bool* changed);
 
 // Descent from the root with the search value in key (length bytes,
 // 1..keySize; ignored for NTX_FIRST and NTX_LAST). *record is the record
 // of the key reached, or 0 (none, or in exact mode a key that differs over
 // the length).
-uint16_t ntxDescend(NtxTree* t, NtxMode mode, const char* key, uint16_t length, uint32_t* record);
+NtxStatus ntxDescend(NtxTree* t, NtxMode mode, const char* key, uint16_t length, uint32_t* record);
 // One step forwards (+1) or backwards (-1) from the current key; *record 0
 // at either end (the position is then lost).
-uint16_t ntxStep(NtxTree* t, int direction, uint32_t* record);
+NtxStatus ntxStep(NtxTree* t, int direction, uint32_t* record);
 // Seek: soft or exact descent over length bytes; with last, the last of
 // the keys equal over that length. *found: a key equal over length was
 // reached. *record: the record reached (0: none).
-uint16_t ntxSeek(NtxTree* t, const char* key, uint16_t length, bool soft, bool last, uint32_t* record,
+NtxStatus ntxSeek(NtxTree* t, const char* key, uint16_t length, bool soft, bool last, uint32_t* record,
                  bool* found);
 // The last key not greater than the search value over length (a bottom
 // scope); *record 0 when every key is greater.
-uint16_t ntxSeekAtMost(NtxTree* t, const char* key, uint16_t length, uint32_t* record);
+NtxStatus ntxSeekAtMost(NtxTree* t, const char* key, uint16_t length, uint32_t* record);
 // The 1-based position of the current key in the order (0 without one);
 // the position is kept. Costs a step per key before it.
-uint16_t ntxKeyNumber(NtxTree* t, uint32_t* number);
+NtxStatus ntxKeyNumber(NtxTree* t, uint32_t* number);
 // Goes to the key at 1-based position number; *record 0 past the end.
-uint16_t ntxGoToNumber(NtxTree* t, uint32_t number, uint32_t* record);
+NtxStatus ntxGoToNumber(NtxTree* t, uint32_t number, uint32_t* record);
 // Positions on the entry (key, record) (key is keySize bytes); *found false
 // when there is none.
-uint16_t ntxLocate(NtxTree* t, const char* key, uint32_t record, bool* found);
+NtxStatus ntxLocate(NtxTree* t, const char* key, uint32_t record, bool* found);
 // Inserts (key, record) after the keys equal to it.
-uint16_t ntxInsert(NtxTree* t, const char* key, uint32_t record);
+NtxStatus ntxInsert(NtxTree* t, const char* key, uint32_t record);
 // Deletes the entry (key, record); *found false when it is not there.
-uint16_t ntxDelete(NtxTree* t, const char* key, uint32_t record, bool* found);
+NtxStatus ntxDelete(NtxTree* t, const char* key, uint32_t record, bool* found);
 // Gives the entry (key, oldRecord) the record number newRecord in place
 // (the key and the entry's position stay); *found false when there is no
 // such entry. For unique orders, whose one entry per key must keep naming a
 // record that has the key when its record's key changes.
-uint16_t ntxReplaceRecord(NtxTree* t, const char* key, uint32_t oldRecord, uint32_t newRecord, bool* found);
+NtxStatus ntxReplaceRecord(NtxTree* t, const char* key, uint32_t oldRecord, uint32_t newRecord, bool* found);
 // Number of keys (a walk over every page).
-uint16_t ntxKeyCount(NtxTree* t, uint32_t* count);
+NtxStatus ntxKeyCount(NtxTree* t, uint32_t* count);
 
 // The three shared page buffers (header, page, second page). Every
 // attached tree holds one use; the buffers are freed with the last use.

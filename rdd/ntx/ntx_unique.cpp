@@ -3,8 +3,8 @@
 
 namespace xb {
 
-uint16_t ntxUniqueUpdate(NtxTree* t, const NtxUniqueChange& c, NtxFindOther findOther, void* context) {
-    uint16_t st;
+NtxStatus ntxUniqueUpdate(NtxTree* t, const NtxUniqueChange& c, NtxFindOther findOther, void* context) {
+    NtxStatus st;
     bool found;
     if (c.oldPassed) {
         st = ntxLocate(t, c.oldKey, c.record, &found);
@@ -15,7 +15,7 @@ uint16_t ntxUniqueUpdate(NtxTree* t, const NtxUniqueChange& c, NtxFindOther find
             char stored[NTX_MAX_KEY_SIZE];
             std::memcpy(stored, t->curKey, t->keySize);
             uint32_t other = 0;
-            if ((st = findOther(stored, c.record, &other, context)) != 0) return st;
+            if (!findOther(stored, c.record, &other, context)) return NTX_STOPPED;
             st = other != 0 ? ntxReplaceRecord(t, stored, c.record, other, &found)
                             : ntxDelete(t, stored, c.record, &found);
             if (st != NTX_OK) return st;

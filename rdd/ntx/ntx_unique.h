@@ -19,9 +19,10 @@
 namespace xb {
 
 // Another record than `exclude` that passes and whose current key equals
-// key by the collation; *record 0 when there is none. Returns 0 or a
-// status that stops the update and is returned by it.
-using NtxFindOther = uint16_t (*)(const char* key, uint32_t exclude, uint32_t* record, void* context);
+// key by the collation; *record 0 when there is none. Returns false to
+// stop the update (which then answers NTX_STOPPED), keeping its reason in
+// its context.
+using NtxFindOther = bool (*)(const char* key, uint32_t exclude, uint32_t* record, void* context);
 
 struct NtxUniqueChange {
     uint32_t record;
@@ -31,6 +32,6 @@ struct NtxUniqueChange {
     bool newPasses;
 };
 
-uint16_t ntxUniqueUpdate(NtxTree* t, const NtxUniqueChange& change, NtxFindOther findOther, void* context);
+NtxStatus ntxUniqueUpdate(NtxTree* t, const NtxUniqueChange& change, NtxFindOther findOther, void* context);
 
 }  // namespace xb

@@ -19,7 +19,7 @@ struct Verify {
     uint32_t owed, firstOwed;
     uint8_t* seen;  // one bit per record
     char* key;      // keySize bytes
-    uint16_t status;
+    NtxStatus status;
     char message[160];
 };
 
@@ -36,7 +36,10 @@ bool visitEntry(const char* key, uint32_t record, void* context) {
     if (v.seen[i / 8] & (1u << (i % 8))) return mismatch(v, record, "record in the order twice");
     v.seen[i / 8] |= uint8_t(1u << (i % 8));
     bool passes = false;
-    if ((v.status = v.recordKey(record, v.key, &passes, v.context)) != 0) return false;
+    if (!v.recordKey(record, v.key, &passes, v.context)) {
+        v.status = NTX_STOPPED;
+        return false;
+    }
     if (!passes) return mismatch(v, record, "entry for a record that fails the for-condition");
     bool same = v.kind == NTX_ORDER_UNIQUE ? ntxCompare(key, v.key, v.t->keySize, false) == 0
                                            : std::memcmp(key, v.key, v.t->keySize) == 0;
@@ -45,13 +48,13 @@ bool visitEntry(const char* key, uint32_t record, void* context) {
 }
 
 // After the walk: what the table has that the order must hold.
-uint16_t checkCoverage(Verify& v) {
+NtxStatus checkCoverage(Verify& v) {
     if (v.kind == NTX_ORDER_PARTIAL) return NTX_OK;
     for (uint32_t r = 1; r <= v.recordCount; r++) {
         uint32_t i = r - 1;
         if (v.seen[i / 8] & (1u << (i % 8))) continue;
         bool passes = false;
-        if ((v.status = v.recordKey(r, v.key, &passes, v.context)) != 0) return v.status;
+        if (!v.recordKey(r, v.key, &passes, v.context)) return v.status = NTX_STOPPED;
         if (!passes) continue;
         if (v.isBlank && v.isBlank(r, v.context)) {
             if (v.owed++ == 0) v.firstOwed = r;
@@ -63,7 +66,7 @@ uint16_t checkCoverage(Verify& v) {
         }
         uint32_t found;
         bool equal;
-        uint16_t st = ntxSeek(v.t, v.key, v.t->keySize, false, false, &found, &equal);
+        NtxStatus st = ntxSeek(v.t, v.key, v.t->keySize, false, false, &found, &equal);
         if (st != NTX_OK) return st;
         if (!equal) {
             mismatch(v, r, "the record's key is missing from the unique order");
@@ -75,7 +78,7 @@ uint16_t checkCoverage(Verify& v) {
 
 }  // namespace
 
-uint16_t ntxVerifyTable(NtxTree* t, uint32_t recordCount, NtxOrderKind kind, NtxRecordKey recordKey,
+NtxStatus ntxVerifyTable(NtxTree* t, uint32_t recordCount, NtxOrderKind kind, NtxRecordKey recordKey,
                         void* context, NtxCheckResult* result, NtxBlankRecord isBlank) {
     Verify v;
     std::memset(&v, 0, sizeof v);
@@ -87,9 +90,9 @@ uint16_t ntxVerifyTable(NtxTree* t, uint32_t recordCount, NtxOrderKind kind, Ntx
     v.context = context;
     v.seen = static_cast<uint8_t*>(memAllocZero(recordCount / 8 + 1));
     v.key = static_cast<char*>(memAlloc(t->keySize));
-    uint16_t st = ntxCheck(t, result, visitEntry, &v);
-    if (st == NTX_OK && v.status == 0) st = checkCoverage(v);
-    if (st == NTX_OK && v.status != 0) st = v.status;
+    NtxStatus st = ntxCheck(t, result, visitEntry, &v);
+    if (st == NTX_OK && !v.status) st = checkCoverage(v);
+    if (st == NTX_OK && v.status) st = v.status;
     result->owed = v.owed;
     result->firstOwed = v.firstOwed;
     if (v.status == NTX_ERR_TABLE) {

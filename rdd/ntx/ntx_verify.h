@@ -23,8 +23,9 @@ namespace xb {
 enum NtxOrderKind : uint8_t { NTX_ORDER_ORDINARY, NTX_ORDER_UNIQUE, NTX_ORDER_PARTIAL };
 
 // Fills key (keySize bytes) and *passes for record (1..record count);
-// returns 0, or a status that stops the check and is returned by it.
-using NtxRecordKey = uint16_t (*)(uint32_t record, char* key, bool* passes, void* context);
+// returns false to stop the check (which then answers NTX_STOPPED),
+// keeping its reason in its context.
+using NtxRecordKey = bool (*)(uint32_t record, char* key, bool* passes, void* context);
 
 // Optional: whether record is blank (present, every field byte a blank): the
 // record an append writes before its values. A blank record that an order
@@ -33,8 +34,8 @@ using NtxRecordKey = uint16_t (*)(uint32_t record, char* key, bool* passes, void
 using NtxBlankRecord = bool (*)(uint32_t record, void* context);
 
 // NTX_OK, a structural status of ntxCheck, NTX_ERR_TABLE with the first
-// mismatch named in result->message, or the callback's status.
-uint16_t ntxVerifyTable(NtxTree* t, uint32_t recordCount, NtxOrderKind kind, NtxRecordKey recordKey,
+// mismatch named in result->message, or NTX_STOPPED when the callback stopped.
+NtxStatus ntxVerifyTable(NtxTree* t, uint32_t recordCount, NtxOrderKind kind, NtxRecordKey recordKey,
                         void* context, NtxCheckResult* result, NtxBlankRecord isBlank = nullptr);
 
 }  // namespace xb

@@ -81,9 +81,9 @@ protected:
         return t;
     }
     // Attaches to an open handle; the status of the attach, *out when OK.
-    uint16_t attach(os::Handle h, NtxTree** out) {
+    NtxStatus attach(os::Handle h, NtxTree** out) {
         NtxTree* t = new NtxTree;
-        uint16_t st = ntxAttach(t, h);
+        NtxStatus st = ntxAttach(t, h);
         if (st != NTX_OK) {
             delete t;
             return st;
@@ -132,7 +132,7 @@ protected:
     // The checker's verdict as text ("ok" or the violation).
     static std::string check(NtxTree* t, NtxCheckResult* result = nullptr) {
         NtxCheckResult r;
-        uint16_t st = ntxCheck(t, &r, nullptr, nullptr);
+        NtxStatus st = ntxCheck(t, &r, nullptr, nullptr);
         if (result) *result = r;
         return st == NTX_OK ? std::string("ok") : std::string(r.message);
     }
