@@ -58,30 +58,31 @@ struct Source {
     uint32_t next;
 };
 
-uint16_t nextPair(char* key, uint32_t* record, bool* done, void* context) {
+// Answers true to go on, false to stop the build (a table read failed).
+bool nextPair(char* key, uint32_t* record, bool* done, void* context) {
     auto* s = static_cast<Source*>(context);
     if (s->next > s->table->recordCount) {
         *done = true;
-        return 0;
+        return true;
     }
     uint32_t n = s->next++;
-    if (uint16_t r = dbfGoTo(s->table, n)) return r;
+    if (dbfGoTo(s->table, n)) return false;
     const uint8_t* image = nullptr;
-    if (uint16_t r = dbfGetRecord(s->table, &image)) return r;
+    if (dbfGetRecord(s->table, &image)) return false;
     std::memcpy(key, image + s->table->fieldOffsets[s->field], 10);
     if (s->numeric) ntxNumericTransform(key, 10);
     *record = n;
     *done = false;
-    return 0;
+    return true;
 }
 
 bool build(DbfTable* table, uint32_t field, const std::string& file, NtxTree* tree, os::Handle* h) {
     *h = fsCreate(file.c_str(), 0);
     if (*h == os::INVALID) return false;
     NtxHeaderInfo info{10, 0, field ? "NUM" : "NAME", nullptr, nullptr, false, false, false};
-    if (ntxCreate(tree, *h, info) != 0) return false;
+    if (ntxCreate(tree, *h, info) != NTX_OK) return false;
     Source s{table, field, field == 1, 1};
-    return ntxBuildOrder(tree, nextPair, &s, NTX_BUILD_SORT_BUDGET, file.c_str()) == 0;
+    return ntxBuildOrder(tree, nextPair, &s, NTX_BUILD_SORT_BUDGET, file.c_str()) == NTX_OK;
 }
 
 }  // namespace
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
         nameKey((seed >> 8) % count, buf);
         uint32_t rec = 0;
         bool hit = false;
-        if (ntxSeek(&byName, buf, 10, false, false, &rec, &hit) != 0) return 1;
+        if (ntxSeek(&byName, buf, 10, false, false, &rec, &hit) != NTX_OK) return 1;
         hits += hit;
     }
     double seek = since(start);
@@ -141,10 +142,10 @@ int main(int argc, char** argv) {
 
     start = std::chrono::steady_clock::now();
     uint32_t rec = 0, stepped = 0;
-    if (ntxDescend(&byName, NTX_FIRST, nullptr, 0, &rec) != 0) return 1;
+    if (ntxDescend(&byName, NTX_FIRST, nullptr, 0, &rec) != NTX_OK) return 1;
     while (rec) {
         ++stepped;
-        if (ntxStep(&byName, 1, &rec) != 0) return 1;
+        if (ntxStep(&byName, 1, &rec) != NTX_OK) return 1;
     }
     double skip = since(start);
     cpu[4] = cpuSeconds();
