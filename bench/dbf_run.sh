@@ -19,18 +19,7 @@ trap 'rm -rf "$work"' EXIT
 
 if [ ! -f "$build/CMakeCache.txt" ]; then (cd "$root" && cmake --preset native64 >/dev/null); fi
 cmake --build "$build" --target xbdbfbench -j2 >/dev/null
-# Says which build is timed and how SQLite keeps its journal, so that the
-# numbers can be read for what they are.
-describe_build() {
-    bt=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
-    arch=$(sed -n 's/^XB_ARCH:[A-Z]*=//p' "$build/CMakeCache.txt")
-    echo "timed build: $build (${bt:-default type}, ${arch:-default architecture})"
-}
-describe_sqlite() {
-    jm=$(sqlite3 "$1" "PRAGMA journal_mode;")
-    sy=$(sqlite3 "$1" "PRAGMA synchronous;")
-    echo "sqlite3 $(sqlite3 --version | cut -d' ' -f1): journal_mode $jm, synchronous $sy (the shell's defaults)"
-}
+. "$here/sqlite_side.sh"
 describe_build
 
 out=$("$build/xbdbfbench" "$count" "$work")
@@ -41,23 +30,6 @@ echo "$out" | grep -v '^append \|^scan '
 xa=$(echo "$out" | sed -n 's/^cpu time: append \([0-9.]*\) s, scan \([0-9.]*\) s.*/\1/p')
 xs=$(echo "$out" | sed -n 's/^cpu time: append \([0-9.]*\) s, scan \([0-9.]*\) s.*/\2/p')
 
-now() { date +%s.%N; }
-# sq ARGS...: the sqlite3 shell. With /usr/bin/time its peak resident memory
-# (kB) is appended to $work/rss and its CPU time (user + system) is left in
-# $work/last for lastcpu; without it only elapsed time can be compared.
-sq() {
-    if [ -x /usr/bin/time ]; then
-        /usr/bin/time -o "$work/last" -f '%M %U %S' sqlite3 "$@"
-        cut -d' ' -f1 "$work/last" >>"$work/rss"
-    else
-        sqlite3 "$@"
-    fi
-}
-# lastcpu T0 T1: the CPU seconds of the last sq run, or T1 - T0 (elapsed)
-# when they cannot be read.
-lastcpu() {
-    if [ -s "$work/last" ]; then awk '{ printf "%.3f", $2 + $3 }' "$work/last"; else echo "$2 - $1" | bc -l; fi
-}
 sa=0; ss=0
 if command -v sqlite3 >/dev/null; then
     t0=$(now)
@@ -111,7 +83,7 @@ sr=0
 if [ -s "$work/rss" ]; then sr=$(sort -n "$work/rss" | tail -n 1); fi
 awk -v xr="$xr" -v sr="$sr" -v xa="$xa" -v xs="$xs" -v sa="$sa" -v ss="$ss" -v pa="$pa" -v ps="$ps" 'BEGIN {
     printf "driver CPU time: append %.3f s, scan %.3f s\n", xa, xs
-    if (sa > 0) printf "sqlite3/driver CPU time ratio: append %.2f, scan %.2f\n", sa / xa, ss / xs
+    if (sa > 0 && xa > 0 && xs > 0) printf "sqlite3/driver CPU time ratio: append %.2f, scan %.2f\n", sa / xa, ss / xs
     if (pa > 0) printf "python3-dbf/driver time ratio: append %.2f, read %.2f\n", pa / xa, ps / xs
     if (sr > 0) printf "peak resident memory: driver %d kB, sqlite3 %d kB (largest of its runs), driver/sqlite3 %.2f\n", xr, sr, xr / sr
 }'
