@@ -51,10 +51,6 @@ struct SortContext {
     uint32_t keyBytes;  // the record number follows
 };
 
-bool isTrue(const Item* it) { return it && it->type == T_LOGICAL && it->v.l; }
-bool isBlock(const Item* it) { return it && (it->type & T_BLOCK); }
-int32_t itemInt(const Item* it) { return (it->type & T_DOUBLE) ? int32_t(it->v.d) : it->v.l; }
-
 int compareKeys(const void* pa, const void* pb, void* context) {
     const auto* c = static_cast<const SortContext*>(context);
     const auto* a = static_cast<const uint8_t*>(pa);
